@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+namespace settings {
+class SettingsStore;
+}
+
+namespace chart {
+
+enum class TermKind { Intraday, Technical };
+
+struct Term {
+    const char* key;          // settings flag, "TERM1d" ...
+    TermKind kind;
+    const char* suffix;       // "&t=3m"; empty for the intraday term
+    const char* standardPair; // "m25,m75"; empty for the intraday term
+    const char* fileName;     // "temp1.gif" ... "temp7.gif", in the program folder
+};
+
+// The seven chart terms in the order they are fetched.
+const std::array<Term, 7>& terms();
+// ".t", ".j", ".q", ".o", ".n", in the order they are tried.
+const std::array<const char*, 5>& exchangeSuffixes();
+// The 13 overlay keys (AV25d ... ITEM3) and their tokens ("m25," ...), in token order.
+struct Overlay {
+    const char* key;
+    const char* token;
+};
+const std::array<Overlay, 13>& overlays();
+
+// The chart options as one display reads them. A flag is on only when its text reads as exactly
+// 1 (anything else, including text that is no number, is off); a switch that does not parse is
+// False. Missing keys take the catalogue defaults.
+struct ChartOptions {
+    std::array<bool, 7> terms{};
+    bool detail = false; // TERMIF
+    std::array<bool, 13> overlays{};
+    bool normal = true; // NORMAL
+    bool fourPanes = true; // GRAF
+
+    static ChartOptions read(const settings::SettingsStore& store);
+    static bool readFlagOn(const settings::SettingsStore& store, const char* key);
+    static bool readSwitchOn(const settings::SettingsStore& store, const char* key);
+};
+
+// The text after "&p=" before the standard pairs are applied: the tokens of the overlays that
+// are on, without the trailing comma, when NORMAL is off; empty when it is on.
+QString parameterString(const ChartOptions& options);
+
+// The parameter string a technical term actually sends: its standard pair under NORMAL.
+QString termParameters(const ChartOptions& options, const QString& parameterString,
+                       const Term& term);
+
+// base + "/z?s=" + code + suffix + "&a=v&p=" + params + term suffix + "&l=off&z=m&q=c"
+QString technicalAddress(const QString& base, const QString& code, const QString& exchange,
+                         const QString& params, const Term& term);
+// base + "/c/1d/" + first character of code + "/" + code + suffix + ".gif"
+QString intradayAddress(const QString& base, const QString& code, const QString& exchange);
+
+// The summary panel's page: base + "/bin/gw?url=" + encoded(base + "/bin/rs") +
+// "&ag=i&cr=i&src=p&word=" + code + "&site=12"; ":" as "%3A", "/" as "%2F".
+QString mobileSummaryAddress(const QString& gatewayBase, const QString& code);
+// base + "/q?s=" + code + "&d=t&k=c3&h=on&z=m"
+QString detailQuoteAddress(const QString& quoteBase, const QString& code);
+
+} // namespace chart

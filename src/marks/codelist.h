@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+namespace marks {
+
+// The code-list file "銘柄コード一覧20060513.csv" (code page 932, CR LF), read once and kept in
+// memory. A row is the whole line whose first four characters equal the code (the first such
+// line wins), or the placeholder code + ",????,????".
+class CodeList {
+public:
+    static constexpr const char* kFileName = "銘柄コード一覧20060513.csv";
+
+    CodeList() = default;
+    // A missing or unreadable file gives an empty list: every lookup gives the placeholder.
+    static CodeList load(const QString& path);
+
+    QString row(const QString& code) const;
+    int size() const { return static_cast<int>(m_rows.size()); }
+
+private:
+    QHash<QString, QString> m_rows;
+};
+
+} // namespace marks
