@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/transfer.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+// What a window is handed from outside, each with a real default, so that a test can build a
+// whole window in a temporary folder against a portal on an ephemeral port.
+struct ViewerContext {
+    // The folder of the program: mark file, code list, temporary files. Default: the folder of
+    // the executable.
+    QString programFolder;
+    // The settings file. Empty: the user's own file.
+    QString settingsFile;
+    // The server configuration. Empty: programFolder + "/servers.ini".
+    QString serversFile;
+    platform::Transfer::Options transfer;
+
+    // The open-file dialog of the mark-file switch: returns the chosen path, or nullopt on
+    // Cancel. Default: a QFileDialog with the given title, filter and file name.
+    using ChooseFile = std::function<std::optional<QString>(
+        QWidget* parent, const QString& title, const QString& filter, const QString& fileName)>;
+    ChooseFile chooseFile;
+
+    // The defaults filled in where nothing was handed in.
+    ViewerContext resolved() const;
+};
