@@ -2,6 +2,7 @@
 
 #include "chart/chartretrieval.h"
 #include "chart/securitycode.h"
+#include "launch/portalpages.h"
 #include "mainwin/viewercontext.h"
 #include "marks/codelist.h"
 #include "platform/serverconfig.h"
@@ -124,7 +125,7 @@ private:
     bool tryDisplay(const QString& code);
     void loadPicture(int pane, const QString& path);
     void showMessage(const QString& text);
-    void openPortalPage(int page);
+    void openPortalPage(launch::PortalPage page);
 
     ViewerContext m_context;
     std::unique_ptr<settings::SettingsStore> m_store;
@@ -134,6 +135,7 @@ private:
     marks::CodeList m_codeList;
     chart::RetrievalResult m_lastDisplay;
     bool m_searching = false;
+    bool m_busy = false;
     bool m_closing = false;
     bool m_unloaded = false;
 };

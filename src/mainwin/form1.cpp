@@ -1,0 +1,647 @@
+#include "form1.h"
+
+#include "chart/composition.h"
+#include "launch/launcher.h"
+#include "launch/portalpages.h"
+#include "marks/markfile.h"
+#include "marks/marknavigation.h"
+#include "marks/markstring.h"
+#include "platform/guiclipboard.h"
+#include "platform/guimessagebox.h"
+#include "settings/form2.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QSet>
+#include <QWebEngineView>
+
+#include <bitset>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Quorvix Chart Viewer");
+const QString kCaptionPrefix = QStringLiteral("Quorvix Chart Viewer  - ");
+const QString kCheckCodeMessage = QStringLiteral("銘柄コードを確認して下さい。");
+const QString kNoCodeFoundMessage =
+    QStringLiteral("チャートを表示できる銘柄が見つかりませんでした。");
+const QString kServerUnreachableMessage =
+    QStringLiteral("チャートサーバーに接続できません。サーバーの設定と接続を確認して下さい。");
+const QString kNoMarkShownMessage = QStringLiteral("表示できるマーク銘柄がありませんでした。");
+
+// A dead chart server is told from codes without charts by transfers that get no answer at all:
+// a search ends after this many such candidates in a row, or once such a streak has lasted this
+// long (a server that accepts and never answers costs a time-out per transfer).
+constexpr int kUnreachableCandidates = 3;
+constexpr qint64 kUnreachableStreakMs = 20000;
+
+// Layout figures are in twips; the screen has 15 twips to the pixel.
+QRect twips(int left, int top, int width, int height) {
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+QIcon makeIcon() {
+    QIcon icon;
+    for (int size : {16, 32}) {
+        QPixmap pm(size, size);
+        pm.fill(QColor(16, 32, 64));
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal u = size / 16.0;
+        // Three candles and a rising average line: a chart at a glance.
+        const struct {
+            qreal x, top, bottom;
+            QColor colour;
+        } candles[] = {{3, 7, 12, QColor(220, 60, 60)},
+                       {7.5, 5, 10, QColor(60, 200, 90)},
+                       {12, 2, 8, QColor(60, 200, 90)}};
+        for (const auto& c : candles) {
+            p.setPen(QPen(c.colour, u));
+            p.drawLine(QPointF(c.x * u, (c.top - 1.5) * u), QPointF(c.x * u, (c.bottom + 1.5) * u));
+            p.fillRect(QRectF((c.x - 1.2) * u, c.top * u, 2.4 * u, (c.bottom - c.top) * u),
+                       c.colour);
+        }
+        p.setPen(QPen(QColor(250, 210, 80), u));
+        p.drawLine(QPointF(1 * u, 13 * u), QPointF(15 * u, 4 * u));
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
+
+} // namespace
+
+Form1::Form1(const ViewerContext& context, QWidget* parent)
+    : QWidget(parent)
+    , m_context(context.resolved())
+    , m_store(m_context.settingsFile.isEmpty()
+                  ? std::make_unique<settings::SettingsStore>()
+                  : std::make_unique<settings::SettingsStore>(m_context.settingsFile))
+    , m_servers(platform::ServerConfig::load(m_context.serversFile))
+    , m_transfer(m_context.transfer)
+    , m_retrieval(m_transfer, m_servers, m_context.programFolder)
+    , m_codeList(marks::CodeList::load(m_context.programFolder + QLatin1Char('/') +
+                                       QString::fromUtf8(marks::CodeList::kFileName))) {
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowTitle(kTitle);
+    setWindowIcon(makeIcon());
+    createControls();
+    Form_Load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls() {
+    auto button = [this](const char* caption, QRect geometry) {
+        auto* b = new QPushButton(QString::fromUtf8(caption), this);
+        b->setGeometry(geometry);
+        return b;
+    };
+
+    for (int i = 0; i < 4; ++i) {
+        auto* pane = new QLabel(this);
+        pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        pane->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        pane->setAutoFillBackground(true);
+        Picture1[i] = pane;
+    }
+    Picture1[0]->setGeometry(twips(3480, 0, 7815, 4440));
+    Picture1[1]->setGeometry(twips(3480, 4200, 7815, 4440));
+    Picture1[2]->setGeometry(twips(11280, 0, 7815, 4440));
+    Picture1[3]->setGeometry(twips(11280, 4200, 7815, 4440));
+
+    WebBrowser2 = new QWebEngineView(Picture1[1]);
+    WebBrowser2->setGeometry(twips(0, 0, 7815, 4455));
+    WebBrowser3 = new QWebEngineView(Picture1[3]);
+    WebBrowser3->setGeometry(twips(0, 0, 7815, 4455));
+
+    Command1 = button("設定", twips(0, 6720, 3495, 495));
+
+    Text1 = new QLineEdit(this);
+    Text1->setGeometry(twips(1200, 0, 975, 570));
+    QFont codeFont;
+    codeFont.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("Noto Sans Mono CJK JP"),
+                          QStringLiteral("Noto Sans CJK JP"), QStringLiteral("monospace")});
+    codeFont.setPointSize(18);
+    codeFont.setBold(true);
+    Text1->setFont(codeFont);
+    Text1->setText(QStringLiteral("4674"));
+    Text1->installEventFilter(this);
+
+    WebBrowser1 = new QWebEngineView(this);
+    WebBrowser1->setGeometry(twips(0, 2760, 3495, 3975));
+
+    Command2 = button("クリップ読込", twips(0, 0, 1215, 495));
+    Command3 = button("クリップ書出", twips(2160, 0, 1335, 495));
+    Command4 = button("マーク設定", twips(0, 960, 1695, 495));
+    Command5 = button("マーク解除", twips(1680, 960, 1815, 495));
+    Command6 = button("昇順検索", twips(0, 480, 1695, 495));
+    Command7 = button("降順検索", twips(1680, 480, 1815, 495));
+    Command8 = button("マーク昇順検索", twips(0, 1440, 1695, 495));
+    Command9 = button("マーク降順検索", twips(1680, 1440, 1815, 495));
+    Command10 = button("株価：詳細情報", twips(0, 3240, 3495, 495));
+    Command11 = button("企業情報", twips(0, 3720, 1695, 495));
+    Command12 = button("ニュース", twips(1680, 3720, 1815, 495));
+    Command13 = button("掲示板", twips(-120, 4200, 1815, 495));
+    Command14 = button("レポート", twips(1680, 4200, 1815, 495));
+    Command15 = button("サポートページを開く", twips(0, 7200, 3495, 495));
+    Command16 = button("電卓", twips(0, 7680, 3495, 495));
+    Command17 = button("ランキングMARKファイル作成", twips(0, 8160, 3495, 495));
+
+    List1 = new QListWidget(this);
+    List1->setGeometry(twips(0, 1920, 3495, 1320));
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    // Stacking, back to front: the mark list and the buttons lie over the top of the summary
+    // panel, and the lower panes over the bottom of the upper ones.
+    const QList<QWidget*> backToFront{Picture1[0], Picture1[2], Picture1[1], Picture1[3], Command1,
+                                      Text1,       WebBrowser1, Command2,    Command3,    Command4,
+                                      Command5,    Command6,    Command7,    Command8,    Command9,
+                                      Command10,   Command11,   Command12,   Command13,   Command14,
+                                      Command15,   Command16,   Command17,   List1};
+    for (QWidget* w : backToFront)
+        w->raise();
+
+    // Tab order of the focusable controls.
+    const QList<QWidget*> tabOrder{Command1,    Text1,     WebBrowser1, Command2,  Command3,
+                                   Command4,    Command5,  Command6,    Command7,  Command8,
+                                   Command9,    Command10, Command11,   Command12, Command13,
+                                   Command14,   Command15, Command16,   Command17, WebBrowser2,
+                                   WebBrowser3, List1};
+    for (int i = 0; i + 1 < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i], tabOrder[i + 1]);
+
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+    connect(Command8, &QPushButton::clicked, this, &Form1::Command8_Click);
+    connect(Command9, &QPushButton::clicked, this, &Form1::Command9_Click);
+    connect(Command10, &QPushButton::clicked, this, &Form1::Command10_Click);
+    connect(Command11, &QPushButton::clicked, this, &Form1::Command11_Click);
+    connect(Command12, &QPushButton::clicked, this, &Form1::Command12_Click);
+    connect(Command13, &QPushButton::clicked, this, &Form1::Command13_Click);
+    connect(Command14, &QPushButton::clicked, this, &Form1::Command14_Click);
+    connect(Command15, &QPushButton::clicked, this, &Form1::Command15_Click);
+    connect(Command16, &QPushButton::clicked, this, &Form1::Command16_Click);
+    connect(Command17, &QPushButton::clicked, this, &Form1::Command17_Click);
+    connect(List1, &QListWidget::itemDoubleClicked, this, &Form1::List1_DblClick);
+}
+
+// ---- Lifecycle -------------------------------------------------------------------------------
+
+void Form1::Form_Load() {
+    auto restored = [this](const char* key) {
+        const qint32 v = m_store->readPosition(key);
+        return (v == 45000 || v < 0) ? 0 : v;
+    };
+    const int left = restored("FORM_LEFT");
+    const int top = restored("FORM_TOP");
+    move(left / 15, top / 15);
+
+    WebBrowser1->setUrl(QUrl(QStringLiteral("about:blank")));
+    WebBrowser2->hide();
+    WebBrowser3->hide();
+
+    setPaneArrangement(m_store->readSwitch("GRAF"));
+
+    // A position that puts the window wholly outside every screen would leave it unreachable.
+    const QRect frame(pos(), size());
+    bool onScreen = false;
+    for (const QScreen* screen : QGuiApplication::screens())
+        onScreen = onScreen || screen->geometry().intersects(frame);
+    if (!onScreen && QGuiApplication::primaryScreen())
+        move(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+
+    Text1->setText(m_store->readText("LASTCODE"));
+
+    Command4->setEnabled(false);
+    Command5->setEnabled(false);
+
+    MARK_LOAD();
+}
+
+void Form1::MARK_LOAD() {
+    G_strMARKFILENAME = defaultMarkFile();
+    setMarkCaption();
+    reloadMarks(G_strMARKFILENAME);
+}
+
+void Form1::Form_Unload() {
+    m_store->SaveSetting(QLatin1String(settings::kStartup), QStringLiteral("FORM_LEFT"),
+                         QString::number(x() * 15));
+    m_store->SaveSetting(QLatin1String(settings::kStartup), QStringLiteral("FORM_TOP"),
+                         QString::number(y() * 15));
+    m_store->SaveSetting(QLatin1String(settings::kSetup), QStringLiteral("LASTCODE"),
+                         Text1->text());
+    MARK_SAVE();
+    m_store->sync();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    // A running search sees m_closing after its pending events and ends.
+    m_closing = true;
+    if (!m_unloaded) {
+        m_unloaded = true;
+        Form_Unload();
+    }
+    event->accept();
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Text1 && event->type() == QEvent::MouseButtonDblClick) {
+        if (Text1->isEnabled())
+            Text1_DblClick();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::setPaneArrangement(bool fourPanes) {
+    Picture1[2]->setVisible(fourPanes);
+    Picture1[3]->setVisible(fourPanes);
+    setFixedSize(fourPanes ? kFourPaneWidth : kTwoPaneWidth, kClientHeight);
+}
+
+QString Form1::defaultMarkFile() const {
+    return m_context.programFolder + QLatin1String("/MARK.csv");
+}
+
+void Form1::setMarkCaption() {
+    setWindowTitle(kCaptionPrefix + G_strMARKFILENAME);
+}
+
+void Form1::showMessage(const QString& text) {
+    platform::showMessage(this, text);
+}
+
+void Form1::Command1_Click() {
+    {
+        Form2 dialog(*this, this);
+        dialog.exec();
+    }
+    setMarkCaption();
+}
+
+// ---- Display request and busy state ---------------------------------------------------------
+
+void Form1::BUSY_IN() {
+    m_busy = true;
+    Text1->setEnabled(false);
+    Command6->setEnabled(false);
+    Command7->setEnabled(false);
+    Command8->setEnabled(false);
+    Command9->setEnabled(false);
+}
+
+void Form1::BUSY_OUT() {
+    m_busy = false;
+    Text1->setEnabled(true);
+    Command6->setEnabled(true);
+    Command7->setEnabled(true);
+    if (!G_strMARK.isEmpty()) {
+        Command8->setEnabled(true);
+        Command9->setEnabled(true);
+    }
+}
+
+void Form1::Text1_DblClick() {
+    BUSY_IN();
+    if (const auto code = chart::codeToDisplay(Text1->text())) {
+        G_bGETGIFERR = false;
+        GRAF_DISP(*code);
+        if (!G_bGETGIFERR) {
+            MARK_CHECK(*code);
+            BUSY_OUT();
+            return;
+        }
+    }
+    PicCLS();
+    showMessage(kCheckCodeMessage);
+    BUSY_OUT();
+}
+
+// ---- Chart display ---------------------------------------------------------------------------
+
+void Form1::GRAF_DISP(const QString& code) {
+    PicCLS();
+    const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
+    m_lastDisplay = m_retrieval.fetchTerms(code, options, [this](int pane, const QString& path) {
+        // A fifth or later term is written to its file but has no pane.
+        if (pane < static_cast<int>(Picture1.size()))
+            loadPicture(pane, path);
+    });
+    if (m_lastDisplay.failed) {
+        G_bGETGIFERR = true;
+        return;
+    }
+
+    WebBrowser1->setUrl(QUrl(
+        chart::mobileSummaryAddress(m_servers.base(platform::ServerRole::MobileGateway), code)));
+
+    if (options.detail) {
+        const QUrl page(m_retrieval.prepareDetailPage(code));
+        QWebEngineView* detail =
+            chart::ChartOptions::readSwitchOn(*m_store, "GRAF") ? WebBrowser3 : WebBrowser2;
+        detail->setVisible(true);
+        detail->setUrl(page);
+    }
+}
+
+void Form1::loadPicture(int pane, const QString& path) {
+    QPixmap picture;
+    if (picture.load(path))
+        Picture1[pane]->setPixmap(picture);
+    else
+        Picture1[pane]->clear();
+}
+
+void Form1::PicCLS() {
+    const QUrl blank(QStringLiteral("about:blank"));
+    WebBrowser1->setUrl(blank);
+    WebBrowser2->setUrl(blank);
+    WebBrowser3->setUrl(blank);
+    for (QLabel* pane : Picture1)
+        pane->clear();
+}
+
+// ---- Code stepping ---------------------------------------------------------------------------
+
+void Form1::Command6_Click() {
+    codeStep(chart::StepDirection::Up);
+}
+void Form1::Command7_Click() {
+    codeStep(chart::StepDirection::Down);
+}
+
+bool Form1::tryDisplay(const QString& code) {
+    G_bGETGIFERR = false;
+    GRAF_DISP(code);
+    return !G_bGETGIFERR;
+}
+
+void Form1::codeStep(chart::StepDirection direction) {
+    BUSY_IN();
+    m_searching = true;
+    auto endSearch = [this](const QString& message) {
+        if (!message.isEmpty() && !m_closing)
+            showMessage(message);
+        m_searching = false;
+        BUSY_OUT();
+    };
+
+    std::optional<QString> candidate = chart::firstStepCandidate(Text1->text(), direction);
+    if (!candidate) {
+        PicCLS();
+        endSearch(kCheckCodeMessage);
+        return;
+    }
+
+    // One pass over the range: a code of 1000..9999 tried twice means every code was tried.
+    std::bitset<10000> tried;
+    int unreachableStreak = 0;
+    QElapsedTimer streakTimer;
+    while (!m_closing) {
+        const std::optional<QString> normalized = chart::normalizeCode(*candidate);
+        if (!normalized) {
+            endSearch(kCheckCodeMessage);
+            return;
+        }
+        if (chart::isCodeLength(*normalized)) {
+            bool inRange = false;
+            const int number = normalized->toInt(&inRange);
+            if (inRange && number >= 1000 && number <= 9999) {
+                if (tried[number]) {
+                    PicCLS();
+                    endSearch(kNoCodeFoundMessage);
+                    return;
+                }
+                tried[number] = true;
+            }
+            if (tryDisplay(*normalized)) {
+                Text1->setText(*normalized);
+                MARK_CHECK(*normalized);
+                endSearch(QString());
+                return;
+            }
+            if (m_lastDisplay.serverUnreachable()) {
+                if (unreachableStreak++ == 0)
+                    streakTimer.start();
+                if (unreachableStreak >= kUnreachableCandidates ||
+                    streakTimer.elapsed() >= kUnreachableStreakMs) {
+                    PicCLS();
+                    endSearch(kServerUnreachableMessage);
+                    return;
+                }
+            } else {
+                unreachableStreak = 0;
+            }
+        }
+        PicCLS();
+        candidate = chart::nextStepCandidate(*normalized, direction);
+        QCoreApplication::processEvents();
+    }
+    endSearch(QString());
+}
+
+// ---- Marks -----------------------------------------------------------------------------------
+
+void Form1::reloadMarks(const QString& path) {
+    G_strMARKFILENAME = path;
+    G_strMARK = marks::readMarkLine(path).value_or(QString());
+    G_intMARK = 0;
+    const bool any = !G_strMARK.isEmpty();
+    Command8->setEnabled(any && !m_busy);
+    Command9->setEnabled(any && !m_busy);
+    if (any)
+        MARK_LIST();
+    else
+        List1->clear();
+}
+
+void Form1::MARK_SAVE() {
+    // While a display or search holds the busy state, the search buttons stay locked; leaving
+    // the busy state enables them again when there are marks.
+    const bool any = !G_strMARK.isEmpty();
+    Command8->setEnabled(any && !m_busy);
+    Command9->setEnabled(any && !m_busy);
+    marks::writeMarkLine(G_strMARKFILENAME, G_strMARK);
+}
+
+void Form1::MARK_LIST() {
+    List1->clear();
+    const marks::MarkString list(G_strMARK);
+    for (int k = 1;; ++k) {
+        const QString code = list.mark(k);
+        if (code.isEmpty())
+            break;
+        List1->addItem(m_codeList.row(code));
+    }
+}
+
+void Form1::MARK_CHECK(const QString& code) {
+    const bool marked = marks::MarkString(G_strMARK).contains(code);
+    Command4->setEnabled(!marked);
+    Command5->setEnabled(marked);
+}
+
+void Form1::Command4_Click() {
+    const QString code = Text1->text();
+    // Only a whole four-digit code fits the mark string's layout.
+    if (!chart::isPlainCode(code))
+        return;
+    marks::MarkString list(G_strMARK);
+    if (!list.append(code))
+        return;
+    G_strMARK = list.text();
+    List1->addItem(m_codeList.row(code));
+    MARK_SAVE();
+    MARK_CHECK(code);
+}
+
+void Form1::Command5_Click() {
+    const QString code = Text1->text();
+    if (!chart::isPlainCode(code))
+        return;
+    marks::MarkString list(G_strMARK);
+    if (!list.remove(code))
+        return;
+    G_strMARK = list.text();
+    for (int row = 0; row < List1->count(); ++row) {
+        if (List1->item(row)->text().left(4) == code) {
+            delete List1->takeItem(row);
+            break;
+        }
+    }
+    MARK_SAVE();
+    MARK_CHECK(code);
+}
+
+void Form1::Command8_Click() {
+    markStep(true);
+}
+void Form1::Command9_Click() {
+    markStep(false);
+}
+
+void Form1::markStep(bool forward) {
+    BUSY_IN();
+    m_searching = true;
+    auto step = [&] {
+        const double n = marks::MarkString(G_strMARK).countReal();
+        G_intMARK =
+            forward ? marks::advancePosition(G_intMARK, n) : marks::stepBackPosition(G_intMARK, n);
+    };
+
+    // Positions move deterministically, so a position that failed once will fail the same way:
+    // once the next position has failed before, every position has.
+    QSet<int> failed;
+    step();
+    while (!m_closing && !G_strMARK.isEmpty()) {
+        const QString candidate = marks::MarkString(G_strMARK).mark(G_intMARK);
+        if (const auto code = chart::codeToDisplay(candidate); code && tryDisplay(*code)) {
+            Text1->setText(*code);
+            MARK_CHECK(*code);
+            setWindowTitle(kCaptionPrefix + G_strMARKFILENAME + QStringLiteral(" - MARK No. ") +
+                           QString::number(G_intMARK));
+            List1->setCurrentRow(G_intMARK - 1);
+            m_searching = false;
+            BUSY_OUT();
+            return;
+        }
+        PicCLS();
+        failed.insert(G_intMARK);
+        step();
+        if (failed.contains(G_intMARK)) {
+            showMessage(kNoMarkShownMessage);
+            break;
+        }
+        QCoreApplication::processEvents();
+    }
+    m_searching = false;
+    BUSY_OUT();
+}
+
+void Form1::List1_DblClick() {
+    const QList<QListWidgetItem*> selected = List1->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const int row = List1->row(selected.first());
+    BUSY_IN();
+    G_intMARK = row + 1;
+    setWindowTitle(kCaptionPrefix + G_strMARKFILENAME + QStringLiteral(" - MARK No. ") +
+                   QString::number(G_intMARK));
+    const QString code = selected.first()->text().left(4);
+    GRAF_DISP(code);
+    Text1->setText(code);
+    MARK_CHECK(code);
+    BUSY_OUT();
+}
+
+// ---- Clipboard -------------------------------------------------------------------------------
+
+void Form1::Command2_Click() {
+    const std::optional<QString> text = platform::clipboardText();
+    if (!text)
+        return;
+    if (const auto code = chart::codeToDisplay(*text))
+        Text1->setText(*code);
+}
+
+void Form1::Command3_Click() {
+    platform::setClipboardText(Text1->text());
+}
+
+// ---- Pages and tools -------------------------------------------------------------------------
+
+void Form1::IE_DISP(const QString& address) {
+    launch::openInBrowser(address);
+}
+
+void Form1::openPortalPage(launch::PortalPage page) {
+    IE_DISP(launch::portalPageAddress(page, m_servers, Text1->text()));
+}
+
+void Form1::Command10_Click() {
+    openPortalPage(launch::PortalPage::Quote);
+}
+void Form1::Command11_Click() {
+    openPortalPage(launch::PortalPage::Company);
+}
+void Form1::Command12_Click() {
+    openPortalPage(launch::PortalPage::News);
+}
+void Form1::Command13_Click() {
+    openPortalPage(launch::PortalPage::Board);
+}
+void Form1::Command14_Click() {
+    openPortalPage(launch::PortalPage::Report);
+}
+void Form1::Command15_Click() {
+    launch::openInBrowser(m_servers.supportPage());
+}
+
+void Form1::Command16_Click() {
+    if (const auto calculator = launch::findCalculator())
+        launch::startDetached(*calculator);
+}
+
+void Form1::Command17_Click() {
+    const auto spreadsheet = launch::findSpreadsheet();
+    if (spreadsheet && launch::startDetached(*spreadsheet))
+        return;
+    showMessage(QStringLiteral("表計算ソフト（%1）が見つからないため、MAKEMARK.xls を開けません。")
+                    .arg(launch::spreadsheetCandidates().join(QStringLiteral("、"))));
+}

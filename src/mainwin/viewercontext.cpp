@@ -1,0 +1,16 @@
+#include "viewercontext.h"
+
+#include "platform/guifiledialog.h"
+
+#include <QCoreApplication>
+
+ViewerContext ViewerContext::resolved() const {
+    ViewerContext c = *this;
+    if (c.programFolder.isEmpty())
+        c.programFolder = QCoreApplication::applicationDirPath();
+    if (c.serversFile.isEmpty())
+        c.serversFile = c.programFolder + QLatin1String("/servers.ini");
+    if (!c.chooseFile)
+        c.chooseFile = &platform::chooseOpenFile;
+    return c;
+}
