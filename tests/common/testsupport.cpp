@@ -1,0 +1,110 @@
+#include "testsupport.h"
+
+#include "mainwin/form1.h"
+#include "marks/codelist.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QStringDecoder>
+#include <QTest>
+
+namespace testing {
+
+QString binFolder() {
+    return QStringLiteral(QUORVIX_BIN_DIR);
+}
+
+TestPortal::TestPortal()
+    : m_server(portal::PortalOptions{binFolder(), QDate(2026, 12, 4)}) {
+    m_started = m_server.start();
+}
+
+QStringList TestPortal::targets() const {
+    QStringList out;
+    for (const portal::LogEntry& e : m_server.requestLog())
+        out << e.target;
+    return out;
+}
+
+QString TestPortal::codeUnder(const QString& suffix) const {
+    for (int code = 1300; code <= 9999; ++code) {
+        const QString c = QString::number(code);
+        if (m_server.suffixFor(c) == suffix)
+            return c;
+    }
+    return QString();
+}
+
+ProgramFolder::ProgramFolder(const QString& portalBase) {
+    const QString codeList = QString::fromUtf8(marks::CodeList::kFileName);
+    QFile::copy(binFolder() + QLatin1Char('/') + codeList, m_dir.filePath(codeList));
+    QSettings servers(m_dir.filePath(QStringLiteral("servers.ini")), QSettings::IniFormat);
+    for (const char* role : {"technical-chart", "chart-image", "mobile-gateway", "quote",
+                             "company-profile", "news", "message-board", "report"})
+        servers.setValue(QStringLiteral("servers/") + QLatin1String(role), portalBase);
+    servers.setValue(QStringLiteral("servers/support-page"),
+                     portalBase + QStringLiteral("/support/"));
+}
+
+ViewerContext ProgramFolder::context() const {
+    ViewerContext c;
+    c.programFolder = path();
+    c.settingsFile = settingsFile();
+    // Short time-outs keep the fault cases quick; the rules they test do not depend on them.
+    c.transfer.connectTimeoutMs = 1000;
+    c.transfer.totalTimeoutMs = 1500;
+    return c;
+}
+
+void ProgramFolder::setSetting(const QString& section, const QString& key, const QString& value) {
+    QSettings s(settingsFile(), QSettings::IniFormat);
+    s.setValue(section + QLatin1Char('/') + key, value);
+}
+
+void ProgramFolder::writeFile(const QString& name, const QByteArray& bytes) {
+    QFile f(file(name));
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(bytes);
+}
+
+QByteArray ProgramFolder::readFile(const QString& name) const {
+    QFile f(file(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+std::unique_ptr<Form1> ProgramFolder::openWindow() const {
+    return std::make_unique<Form1>(context());
+}
+
+MessageCatcher::MessageCatcher() {
+    connect(&m_timer, &QTimer::timeout, this, &MessageCatcher::poll);
+    m_timer.start(20);
+}
+
+void MessageCatcher::poll() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box)
+        return;
+    m_texts << box->text();
+    if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+        ok->click();
+    else
+        box->accept();
+}
+
+void whenBusy(Form1& window, std::function<void()> action) {
+    auto* timer = new QTimer(&window);
+    QObject::connect(timer, &QTimer::timeout, &window, [timer, action, &window] {
+        if (!window.searching())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        action();
+    });
+    timer->start(0);
+}
+
+} // namespace testing

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "mainwin/viewercontext.h"
+#include "portalserver.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
+
+class Form1;
+
+namespace testing {
+
+// The folder the build made for the program (code list, servers.ini).
+QString binFolder();
+
+// The stand-in portal on an ephemeral loopback port, serving the shipped code list.
+class TestPortal {
+public:
+    TestPortal();
+    portal::PortalServer& server() { return m_server; }
+    QString base() const { return m_server.baseUrl(); }
+    bool started() const { return m_started; }
+    // Transfers seen since the last clearLog(), as "path?query" texts.
+    QStringList targets() const;
+    void clearLog() { m_server.clearLog(); }
+    // The first listed code served under the given suffix (".t", ".o", ...).
+    QString codeUnder(const QString& suffix) const;
+
+private:
+    portal::PortalServer m_server;
+    bool m_started = false;
+};
+
+// A program folder in a temporary directory: the code list, a servers.ini pointing every role
+// at base, and a settings file of its own.
+class ProgramFolder {
+public:
+    explicit ProgramFolder(const QString& portalBase);
+    QString path() const { return m_dir.path(); }
+    QString file(const QString& name) const { return m_dir.filePath(name); }
+    QString settingsFile() const { return file(QStringLiteral("settings.ini")); }
+    ViewerContext context() const;
+    // Writes a value into the settings file before a window is built.
+    void setSetting(const QString& section, const QString& key, const QString& value);
+    void writeFile(const QString& name, const QByteArray& bytes);
+    QByteArray readFile(const QString& name) const;
+    std::unique_ptr<Form1> openWindow() const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Answers the message boxes that appear while it lives: records their text and presses OK.
+class MessageCatcher : public QObject {
+public:
+    MessageCatcher();
+    QStringList texts() const { return m_texts; }
+
+private:
+    void poll();
+    QTimer m_timer;
+    QStringList m_texts;
+};
+
+// Runs action once on the event loop while the next search or display runs (between two
+// candidates, or inside a modal loop), then stops.
+void whenBusy(Form1& window, std::function<void()> action);
+
+} // namespace testing
