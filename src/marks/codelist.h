@@ -1,7 +1,10 @@
 #pragma once
 
+#include "markstring.h"
+
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 namespace marks {
 
@@ -22,5 +25,9 @@ public:
 private:
     QHash<QString, QString> m_rows;
 };
+
+// The rows of the mark list: one per started group of five characters of the mark string, in
+// mark order, each the code list's row for that mark (a damaged remainder gets the placeholder).
+QStringList markListRows(const MarkString& marks, const CodeList& codes);
 
 } // namespace marks

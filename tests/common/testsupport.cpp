@@ -95,7 +95,7 @@ void MessageCatcher::poll() {
         box->accept();
 }
 
-void whenBusy(Form1& window, std::function<void()> action) {
+void whenSearching(Form1& window, std::function<void()> action) {
     auto* timer = new QTimer(&window);
     QObject::connect(timer, &QTimer::timeout, &window, [timer, action, &window] {
         if (!window.searching())

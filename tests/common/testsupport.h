@@ -67,8 +67,8 @@ private:
     QStringList m_texts;
 };
 
-// Runs action once on the event loop while the next search or display runs (between two
-// candidates, or inside a modal loop), then stops.
-void whenBusy(Form1& window, std::function<void()> action);
+// Runs action once on the event loop while the next search runs (between two candidates),
+// then stops.
+void whenSearching(Form1& window, std::function<void()> action);
 
 } // namespace testing
