@@ -1,0 +1,233 @@
+#include "chart/securitycode.h"
+
+#include <QtTest>
+
+using chart::StepDirection;
+
+Q_DECLARE_METATYPE(chart::StepDirection)
+
+// What the code box's text becomes before a display, and the candidates a search walks through.
+class TestSecurityCode : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void normalisation_data();
+    void normalisation();
+    void textOfAnyLength_data();
+    void textOfAnyLength();
+    void stepping_data();
+    void stepping();
+    void plainCode_data();
+    void plainCode();
+};
+
+void TestSecurityCode::normalisation_data() {
+    // normalized: what the number is written back as (null: the text is no number);
+    // display: what is handed to the display (null: refused with the message).
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("normalized");
+    QTest::addColumn<QString>("display");
+
+    const QString none;
+    QTest::newRow("plain code") << "4674"
+                                << "4674"
+                                << "4674";
+    QTest::newRow("blank in front") << " 4674"
+                                    << "4674"
+                                    << "4674";
+    QTest::newRow("blanks around") << "  4674   "
+                                   << "4674"
+                                   << "4674";
+    QTest::newRow("decimals dropped") << "4674.4"
+                                      << "4674"
+                                      << "4674";
+    QTest::newRow("half rounds away from zero") << "4674.5"
+                                                << "4675"
+                                                << "4675";
+    QTest::newRow("negative half rounds away from zero") << "-123.5"
+                                                         << "-124"
+                                                         << "-124";
+    QTest::newRow("leading zero dropped") << "0999"
+                                          << "999" << none;
+    QTest::newRow("five digits") << "12345"
+                                 << "12345" << none;
+    QTest::newRow("negative four characters") << "-123"
+                                              << "-123"
+                                              << "-123";
+    QTest::newRow("tiny negative is zero") << "-0.2"
+                                           << "0" << none;
+    QTest::newRow("empty") << "" << none << none;
+    QTest::newRow("only blanks") << "   " << none << none;
+    QTest::newRow("letters") << "abcd" << none << none;
+    QTest::newRow("letters inside") << "46a4" << none << none;
+    QTest::newRow("two numbers") << "46 74" << none << none;
+    QTest::newRow("digit grouping") << "4,674"
+                                    << "4674"
+                                    << "4674";
+    QTest::newRow("exponent") << "1e3"
+                              << "1000"
+                              << "1000";
+    QTest::newRow("exponent upper case") << "4.674E3"
+                                         << "4674"
+                                         << "4674";
+    QTest::newRow("full-width digits") << "４６７４"
+                                       << "4674"
+                                       << "4674";
+    QTest::newRow("full-width blank in front") << "　４６７４"
+                                               << "4674"
+                                               << "4674";
+    QTest::newRow("full-width minus") << "－１２３"
+                                      << "-123"
+                                      << "-123";
+    QTest::newRow("full-width full stop") << "４６７４．４"
+                                          << "4674"
+                                          << "4674";
+    QTest::newRow("mixed widths") << "4６7４"
+                                  << "4674"
+                                  << "4674";
+    QTest::newRow("tab and line end") << "\t4674\r\n"
+                                      << "4674"
+                                      << "4674";
+    QTest::newRow("control character") << QString("46") + QChar(1) + "74" << none << none;
+    QTest::newRow("nul character") << QString("4674") + QChar(0) << none << none;
+    QTest::newRow("nan") << "nan" << none << none;
+    QTest::newRow("NaN") << "NaN" << none << none;
+    QTest::newRow("inf") << "inf" << none << none;
+    QTest::newRow("-inf") << "-inf" << none << none;
+    QTest::newRow("beyond the double range") << "1e309" << none << none;
+}
+
+void TestSecurityCode::normalisation() {
+    QFETCH(QString, text);
+    QFETCH(QString, normalized);
+    QFETCH(QString, display);
+
+    const std::optional<QString> got = chart::normalizeCode(text);
+    QCOMPARE(got.has_value(), !normalized.isNull());
+    if (got)
+        QCOMPARE(*got, normalized);
+
+    const std::optional<QString> code = chart::codeToDisplay(text);
+    QCOMPARE(code.has_value(), !display.isNull());
+    if (code)
+        QCOMPARE(*code, display);
+}
+
+void TestSecurityCode::textOfAnyLength_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("display");
+
+    const QString none;
+    QTest::newRow("10,000 digits") << QString(10000, QLatin1Char('9')) << none;
+    QTest::newRow("10,000 letters") << QString(10000, QLatin1Char('x')) << none;
+    QTest::newRow("10,000 blanks then a code") << QString(10000, QLatin1Char(' ')) + "4674"
+                                               << "4674";
+    QTest::newRow("code then 10,000 full-width blanks")
+        << "4674" + QString(10000, QChar(0x3000)) << "4674";
+    QTest::newRow("10,000 decimals") << "4674." + QString(9995, QLatin1Char('4')) << "4674";
+    QString controls;
+    for (char16_t c = 0; c < 32; ++c)
+        controls += QChar(c);
+    QTest::newRow("every control character") << controls.repeated(300) << none;
+    QTest::newRow("largest finite magnitude") << "1e308" << none;
+    QTest::newRow("largest negative magnitude") << "-1.7976931348623157e308" << none;
+    QTest::newRow("smallest magnitude") << "4.9e-324" << none;
+}
+
+void TestSecurityCode::textOfAnyLength() {
+    QFETCH(QString, text);
+    QFETCH(QString, display);
+
+    const std::optional<QString> code = chart::codeToDisplay(text);
+    QCOMPARE(code.has_value(), !display.isNull());
+    if (code)
+        QCOMPARE(*code, display);
+    // Whatever the text, a search can start from it or says it has no starting point.
+    const auto first = chart::firstStepCandidate(text, StepDirection::Up);
+    if (first) {
+        const auto normalized = chart::normalizeCode(*first);
+        QVERIFY(normalized.has_value());
+        const QString next = chart::nextStepCandidate(*normalized, StepDirection::Up);
+        QVERIFY(chart::normalizeCode(next).has_value());
+    }
+}
+
+void TestSecurityCode::stepping_data() {
+    // tried: the normalised candidates a search hands on, in order, while each one fails.
+    QTest::addColumn<QString>("codeBox");
+    QTest::addColumn<StepDirection>("direction");
+    QTest::addColumn<QString>("firstCandidate");
+    QTest::addColumn<QStringList>("tried");
+
+    QTest::newRow("4674 up") << "4674" << StepDirection::Up << "4675"
+                             << QStringList{"4675", "4676", "4677"};
+    QTest::newRow("4674 down") << "4674" << StepDirection::Down << "4673"
+                               << QStringList{"4673", "4672"};
+    QTest::newRow("9998 up") << "9998" << StepDirection::Up << "9999"
+                             << QStringList{"9999", "1000", "1001"};
+    QTest::newRow("9997 up skips 9999")
+        << "9997" << StepDirection::Up << "9998" << QStringList{"9998", "1000", "1001"};
+    QTest::newRow("9999 up") << "9999" << StepDirection::Up << "10000"
+                             << QStringList{"10000", "1000", "1001"};
+    QTest::newRow("1001 down") << "1001" << StepDirection::Down << "1000"
+                               << QStringList{"1000", "9999", "9998"};
+    QTest::newRow("1002 down skips 1000")
+        << "1002" << StepDirection::Down << "1001" << QStringList{"1001", "9999", "9998"};
+    QTest::newRow("1000 down") << "1000" << StepDirection::Down << "999"
+                               << QStringList{"999", "9999", "9998"};
+    QTest::newRow("0999 up") << "0999" << StepDirection::Up << "1000"
+                             << QStringList{"1000", "1001"};
+    QTest::newRow("4674.4 up") << "4674.4" << StepDirection::Up << "4675.4"
+                               << QStringList{"4675", "4676"};
+    QTest::newRow("full-width 1001 down")
+        << "１００１" << StepDirection::Down << "1000" << QStringList{"1000", "9999"};
+    QTest::newRow("negative up") << "-1001" << StepDirection::Up << "-1000"
+                                 << QStringList{"-1000", "-999", "-998"};
+    QTest::newRow("no number up") << "abc" << StepDirection::Up << QString() << QStringList{};
+    QTest::newRow("empty down") << "" << StepDirection::Down << QString() << QStringList{};
+}
+
+void TestSecurityCode::stepping() {
+    QFETCH(QString, codeBox);
+    QFETCH(StepDirection, direction);
+    QFETCH(QString, firstCandidate);
+    QFETCH(QStringList, tried);
+
+    const std::optional<QString> first = chart::firstStepCandidate(codeBox, direction);
+    QCOMPARE(first.has_value(), !firstCandidate.isNull());
+    if (!first)
+        return;
+    QCOMPARE(*first, firstCandidate);
+
+    QStringList walked;
+    QString candidate = *first;
+    while (walked.size() < tried.size()) {
+        const std::optional<QString> normalized = chart::normalizeCode(candidate);
+        QVERIFY(normalized.has_value());
+        walked << *normalized;
+        candidate = chart::nextStepCandidate(*normalized, direction);
+    }
+    QCOMPARE(walked, tried);
+}
+
+void TestSecurityCode::plainCode_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("plain");
+
+    QTest::newRow("code") << "4674" << true;
+    QTest::newRow("leading zero") << "0999" << true;
+    QTest::newRow("three digits") << "999" << false;
+    QTest::newRow("negative") << "-123" << false;
+    QTest::newRow("blank") << " 467" << false;
+    QTest::newRow("full-width digits") << "４６７４" << false;
+    QTest::newRow("letters") << "46a4" << false;
+}
+
+void TestSecurityCode::plainCode() {
+    QFETCH(QString, text);
+    QFETCH(bool, plain);
+    QCOMPARE(chart::isPlainCode(text), plain);
+}
+
+QTEST_GUILESS_MAIN(TestSecurityCode)
+#include "tst_securitycode.moc"
