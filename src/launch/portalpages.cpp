@@ -1,0 +1,34 @@
+#include "portalpages.h"
+
+#include "platform/serverconfig.h"
+
+#include <QUrl>
+
+namespace launch {
+
+QString portalPageAddress(PortalPage page, const platform::ServerConfig& servers,
+                          const QString& codeText) {
+    // Every byte outside the unreserved set is escaped, so a blank, ";", "&" or "#" in the code
+    // box stays inside its query value or path segment; four digits pass unchanged.
+    const QString code = QString::fromLatin1(QUrl::toPercentEncoding(codeText));
+    using platform::ServerRole;
+    switch (page) {
+    case PortalPage::Quote:
+        return servers.base(ServerRole::Quote) + QLatin1String("/q?s=") + code +
+               QLatin1String("&d=t&k=c3&h=on&z=m");
+    case PortalPage::Company:
+        return servers.base(ServerRole::CompanyProfile) + QLatin1String("/biz/fundamental/") +
+               code + QLatin1String(".html");
+    case PortalPage::News:
+        return servers.base(ServerRole::News) + QLatin1String("/news?s=") + code;
+    case PortalPage::Board:
+        return servers.base(ServerRole::MessageBoard) + QLatin1String("/bbs?action=q&board=") +
+               code;
+    case PortalPage::Report:
+        return servers.base(ServerRole::Report) + QLatin1String("/report/sector33/brand_report/") +
+               code + QLatin1String(".html");
+    }
+    return QString();
+}
+
+} // namespace launch

@@ -1,0 +1,337 @@
+#include "launch/launcher.h"
+#include "launch/portalpages.h"
+#include "platform/serverconfig.h"
+
+#include <QtTest>
+
+using launch::PortalPage;
+
+namespace {
+
+// Stands in for a browser, calculator or spreadsheet program: appends its name, its working
+// folder and each argument on a line of its own to $LAUNCH_RECORD, then an end line.
+const char* const kRecorder = "#!/bin/sh\n"
+                              "{\n"
+                              "  printf 'program=%s\\n' \"${0##*/}\"\n"
+                              "  printf 'cwd=%s\\n' \"$(pwd -P)\"\n"
+                              "  for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done\n"
+                              "  printf 'end\\n'\n"
+                              "} >> \"$LAUNCH_RECORD\"\n";
+
+struct Record {
+    QString program;
+    QString cwd;
+    QStringList arguments;
+    int launches = 0;
+};
+
+Record readRecord(const QString& path) {
+    Record r;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return r;
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        if (line.startsWith(QLatin1String("program=")))
+            r.program = line.mid(8);
+        else if (line.startsWith(QLatin1String("cwd=")))
+            r.cwd = line.mid(4);
+        else if (line.startsWith(QLatin1String("arg=")))
+            r.arguments.append(line.mid(4));
+        else if (line == QLatin1String("end"))
+            ++r.launches;
+    }
+    return r;
+}
+
+bool writeProgram(const QString& path, const QByteArray& text, bool executable = true) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+        return false;
+    f.close();
+    QFile::Permissions p = QFile::ReadOwner | QFile::WriteOwner;
+    if (executable)
+        p |= QFile::ExeOwner;
+    return f.setPermissions(p);
+}
+
+// Fake programs in a folder of their own; a name ending in "!" is written without the
+// executable bit.
+bool populate(const QString& dir, const QStringList& names) {
+    for (QString name : names) {
+        const bool executable = !name.endsWith(QLatin1Char('!'));
+        if (!executable)
+            name.chop(1);
+        if (!writeProgram(dir + QLatin1Char('/') + name, kRecorder, executable))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TstLaunch : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void pageAddresses_data();
+    void pageAddresses();
+    void browserChoice_data();
+    void browserChoice();
+    void calculator_data();
+    void calculator();
+    void calculatorThatCannotStart();
+    void spreadsheet_data();
+    void spreadsheet();
+
+private:
+    QString m_recordFile;
+    QTemporaryDir m_work; // the inherited working folder of every launch
+    QTemporaryDir m_bin;  // fake programs
+    QTemporaryDir m_emptyBin;
+    QByteArray m_savedPath;
+    QByteArray m_savedBrowser;
+    bool m_hadBrowser = false;
+    int m_run = 0;
+};
+
+void TstLaunch::initTestCase() {
+    QVERIFY(m_work.isValid());
+    QVERIFY(m_bin.isValid());
+    QVERIFY(m_emptyBin.isValid());
+    QVERIFY(QDir::setCurrent(m_work.path()));
+    QVERIFY(populate(m_bin.path(), {"browser", "other", "xdg-open"}));
+    m_savedPath = qgetenv("PATH");
+    m_hadBrowser = qEnvironmentVariableIsSet("BROWSER");
+    m_savedBrowser = qgetenv("BROWSER");
+}
+
+void TstLaunch::init() {
+    // A record file of its own for every test row, outside the working folder.
+    m_recordFile = m_bin.filePath(QStringLiteral("record-%1.txt").arg(++m_run));
+    qputenv("LAUNCH_RECORD", m_recordFile.toLocal8Bit());
+}
+
+void TstLaunch::cleanup() {
+    qputenv("PATH", m_savedPath);
+    if (m_hadBrowser)
+        qputenv("BROWSER", m_savedBrowser);
+    else
+        qunsetenv("BROWSER");
+}
+
+void TstLaunch::pageAddresses_data() {
+    QTest::addColumn<int>("page"); // a PortalPage, or -1 for the support page
+    QTest::addColumn<QString>("codeText");
+    QTest::addColumn<QString>("address");
+
+    const int quote = int(PortalPage::Quote);
+    const int company = int(PortalPage::Company);
+    const int news = int(PortalPage::News);
+    const int board = int(PortalPage::Board);
+    const int report = int(PortalPage::Report);
+
+    QTest::newRow("quote") << quote << "4674"
+                           << "http://quote.test:8001/q?s=4674&d=t&k=c3&h=on&z=m";
+    QTest::newRow("company") << company << "4674"
+                             << "http://company.test:8002/biz/fundamental/4674.html";
+    QTest::newRow("news") << news << "4674"
+                          << "http://news.test:8003/news?s=4674";
+    QTest::newRow("board") << board << "4674"
+                           << "http://board.test:8004/bbs?action=q&board=4674";
+    QTest::newRow("report") << report << "4674"
+                            << "http://report.test:8005/report/sector33/brand_report/4674.html";
+    QTest::newRow("support page") << -1 << "4674"
+                                  << "http://support.test:8006/help/";
+    QTest::newRow("news, empty code box") << news << ""
+                                          << "http://news.test:8003/news?s=";
+    QTest::newRow("quote, shell text")
+        << quote << "46 74; touch x"
+        << "http://quote.test:8001/q?s=46%2074%3B%20touch%20x&d=t&k=c3&h=on&z=m";
+    QTest::newRow("company, shell text")
+        << company << "46 74; touch x"
+        << "http://company.test:8002/biz/fundamental/46%2074%3B%20touch%20x.html";
+    QTest::newRow("board, query characters")
+        << board << "4674&action=x#top"
+        << "http://board.test:8004/bbs?action=q&board=4674%26action%3Dx%23top";
+    QTest::newRow("report, path characters")
+        << report << "../4674"
+        << "http://report.test:8005/report/sector33/brand_report/..%2F4674.html";
+    QTest::newRow("news, Japanese text")
+        << news << QStringLiteral("クレスコ")
+        << "http://news.test:8003/news?s=%E3%82%AF%E3%83%AC%E3%82%B9%E3%82%B3";
+}
+
+void TstLaunch::pageAddresses() {
+    QFETCH(int, page);
+    QFETCH(QString, codeText);
+    QFETCH(QString, address);
+
+    QTemporaryDir configDir;
+    QVERIFY(configDir.isValid());
+    const QString ini = configDir.filePath(QStringLiteral("servers.ini"));
+    QVERIFY(writeProgram(ini,
+                         "[servers]\n"
+                         "quote=http://quote.test:8001\n"
+                         "company-profile=http://company.test:8002\n"
+                         "news=http://news.test:8003\n"
+                         "message-board=http://board.test:8004\n"
+                         "report=http://report.test:8005\n"
+                         "support-page=http://support.test:8006/help/\n",
+                         false));
+    const platform::ServerConfig servers = platform::ServerConfig::load(ini);
+
+    const QString composed =
+        page < 0 ? servers.supportPage()
+                 : launch::portalPageAddress(static_cast<PortalPage>(page), servers, codeText);
+    QCOMPARE(composed, address);
+
+    qputenv("BROWSER", m_bin.filePath(QStringLiteral("browser")).toLocal8Bit());
+    QVERIFY(launch::openInBrowser(composed));
+    QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_recordFile).launches, 1, 10000);
+    const Record r = readRecord(m_recordFile);
+    QCOMPARE(r.program, QStringLiteral("browser"));
+    QCOMPARE(r.arguments, QStringList{address});
+
+    // Nothing in the code box ever ran as a command.
+    QVERIFY(!QFileInfo::exists(m_work.filePath(QStringLiteral("x"))));
+    QVERIFY(!QFileInfo::exists(m_bin.filePath(QStringLiteral("x"))));
+}
+
+void TstLaunch::browserChoice_data() {
+    QTest::addColumn<bool>("browserSet");
+    QTest::addColumn<QString>("browser"); // "$BIN/" stands for the fake programs' folder
+    QTest::addColumn<bool>("xdgOpenOnPath");
+    QTest::addColumn<QString>("started"); // empty: nothing can be started
+
+    QTest::newRow("BROWSER path") << true << "$BIN/browser" << true << "browser";
+    QTest::newRow("BROWSER name on PATH") << true << "other" << true << "other";
+    QTest::newRow("BROWSER list, first entry")
+        << true << "$BIN/browser:$BIN/other" << true << "browser";
+    QTest::newRow("BROWSER unset") << false << "" << true << "xdg-open";
+    QTest::newRow("BROWSER empty") << true << "" << true << "xdg-open";
+    QTest::newRow("BROWSER names no program") << true << "/nonexistent/browser" << true << "";
+    QTest::newRow("no browser at all") << false << "" << false << "";
+}
+
+void TstLaunch::browserChoice() {
+    QFETCH(bool, browserSet);
+    QFETCH(QString, browser);
+    QFETCH(bool, xdgOpenOnPath);
+    QFETCH(QString, started);
+
+    browser.replace(QLatin1String("$BIN"), m_bin.path());
+    if (browserSet)
+        qputenv("BROWSER", browser.toLocal8Bit());
+    else
+        qunsetenv("BROWSER");
+    qputenv("PATH", (xdgOpenOnPath ? m_bin.path() : m_emptyBin.path()).toLocal8Bit());
+
+    const QString address = QStringLiteral("http://127.0.0.1:8470/news?s=4674");
+    const bool ok = launch::openInBrowser(address);
+    QCOMPARE(ok, !started.isEmpty());
+    if (!ok)
+        return;
+    QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_recordFile).launches, 1, 10000);
+    const Record r = readRecord(m_recordFile);
+    QCOMPARE(r.program, started);
+    QCOMPARE(r.arguments, QStringList{address});
+}
+
+void TstLaunch::calculator_data() {
+    QTest::addColumn<QStringList>("onPath");
+    QTest::addColumn<QString>("started"); // empty: none found
+
+    QTest::newRow("all of them") << QStringList{"xcalc",     "qalculate-gtk", "galculator",
+                                                "mate-calc", "kcalc",         "gnome-calculator"}
+                                 << "gnome-calculator";
+    QTest::newRow("kcalc before xcalc") << QStringList{"xcalc", "kcalc"} << "kcalc";
+    QTest::newRow("mate-calc before galculator")
+        << QStringList{"galculator", "mate-calc"} << "mate-calc";
+    QTest::newRow("galculator before qalculate-gtk")
+        << QStringList{"qalculate-gtk", "galculator"} << "galculator";
+    QTest::newRow("only the last one") << QStringList{"xcalc"} << "xcalc";
+    QTest::newRow("not executable is skipped") << QStringList{"kcalc!", "xcalc"} << "xcalc";
+    QTest::newRow("none") << QStringList{} << "";
+    QTest::newRow("only unknown names") << QStringList{"calc", "calc.exe"} << "";
+}
+
+void TstLaunch::calculator() {
+    QFETCH(QStringList, onPath);
+    QFETCH(QString, started);
+
+    QTemporaryDir bin;
+    QVERIFY(bin.isValid());
+    QVERIFY(populate(bin.path(), onPath));
+    qputenv("PATH", bin.path().toLocal8Bit());
+
+    const std::optional<launch::Command> calc = launch::findCalculator();
+    QCOMPARE(calc.has_value(), !started.isEmpty());
+    if (!calc)
+        return;
+    QVERIFY(launch::startDetached(*calc));
+    QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_recordFile).launches, 1, 10000);
+    const Record r = readRecord(m_recordFile);
+    QCOMPARE(r.program, started);
+    QCOMPARE(r.arguments, QStringList());
+}
+
+void TstLaunch::calculatorThatCannotStart() {
+    QTemporaryDir bin;
+    QVERIFY(bin.isValid());
+    QVERIFY(writeProgram(bin.filePath(QStringLiteral("gnome-calculator")),
+                         "#!/nonexistent/interpreter\n"));
+    qputenv("PATH", bin.path().toLocal8Bit());
+
+    const std::optional<launch::Command> calc = launch::findCalculator();
+    QVERIFY(calc.has_value());
+    QVERIFY(!launch::startDetached(*calc));
+}
+
+void TstLaunch::spreadsheet_data() {
+    QTest::addColumn<QStringList>("onPath");
+    QTest::addColumn<QString>("started"); // empty: none found
+    QTest::addColumn<QStringList>("arguments");
+
+    const QStringList calc{"--calc", "./MAKEMARK.xls"};
+    QTest::newRow("libreoffice first")
+        << QStringList{"soffice", "localc", "libreoffice"} << "libreoffice" << calc;
+    QTest::newRow("localc before soffice")
+        << QStringList{"soffice", "localc"} << "localc" << QStringList{"./MAKEMARK.xls"};
+    QTest::newRow("soffice") << QStringList{"soffice"} << "soffice" << calc;
+    QTest::newRow("none") << QStringList{} << "" << QStringList{};
+    QTest::newRow("not executable") << QStringList{"libreoffice!"} << "" << QStringList{};
+}
+
+void TstLaunch::spreadsheet() {
+    QFETCH(QStringList, onPath);
+    QFETCH(QString, started);
+    QFETCH(QStringList, arguments);
+
+    QTemporaryDir bin;
+    QVERIFY(bin.isValid());
+    QVERIFY(populate(bin.path(), onPath));
+    qputenv("PATH", bin.path().toLocal8Bit());
+
+    const std::optional<launch::Command> sheet = launch::findSpreadsheet();
+    QCOMPARE(sheet.has_value(), !started.isEmpty());
+    if (!sheet) {
+        // The names the missing-program message can give.
+        QVERIFY(launch::spreadsheetCandidates().contains(QStringLiteral("libreoffice")));
+        return;
+    }
+    // Started in the working folder it inherits, where "./MAKEMARK.xls" is resolved.
+    QVERIFY(launch::startDetached(*sheet));
+    QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_recordFile).launches, 1, 10000);
+    const Record r = readRecord(m_recordFile);
+    QCOMPARE(r.program, started);
+    QCOMPARE(r.arguments, arguments);
+    QCOMPARE(r.cwd, QFileInfo(m_work.path()).canonicalFilePath());
+}
+
+QTEST_GUILESS_MAIN(TstLaunch)
+#include "tst_launch.moc"

@@ -1,0 +1,142 @@
+#include "marks/codelist.h"
+
+#include <QtTest>
+
+using marks::CodeList;
+
+namespace {
+
+const QString kShippedList =
+    QStringLiteral(QUORVIX_BIN_DIR "/") + QString::fromUtf8(CodeList::kFileName);
+
+QByteArray toCodePage932(const QString& text) {
+    QStringEncoder encoder("windows-31j");
+    return encoder.encode(text);
+}
+
+} // namespace
+
+class TstCodeList : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void shippedList_data();
+    void shippedList();
+    void rows_data();
+    void rows();
+    void missingFile();
+    void markListRows_data();
+    void markListRows();
+};
+
+// The code list that ships beside the program, decoded from code page 932.
+void TstCodeList::shippedList_data() {
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("row");
+
+    QTest::newRow("listed") << "4674" << QStringLiteral("4674,クレスコ,プライム（内国株式）");
+    QTest::newRow("first line") << "1301" << QStringLiteral("1301,極洋,プライム（内国株式）");
+    QTest::newRow("not listed") << "1000"
+                                << "1000,????,????";
+    QTest::newRow("part of a code") << "467"
+                                    << "467,????,????";
+    QTest::newRow("letters") << "abcd"
+                             << "abcd,????,????";
+}
+
+void TstCodeList::shippedList() {
+    QFETCH(QString, code);
+    QFETCH(QString, row);
+
+    QVERIFY2(QFileInfo::exists(kShippedList), qPrintable(kShippedList));
+    const CodeList list = CodeList::load(kShippedList);
+    QVERIFY(list.size() > 1000);
+    QCOMPARE(list.row(code), row);
+}
+
+// Code-list files written for the case, in code page 932.
+void TstCodeList::rows_data() {
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("row");
+
+    const QString list = QStringLiteral("4674,クレスコ,プライム（内国株式）\r\n"
+                                        "4674,別の行,スタンダード（内国株式）\r\n"
+                                        "46\r\n"
+                                        "\r\n"
+                                        "コード,銘柄名,市場区分\r\n"
+                                        "9999,最後,グロース（内国株式）");
+    QTest::newRow("first match wins")
+        << list << "4674" << QStringLiteral("4674,クレスコ,プライム（内国株式）");
+    QTest::newRow("short line matches its whole text") << list << "46"
+                                                       << "46";
+    QTest::newRow("a code is not matched by a short line") << list << "4600"
+                                                           << "4600,????,????";
+    QTest::newRow("last line without line end")
+        << list << "9999" << QStringLiteral("9999,最後,グロース（内国株式）");
+    QTest::newRow("LF only")
+        << QStringLiteral("1301,極洋,プライム（内国株式）\n4674,クレスコ,プライム（内国株式）\n")
+        << "4674" << QStringLiteral("4674,クレスコ,プライム（内国株式）");
+    QTest::newRow("LF only, first line")
+        << QStringLiteral("1301,極洋,プライム（内国株式）\n4674,クレスコ,プライム（内国株式）\n")
+        << "1301" << QStringLiteral("1301,極洋,プライム（内国株式）");
+    QTest::newRow("empty file") << QString() << "4674"
+                                << "4674,????,????";
+}
+
+void TstCodeList::rows() {
+    QFETCH(QString, content);
+    QFETCH(QString, code);
+    QFETCH(QString, row);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QString::fromUtf8(CodeList::kFileName));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(toCodePage932(content));
+    file.close();
+
+    QCOMPARE(CodeList::load(path).row(code), row);
+}
+
+void TstCodeList::missingFile() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const CodeList list = CodeList::load(dir.filePath(QString::fromUtf8(CodeList::kFileName)));
+    QCOMPARE(list.size(), 0);
+    QCOMPARE(list.row(QStringLiteral("4674")), QStringLiteral("4674,????,????"));
+}
+
+// The mark list: one row per mark, in mark-string order.
+void TstCodeList::markListRows_data() {
+    QTest::addColumn<QString>("marks");
+    QTest::addColumn<bool>("withList");
+    QTest::addColumn<QStringList>("rows");
+
+    const QString kresco = QStringLiteral("4674,クレスコ,プライム（内国株式）");
+    const QString kyokuyo = QStringLiteral("1301,極洋,プライム（内国株式）");
+
+    QTest::newRow("mark order, not list order")
+        << "4674,1000,1301," << true << QStringList{kresco, "1000,????,????", kyokuyo};
+    QTest::newRow("empty") << "" << true << QStringList{};
+    QTest::newRow("no comma after the last mark")
+        << "1000,4674" << true << QStringList{"1000,????,????", kresco};
+    QTest::newRow("remainder of two characters")
+        << "4674,13" << true << QStringList{kresco, "13,????,????"};
+    QTest::newRow("no code list") << "4674,1000,1301," << false
+                                  << QStringList{"4674,????,????", "1000,????,????",
+                                                 "1301,????,????"};
+}
+
+void TstCodeList::markListRows() {
+    QFETCH(QString, marks);
+    QFETCH(bool, withList);
+    QFETCH(QStringList, rows);
+
+    const CodeList list = withList ? CodeList::load(kShippedList) : CodeList();
+    QCOMPARE(marks::markListRows(marks::MarkString(marks), list), rows);
+}
+
+QTEST_GUILESS_MAIN(TstCodeList)
+#include "tst_codelist.moc"
