@@ -1,0 +1,105 @@
+// quote-portal: the stand-in quote portal as a program.
+#include "portalserver.h"
+
+#include <QCommandLineParser>
+#include <QGuiApplication>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    // Charts are drawn into images; no display is needed.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quote-portal"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Stand-in quote portal with technical charts"));
+    parser.addHelpOption();
+    const QCommandLineOption listen(QStringLiteral("listen"),
+                                    QStringLiteral("Address and port (default 127.0.0.1:8470)."),
+                                    QStringLiteral("host:port"), QStringLiteral("127.0.0.1:8470"));
+    const QCommandLineOption dataDir(QStringLiteral("data"),
+                                     QStringLiteral("Folder with the code list and prices/."),
+                                     QStringLiteral("dir"));
+    const QCommandLineOption asOf(QStringLiteral("as-of"),
+                                  QStringLiteral("Last trading day of synthetic histories."),
+                                  QStringLiteral("yyyy-mm-dd"));
+    const QCommandLineOption delay(QStringLiteral("delay-ms"),
+                                   QStringLiteral("Wait this long before every answer."),
+                                   QStringLiteral("ms"));
+    const QCommandLineOption drop(QStringLiteral("drop"),
+                                  QStringLiteral("Close every connection without an answer."));
+    const QCommandLineOption status500(QStringLiteral("status-500"),
+                                       QStringLiteral("Answer every request with status 500."));
+    const QCommandLineOption nonImage(QStringLiteral("non-image-code"),
+                                      QStringLiteral("Charts of this code answer text, no image."),
+                                      QStringLiteral("code"));
+    const QCommandLineOption marker(
+        QStringLiteral("marker"), QStringLiteral("Detail page marker: absent, twice or offset:N."),
+        QStringLiteral("how"));
+    parser.addOptions({listen, dataDir, asOf, delay, drop, status500, nonImage, marker});
+    parser.process(app);
+
+    const QString listenText = parser.value(listen);
+    const int colon = listenText.lastIndexOf(QLatin1Char(':'));
+    bool portOk = false;
+    const int port = listenText.mid(colon + 1).toInt(&portOk);
+    const QHostAddress host(
+        colon > 0 ? listenText.left(colon).remove(QLatin1Char('[')).remove(QLatin1Char(']'))
+                  : QString());
+    if (colon <= 0 || !portOk || port < 0 || port > 65535 || host.isNull()) {
+        std::fprintf(stderr, "quote-portal: --listen wants HOST:PORT, got \"%s\"\n",
+                     qPrintable(listenText));
+        return 2;
+    }
+
+    portal::PortalOptions options;
+    options.dataDir = parser.value(dataDir);
+    if (parser.isSet(asOf)) {
+        options.asOf = QDate::fromString(parser.value(asOf), Qt::ISODate);
+        if (!options.asOf.isValid()) {
+            std::fprintf(stderr, "quote-portal: --as-of wants YYYY-MM-DD\n");
+            return 2;
+        }
+    }
+
+    portal::Faults faults;
+    faults.delayMs = parser.value(delay).toInt();
+    faults.dropConnection = parser.isSet(drop);
+    faults.status500 = parser.isSet(status500);
+    faults.nonImageCode = parser.value(nonImage);
+    if (parser.isSet(marker)) {
+        const QString m = parser.value(marker);
+        if (m == QLatin1String("absent")) {
+            faults.marker = portal::Faults::Marker::Absent;
+        } else if (m == QLatin1String("twice")) {
+            faults.marker = portal::Faults::Marker::Twice;
+        } else if (m.startsWith(QLatin1String("offset:"))) {
+            bool ok = false;
+            faults.markerOffset = m.mid(7).toInt(&ok);
+            if (!ok || faults.markerOffset < 0) {
+                std::fprintf(stderr, "quote-portal: --marker offset:N wants N >= 0\n");
+                return 2;
+            }
+            faults.marker = portal::Faults::Marker::AtOffset;
+        } else {
+            std::fprintf(stderr, "quote-portal: --marker wants absent, twice or offset:N\n");
+            return 2;
+        }
+    }
+
+    portal::PortalServer server(options);
+    server.setFaults(faults);
+    if (!server.start(host, quint16(port))) {
+        std::fprintf(stderr, "quote-portal: cannot listen on %s\n", qPrintable(listenText));
+        return 1;
+    }
+    const QString shownHost = host.protocol() == QAbstractSocket::IPv6Protocol
+                                  ? QStringLiteral("[%1]").arg(host.toString())
+                                  : host.toString();
+    std::printf("listening on http://%s:%u\n", qPrintable(shownHost), unsigned(server.port()));
+    std::fflush(stdout);
+
+    return app.exec();
+}

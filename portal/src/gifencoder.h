@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QColor>
+#include <QImage>
+#include <QVector>
+
+namespace portal {
+
+// The colours charts are drawn in. Encoding maps every pixel to the nearest entry of a fixed
+// palette made of these colours, their blends with the white background (for smoothed text) and a
+// grey ramp, so no per-image colour analysis is needed.
+namespace colors {
+inline const QColor background{255, 255, 255};
+inline const QColor text{20, 20, 20};
+inline const QColor axis{90, 90, 90};
+inline const QColor grid{222, 222, 222};
+inline const QColor rising{16, 150, 72};
+inline const QColor falling{214, 39, 40};
+inline const QColor volume{110, 140, 190};
+inline const QColor band{120, 120, 200};
+inline const QColor sar{30, 30, 160};
+inline const QColor previousClose{150, 150, 150};
+inline const QColor intraday{20, 60, 170};
+inline const QColor title{0, 40, 110};
+// One colour per moving-average token, in token order m25 m75 m65 m130 m260 e25 e75 e65 e130 e260.
+inline const QColor averages[10] = {
+    {240, 130, 0},  {0, 110, 220}, {150, 60, 190}, {140, 90, 40},   {0, 150, 150},
+    {230, 40, 170}, {0, 50, 130},  {120, 140, 0},  {250, 110, 140}, {0, 100, 90},
+};
+} // namespace colors
+
+// The 256-entry palette the encoder writes.
+const QVector<QRgb>& chartPalette();
+
+// GIF89a bytes of an image, each pixel mapped to the nearest palette colour. Empty on failure.
+QByteArray encodeGif(const QImage& image);
+
+} // namespace portal

@@ -1,0 +1,308 @@
+#include "marketdata.h"
+
+#include <QFile>
+#include <QMutexLocker>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+namespace portal {
+
+namespace {
+
+// splitmix64: small, fast and the same on every platform, unlike the standard distributions.
+class Random {
+public:
+    explicit Random(quint64 seed)
+        : m_state(seed) {}
+    quint64 next() {
+        quint64 z = (m_state += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    }
+    double uniform() { return double(next() >> 11) * (1.0 / 9007199254740992.0); }
+    double gauss() {
+        const double u1 = std::max(uniform(), 1e-300);
+        const double u2 = uniform();
+        return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+    }
+
+private:
+    quint64 m_state;
+};
+
+bool isTradingDay(const QDate& d) {
+    if (d.dayOfWeek() > 5)
+        return false;
+    // The exchange is closed over the New Year holidays.
+    if ((d.month() == 1 && d.day() <= 3) || (d.month() == 12 && d.day() == 31))
+        return false;
+    return true;
+}
+
+QDate lastTradingDay(QDate d) {
+    while (!isTradingDay(d))
+        d = d.addDays(-1);
+    return d;
+}
+
+std::optional<double> number(const QByteArray& text) {
+    bool ok = false;
+    const double v = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+} // namespace
+
+bool isCode(const QString& text) {
+    if (text.size() != 4)
+        return false;
+    return std::all_of(text.begin(), text.end(),
+                       [](QChar c) { return c.unicode() >= '0' && c.unicode() <= '9'; });
+}
+
+double tickSize(double price) {
+    static const double limits[][2] = {
+        {3000, 1},     {5000, 5},       {30000, 10},     {50000, 50},       {300000, 100},
+        {500000, 500}, {3000000, 1000}, {5000000, 5000}, {30000000, 10000}, {50000000, 50000},
+    };
+    for (const auto& l : limits) {
+        if (price <= l[0])
+            return l[1];
+    }
+    return 100000;
+}
+
+double roundToTick(double price) {
+    const double tick = tickSize(price);
+    return std::max(tick, std::round(price / tick) * tick);
+}
+
+QString suffixForCode(const QString& code) {
+    if (!isCode(code))
+        return {};
+    switch (code.toInt() % 20) {
+    case 15:
+        return QStringLiteral(".j");
+    case 16:
+        return QStringLiteral(".q");
+    case 17:
+        return QStringLiteral(".o");
+    case 18:
+        return QStringLiteral(".n");
+    default:
+        return QStringLiteral(".t");
+    }
+}
+
+QVector<Listing> readCodeList(const QString& path) {
+    QVector<Listing> out;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    QStringDecoder decode("Shift_JIS");
+    const QString text = decode.isValid() ? decode(file.readAll()) : QString::fromLatin1("");
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString line : lines) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        const QStringList f = line.split(QLatin1Char(','));
+        if (f.size() < 2 || !isCode(f[0].trimmed()))
+            continue;
+        out.append({f[0].trimmed(), f[1].trimmed(), f.size() > 2 ? f[2].trimmed() : QString()});
+    }
+    return out;
+}
+
+CsvResult readPriceCsv(const QString& path) {
+    CsvResult r;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return r;
+    int lineNo = 0;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        ++lineNo;
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> f = line.split(',');
+        if (lineNo == 1 && line.toLower().startsWith("date"))
+            continue;
+        Bar b;
+        bool good = f.size() >= 6;
+        if (good) {
+            const QString ds =
+                QString::fromLatin1(f[0].trimmed()).replace(QLatin1Char('/'), QLatin1Char('-'));
+            b.date = QDate::fromString(ds, Qt::ISODate);
+            const auto o = number(f[1]), h = number(f[2]), l = number(f[3]), c = number(f[4]),
+                       v = number(f[5]);
+            good = b.date.isValid() && o && h && l && c && v && *l > 0 && *h >= *l && *o >= *l &&
+                   *o <= *h && *c >= *l && *c <= *h && *v >= 0;
+            if (good) {
+                b.open = *o;
+                b.high = *h;
+                b.low = *l;
+                b.close = *c;
+                b.volume = qint64(*v);
+            }
+        }
+        if (!good) {
+            if (r.skipped++ == 0)
+                r.firstSkippedLine = lineNo;
+            continue;
+        }
+        r.bars.append(b);
+    }
+    std::stable_sort(r.bars.begin(), r.bars.end(),
+                     [](const Bar& a, const Bar& b) { return a.date < b.date; });
+    // One bar per day: a repeated date keeps its last row.
+    History unique;
+    for (const Bar& b : std::as_const(r.bars)) {
+        if (!unique.isEmpty() && unique.last().date == b.date)
+            unique.last() = b;
+        else
+            unique.append(b);
+    }
+    r.bars = unique;
+    return r;
+}
+
+History syntheticHistory(const QString& code, const QDate& asOfDate) {
+    History bars;
+    if (!isCode(code))
+        return bars;
+    const QDate last = lastTradingDay(asOfDate.isValid() ? asOfDate : QDate::currentDate());
+    const QDate first = last.addYears(-12).addMonths(-2);
+    Random rnd(0x51ED270Bu * quint64(code.toInt() + 1) + 0x2545F4914F6CDD1DULL);
+
+    // A price level between about 150 and 15000 yen, spread evenly on a log scale.
+    const double level = std::exp(std::log(150.0) + rnd.uniform() * std::log(100.0));
+    const double vol = 0.012 + 0.012 * rnd.uniform(); // daily volatility
+    const double baseVolume = std::clamp(4.0e7 / level, 2000.0, 3.0e7);
+
+    // Log-price walk with a slow pull back to the level, so twelve years stay in a plausible band.
+    double x = 0.25 * rnd.gauss();
+    double prevClose = roundToTick(level * std::exp(x));
+    bars.reserve(3200);
+    for (QDate d = first; d <= last; d = d.addDays(1)) {
+        if (!isTradingDay(d))
+            continue;
+        x = x * 0.998 + vol * rnd.gauss();
+        Bar b;
+        b.date = d;
+        b.open = roundToTick(prevClose * std::exp(0.004 * rnd.gauss()));
+        b.close = roundToTick(level * std::exp(x));
+        const double top = std::max(b.open, b.close);
+        const double bottom = std::min(b.open, b.close);
+        b.high = roundToTick(top * std::exp(std::abs(0.6 * vol * rnd.gauss())));
+        b.low = roundToTick(bottom * std::exp(-std::abs(0.6 * vol * rnd.gauss())));
+        b.high = std::max(b.high, top);
+        b.low = std::min(b.low, bottom);
+        const double move = std::abs(b.close / prevClose - 1.0);
+        const double v = baseVolume * std::exp(0.45 * rnd.gauss()) * (1.0 + 12.0 * move);
+        b.volume = std::max<qint64>(100, qint64(v / 100.0) * 100);
+        prevClose = b.close;
+        bars.append(b);
+    }
+    return bars;
+}
+
+QVector<MinuteBar> intradaySession(const QString& code, const Bar& day) {
+    QVector<MinuteBar> out;
+    for (int m = 9 * 60; m <= 11 * 60 + 30; ++m)
+        out.append({m, 0, 0});
+    for (int m = 12 * 60 + 30; m <= 15 * 60 + 30; ++m)
+        out.append({m, 0, 0});
+    const int n = out.size();
+    Random rnd(quint64(code.toInt()) * 7919u + quint64(day.date.toJulianDay()));
+
+    // A random walk pinned to the day's open and close, then stretched so that it touches the
+    // day's high and low and never leaves them.
+    QVector<double> w(n, 0.0);
+    for (int i = 1; i < n; ++i)
+        w[i] = w[i - 1] + rnd.gauss();
+    QVector<double> lin(n), b(n);
+    for (int i = 0; i < n; ++i) {
+        const double t = double(i) / (n - 1);
+        lin[i] = day.open + (day.close - day.open) * t;
+        b[i] = w[i] - t * w[n - 1];
+    }
+    double up = 1e300, down = 1e300;
+    for (int i = 0; i < n; ++i) {
+        if (b[i] > 1e-9)
+            up = std::min(up, (day.high - lin[i]) / b[i]);
+        if (b[i] < -1e-9)
+            down = std::min(down, (lin[i] - day.low) / -b[i]);
+    }
+    if (up > 1e299)
+        up = 0;
+    if (down > 1e299)
+        down = 0;
+    QVector<double> weight(n);
+    double weightSum = 0;
+    for (int i = 0; i < n; ++i) {
+        const double p = lin[i] + (b[i] > 0 ? up : down) * b[i];
+        out[i].price = std::clamp(roundToTick(p), day.low, day.high);
+        // Trading is heaviest at the opening and closing of each session.
+        const int m = out[i].minuteOfDay;
+        const int fromEdge =
+            std::min({std::abs(m - 540), std::abs(m - 690), std::abs(m - 750), std::abs(m - 930)});
+        weight[i] = (1.0 + 6.0 * std::exp(-fromEdge / 8.0)) * std::exp(0.5 * rnd.gauss());
+        weightSum += weight[i];
+    }
+    out[0].price = day.open;
+    out[n - 1].price = day.close;
+    for (int i = 0; i < n; ++i)
+        out[i].volume = qint64(day.volume * weight[i] / weightSum / 100.0) * 100;
+    return out;
+}
+
+MarketData::MarketData(const QString& dataDir, const QDate& asOf)
+    : m_dataDir(dataDir)
+    , m_asOf(lastTradingDay(asOf.isValid() ? asOf : QDate::currentDate())) {
+    m_listings = readCodeList(dataDir + QStringLiteral("/銘柄コード一覧20060513.csv"));
+    for (int i = 0; i < m_listings.size(); ++i)
+        m_index.insert(m_listings[i].code, i);
+}
+
+const Listing* MarketData::find(const QString& code) const {
+    const auto it = m_index.constFind(code);
+    return it == m_index.constEnd() ? nullptr : &m_listings[*it];
+}
+
+QString MarketData::suffixFor(const QString& code) const {
+    return find(code) ? suffixForCode(code) : QString();
+}
+
+std::shared_ptr<const History> MarketData::history(const QString& code) const {
+    if (!isCode(code) || !find(code))
+        return {};
+    QMutexLocker lock(&m_mutex);
+    if (auto it = m_cache.constFind(code); it != m_cache.constEnd())
+        return *it;
+    const QString path = m_dataDir + QStringLiteral("/prices/") + code + QStringLiteral(".csv");
+    History bars;
+    if (QFile::exists(path)) {
+        CsvResult csv = readPriceCsv(path);
+        if (csv.skipped > 0)
+            std::fprintf(stderr, "%s: %d row(s) skipped that do not parse (first at line %d)\n",
+                         qPrintable(path), csv.skipped, csv.firstSkippedLine);
+        bars = std::move(csv.bars);
+        if (bars.isEmpty())
+            std::fprintf(stderr, "%s: no usable rows; using a synthetic history\n",
+                         qPrintable(path));
+    }
+    if (bars.isEmpty())
+        bars = syntheticHistory(code, m_asOf);
+    auto shared = std::make_shared<const History>(std::move(bars));
+    m_cache.insert(code, shared);
+    return shared;
+}
+
+} // namespace portal

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QDate>
+#include <QHash>
+#include <QMutex>
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+namespace portal {
+
+struct Bar {
+    QDate date;
+    double open = 0;
+    double high = 0;
+    double low = 0;
+    double close = 0;
+    qint64 volume = 0;
+};
+
+using History = QVector<Bar>; // oldest first, one bar per trading day
+
+struct Listing {
+    QString code; // four ASCII digits
+    QString name;
+    QString market;
+};
+
+// True when the text is exactly four ASCII digits; checked before any file name is built from it.
+bool isCode(const QString& text);
+
+// Exchange price step for a price level (1 yen up to 3000, 5 up to 5000, 10 up to 30000, ...).
+double tickSize(double price);
+double roundToTick(double price);
+
+// The exchange suffix of a listed code. Fixed by the code's number modulo 20, so the choice is
+// stable and every suffix gets listed codes: remainders 15 ".j", 16 ".q", 17 ".o", 18 ".n", all
+// others ".t" (16 of 20, so four codes in five are ".t").
+QString suffixForCode(const QString& code);
+
+// Reads the code list (Shift_JIS, CR LF, "code,name,market" lines). Lines without a four-digit code
+// are left out.
+QVector<Listing> readCodeList(const QString& path);
+
+// Bars from a "Date,Open,High,Low,Close,Volume" export. A header line is passed over; other rows
+// that do not parse are skipped and counted.
+struct CsvResult {
+    History bars;
+    int skipped = 0;
+    int firstSkippedLine = 0;
+};
+CsvResult readPriceCsv(const QString& path);
+
+// A deterministic history for a code: weekdays (New Year holidays left out) for a little more than
+// twelve years up to asOf (or the weekday before it), prices on the exchange's steps, volumes in
+// lots of 100.
+History syntheticHistory(const QString& code, const QDate& asOf);
+
+// Minute prices of the last session of a history: 9:00-11:30 and 12:30-15:30.
+struct MinuteBar {
+    int minuteOfDay = 0; // minutes since midnight
+    double price = 0;
+    qint64 volume = 0;
+};
+QVector<MinuteBar> intradaySession(const QString& code, const Bar& day);
+
+// Listed codes and their histories, shared by every request. Thread-safe.
+class MarketData {
+public:
+    MarketData(const QString& dataDir, const QDate& asOf);
+
+    const QVector<Listing>& listings() const { return m_listings; }
+    const Listing* find(const QString& code) const;
+    QString suffixFor(const QString& code) const; // empty for an unknown code
+    QDate asOf() const { return m_asOf; }
+    // The history of a listed code: prices/CODE.csv when present, synthetic otherwise.
+    std::shared_ptr<const History> history(const QString& code) const;
+
+private:
+    QString m_dataDir;
+    QDate m_asOf;
+    QVector<Listing> m_listings;
+    QHash<QString, int> m_index;
+    mutable QMutex m_mutex;
+    mutable QHash<QString, std::shared_ptr<const History>> m_cache;
+};
+
+} // namespace portal

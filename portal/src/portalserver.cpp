@@ -1,0 +1,239 @@
+#include "portalserver.h"
+
+#include "marketdata.h"
+#include "router.h"
+
+#include <QAbstractHttpServer>
+#include <QCoreApplication>
+#include <QHttpServerRequest>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSemaphore>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+
+namespace portal {
+
+namespace {
+
+QByteArray methodName(QHttpServerRequest::Method m) {
+    switch (m) {
+    case QHttpServerRequest::Method::Get:
+        return "GET";
+    case QHttpServerRequest::Method::Head:
+        return "HEAD";
+    case QHttpServerRequest::Method::Post:
+        return "POST";
+    case QHttpServerRequest::Method::Put:
+        return "PUT";
+    case QHttpServerRequest::Method::Delete:
+        return "DELETE";
+    case QHttpServerRequest::Method::Options:
+        return "OPTIONS";
+    default:
+        return "OTHER";
+    }
+}
+
+QByteArray reason(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
+    }
+}
+
+} // namespace
+
+namespace {
+
+// What the server thread and the owner's thread share.
+struct ServerState {
+    std::unique_ptr<MarketData> data;
+    mutable QMutex mutex; // guards faults and log
+    Faults faults;
+    QList<LogEntry> log;
+
+    Faults currentFaults() const {
+        QMutexLocker lock(&mutex);
+        return faults;
+    }
+    void record(const QByteArray& method, const QString& target, int status) {
+        QMutexLocker lock(&mutex);
+        log.append({QString::fromLatin1(method), target, status});
+    }
+};
+
+// Answers every request itself: the routes are parsed from the raw target, and answers are
+// written straight to the connection so that one can be held back (delay) or never sent (drop).
+class HttpServer : public QAbstractHttpServer {
+public:
+    explicit HttpServer(ServerState* d)
+        : m_d(d) {}
+
+protected:
+    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
+        const QUrl url = request.url();
+        const QByteArray path = url.path(QUrl::FullyEncoded).toLatin1();
+        const QByteArray query = url.query(QUrl::FullyEncoded).toLatin1();
+        const QString target = QString::fromLatin1(path) +
+                               (url.hasQuery() ? QStringLiteral("?") : QString()) +
+                               QString::fromLatin1(query);
+        const QByteArray method = methodName(request.method());
+        const Faults faults = m_d->currentFaults();
+
+        if (faults.dropConnection) {
+            m_d->record(method, target, 0);
+            // After the server has finished with the request, so it does not touch a dead socket.
+            QTimer::singleShot(0, socket, [socket] { socket->abort(); });
+            return true;
+        }
+        const Response r =
+            faults.status500 ? errorPage(500) : route(*m_d->data, method, path, query, faults);
+        m_d->record(method, target, r.status);
+
+        QByteArray bytes = "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reason(r.status) +
+                           "\r\nContent-Type: " + r.contentType +
+                           "\r\nContent-Length: " + QByteArray::number(r.body.size()) +
+                           "\r\nConnection: keep-alive\r\n\r\n";
+        if (method != "HEAD")
+            bytes += r.body;
+        if (faults.delayMs > 0) {
+            // The socket is the timer's context: a connection closed meanwhile cancels it, and
+            // stopping the server cancels it with the socket.
+            QTimer::singleShot(faults.delayMs, socket, [socket, bytes] { socket->write(bytes); });
+        } else {
+            socket->write(bytes);
+        }
+        return true;
+    }
+
+    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
+        handleRequest(request, socket);
+    }
+
+private:
+    ServerState* m_d;
+};
+
+class ServerThread : public QThread {
+public:
+    ServerThread(ServerState* d, QHostAddress address, quint16 port)
+        : m_d(d)
+        , m_address(std::move(address))
+        , m_port(port) {}
+    quint16 listenedPort = 0;
+    QSemaphore ready;
+
+protected:
+    void run() override {
+        {
+            HttpServer server(m_d);
+            listenedPort = server.listen(m_address, m_port);
+            ready.release();
+            if (listenedPort != 0)
+                exec();
+        }
+    }
+
+private:
+    ServerState* m_d;
+    QHostAddress m_address;
+    quint16 m_port;
+};
+
+} // namespace
+
+struct PortalServer::Private {
+    PortalOptions options;
+    ServerState state;
+    ServerThread* thread = nullptr;
+    quint16 port = 0;
+    QHostAddress address;
+};
+
+PortalServer::PortalServer(const PortalOptions& options)
+    : d(std::make_unique<Private>()) {
+    d->options = options;
+    const QString dir =
+        options.dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : options.dataDir;
+    d->state.data = std::make_unique<MarketData>(dir, options.asOf);
+}
+
+PortalServer::~PortalServer() {
+    stop();
+}
+
+bool PortalServer::start(const QHostAddress& address, quint16 port) {
+    stop();
+    auto* thread = new ServerThread(&d->state, address, port);
+    thread->setObjectName(QStringLiteral("quote-portal"));
+    thread->start();
+    thread->ready.acquire();
+    if (thread->listenedPort == 0) {
+        thread->wait();
+        delete thread;
+        return false;
+    }
+    d->thread = thread;
+    d->port = thread->listenedPort;
+    d->address = address;
+    return true;
+}
+
+void PortalServer::stop() {
+    if (!d->thread)
+        return;
+    d->thread->quit();
+    d->thread->wait();
+    delete d->thread;
+    d->thread = nullptr;
+    d->port = 0;
+}
+
+quint16 PortalServer::port() const {
+    return d->port;
+}
+
+QString PortalServer::baseUrl() const {
+    QHostAddress a = d->address;
+    if (a.isNull() || a == QHostAddress::Any || a == QHostAddress::AnyIPv4 ||
+        a == QHostAddress::LocalHost)
+        a = QHostAddress::LocalHost;
+    const QString host = a.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QStringLiteral("[%1]").arg(a.toString())
+                             : a.toString();
+    return QStringLiteral("http://%1:%2").arg(host).arg(d->port);
+}
+
+void PortalServer::setFaults(const Faults& faults) {
+    QMutexLocker lock(&d->state.mutex);
+    d->state.faults = faults;
+}
+
+Faults PortalServer::faults() const {
+    return d->state.currentFaults();
+}
+
+QList<LogEntry> PortalServer::requestLog() const {
+    QMutexLocker lock(&d->state.mutex);
+    return d->state.log;
+}
+
+void PortalServer::clearLog() {
+    QMutexLocker lock(&d->state.mutex);
+    d->state.log.clear();
+}
+
+QString PortalServer::suffixFor(const QString& code) const {
+    return d->state.data->suffixFor(code);
+}
+
+} // namespace portal

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "marketdata.h"
+#include "portalserver.h"
+
+#include <QByteArray>
+
+namespace portal {
+
+struct Response {
+    int status = 404;
+    QByteArray contentType;
+    QByteArray body;
+};
+
+// Turns one request target (path and query, still percent-encoded) into an answer. Knows every
+// route of the portal; faults that change content (non-image charts, detail marker) are applied
+// here, faults of the transport (delay, drop, status 500) by the server.
+Response route(const MarketData& data, const QByteArray& method, const QByteArray& path,
+               const QByteArray& query, const Faults& faults);
+
+// The HTML page of an answer that has no content of its own (404, 500).
+Response errorPage(int status);
+
+// Pages, exposed for tests and the benchmark.
+QByteArray detailPage(const MarketData& data, const Listing& listing, const Faults& faults);
+
+} // namespace portal
