@@ -1,0 +1,147 @@
+#pragma once
+
+// A real main window in a temporary program folder, with its settings file there too, and the
+// pieces the settings-dialog tests share: boxes as "1"/"0" strings, the stored SETUP values, a
+// watcher that answers modal message boxes.
+
+#include "mainwin/form1.h"
+#include "mainwin/viewercontext.h"
+#include "settings/form2.h"
+#include "settings/settingsstore.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <array>
+#include <memory>
+
+namespace fixture {
+
+using Values = QMap<QString, QString>; // SETUP key -> stored text
+
+struct Viewer {
+    QTemporaryDir tmp;
+    ViewerContext ctx;
+    std::unique_ptr<Form1> w;
+
+    // Stores the given SETUP values, then builds the main window on them.
+    explicit Viewer(const Values& setup = {}, ViewerContext::ChooseFile choose = {}) {
+        ctx.programFolder = tmp.path();
+        ctx.settingsFile = tmp.filePath(QStringLiteral("settings.ini"));
+        ctx.chooseFile = std::move(choose);
+        if (!setup.isEmpty()) {
+            settings::SettingsStore store(ctx.settingsFile);
+            for (auto it = setup.cbegin(); it != setup.cend(); ++it)
+                store.SaveSetting(QStringLiteral("SETUP"), it.key(), it.value());
+        }
+        w = std::make_unique<Form1>(ctx);
+    }
+
+    // What the settings file holds now, read as a later run of the program would.
+    Values storedSetup() const {
+        QSettings raw(ctx.settingsFile, QSettings::IniFormat);
+        raw.beginGroup(QStringLiteral("SETUP"));
+        Values v;
+        for (const QString& key : raw.childKeys())
+            v.insert(key, raw.value(key).toString());
+        return v;
+    }
+};
+
+// Check marks of a row of boxes as a string of "1" and "0", box 0 first.
+template <std::size_t N> QString marks(const std::array<QCheckBox*, N>& boxes) {
+    QString s;
+    for (const QCheckBox* b : boxes)
+        s += b->isChecked() ? QLatin1Char('1') : QLatin1Char('0');
+    return s;
+}
+
+template <std::size_t N> int enabledCount(const std::array<QCheckBox*, N>& boxes) {
+    int n = 0;
+    for (const QCheckBox* b : boxes)
+        n += b->isEnabled() ? 1 : 0;
+    return n;
+}
+
+inline const QStringList& termKeys() {
+    static const QStringList k{"TERM1d", "TERM3m", "TERM6m", "TERM1y",
+                               "TERM2y", "TERM5y", "TERMay", "TERMIF"};
+    return k;
+}
+
+inline const QStringList& averageKeys() {
+    static const QStringList k{"AV25d",  "AV75d",  "AV13w",  "AV26w", "AV52w", "EAV25d", "EAV75d",
+                               "EAV13w", "EAV26w", "EAV52w", "ITEM1", "ITEM2", "ITEM3"};
+    return k;
+}
+
+// SETUP values for a row of boxes given as a "1"/"0" string.
+inline Values flags(const QStringList& keys, const QString& bits) {
+    Values v;
+    for (int i = 0; i < keys.size(); ++i)
+        v.insert(keys[i], QString(bits.at(i)));
+    return v;
+}
+
+inline Values merged(Values a, const Values& b) {
+    for (auto it = b.cbegin(); it != b.cend(); ++it)
+        a.insert(it.key(), it.value());
+    return a;
+}
+
+// The 22 values a dialog showing these states writes.
+inline Values written(bool fourPanes, const QString& terms, const QString& averages, bool normal) {
+    Values v = merged(flags(termKeys(), terms), flags(averageKeys(), averages));
+    v.insert(QStringLiteral("GRAF"), fourPanes ? QStringLiteral("True") : QStringLiteral("False"));
+    v.insert(QStringLiteral("NORMAL"), normal ? QStringLiteral("True") : QStringLiteral("False"));
+    return v;
+}
+
+// Answers every modal message box that comes up while it lives: records what it showed and
+// presses its OK button, as a user would.
+class MessageBoxWatcher : public QObject {
+public:
+    struct Seen {
+        QString title;
+        QString text;
+        int buttons = 0;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+    };
+    QList<Seen> seen;
+
+    MessageBoxWatcher() {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
+        m_timer.start();
+    }
+
+private:
+    void poll() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        seen.append({box->windowTitle(), box->text(), int(box->buttons().size()), box->icon()});
+        if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+            ok->click();
+        else
+            box->reject();
+    }
+    QTimer m_timer;
+};
+
+} // namespace fixture
+
+// The web views need a shared GL context set before the application exists.
+#define FORM2_TEST_MAIN(TestClass)                                                                 \
+    int main(int argc, char** argv) {                                                              \
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);                                \
+        QApplication app(argc, argv);                                                              \
+        TestClass tc;                                                                              \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
