@@ -1,6 +1,7 @@
 #pragma once
 
 #include "composition.h"
+#include "platform/serverconfig.h"
 
 #include <QString>
 
@@ -8,16 +9,15 @@
 
 namespace platform {
 class Transfer;
-class ServerConfig;
 } // namespace platform
 
 namespace chart {
 
 struct RetrievalResult {
-    bool failed = false;      // a term missed under all five suffixes (G_bGETGIFERR)
-    int fetchedTerms = 0;     // terms accepted, i.e. the pane counter at the end
-    int transfers = 0;        // transfers made
-    int unreachable = 0;      // of those, refused or timed out (no answer at all)
+    bool failed = false;  // a term missed under all five suffixes (G_bGETGIFERR)
+    int fetchedTerms = 0; // terms accepted, i.e. the pane counter at the end
+    int transfers = 0;    // transfers made
+    int unreachable = 0;  // of those, refused or timed out (no answer at all)
     bool serverUnreachable() const { return transfers > 0 && unreachable == transfers; }
 };
 
@@ -45,7 +45,7 @@ public:
 
 private:
     platform::Transfer& m_transfer;
-    const platform::ServerConfig& m_servers;
+    platform::ServerConfig m_servers; // a copy, so a temporary configuration is safe to hand in
     QString m_folder;
 };
 
