@@ -89,10 +89,24 @@ void MessageCatcher::poll() {
     if (!box)
         return;
     m_texts << box->text();
+    if (m_look)
+        m_look();
     if (QAbstractButton* ok = box->button(QMessageBox::Ok))
         ok->click();
     else
         box->accept();
+}
+
+void prepareWindowTests(const QString& offscreenConfigFile) {
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    const QByteArray platform =
+        offscreenConfigFile.isEmpty()
+            ? QByteArray("offscreen")
+            : QByteArray("offscreen:configfile=") + QFile::encodeName(offscreenConfigFile);
+    qputenv("QT_QPA_PLATFORM", platform);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
 void whenSearching(Form1& window, std::function<void()> action) {

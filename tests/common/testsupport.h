@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class Form1;
@@ -60,12 +61,20 @@ class MessageCatcher : public QObject {
 public:
     MessageCatcher();
     QStringList texts() const { return m_texts; }
+    // Runs while a box is open, before OK is pressed: a look at the window from inside the box.
+    void onMessage(std::function<void()> look) { m_look = std::move(look); }
 
 private:
     void poll();
     QTimer m_timer;
     QStringList m_texts;
+    std::function<void()> m_look;
 };
+
+// What a test program with windows sets before its QApplication exists: the web views' flags
+// for running as root, the shared GL contexts they want, and the offscreen platform, optionally
+// with a configuration file (screens and their sizes, as JSON).
+void prepareWindowTests(const QString& offscreenConfigFile = QString());
 
 // Runs action once on the event loop while the next search runs (between two candidates),
 // then stops.
