@@ -43,8 +43,8 @@ bool openInBrowser(const QString& address) {
 }
 
 QStringList calculatorCandidates() {
-    // The Windows folder and then its System32 folder become one fixed search order over PATH:
-    // the desktops' own calculators first (GNOME, KDE, MATE), then the stand-alone ones.
+    // One fixed search order over PATH, the first found wins: the desktops' own calculators first
+    // (GNOME, KDE, MATE), then the stand-alone ones.
     return {QStringLiteral("gnome-calculator"), QStringLiteral("kcalc"),
             QStringLiteral("mate-calc"),        QStringLiteral("galculator"),
             QStringLiteral("qalculate-gtk"),    QStringLiteral("xcalc")};
