@@ -99,18 +99,31 @@ protected:
             faults.status500 ? errorPage(500) : route(*m_d->data, method, path, query, faults);
         m_d->record(method, target, r.status);
 
-        QByteArray bytes = "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reason(r.status) +
-                           "\r\nContent-Type: " + r.contentType +
-                           "\r\nContent-Length: " + QByteArray::number(r.body.size()) +
-                           "\r\nConnection: keep-alive\r\n\r\n";
+        // A client that asks for the connection to end gets it ended after the answer.
+        bool close = false;
+        for (const auto& [name, value] : request.headers()) {
+            if (name.compare("connection", Qt::CaseInsensitive) == 0)
+                close = value.trimmed().compare("close", Qt::CaseInsensitive) == 0;
+        }
+        QByteArray bytes =
+            "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reason(r.status) +
+            "\r\nContent-Type: " + r.contentType +
+            "\r\nContent-Length: " + QByteArray::number(r.body.size()) +
+            "\r\nConnection: " + (close ? QByteArray("close") : QByteArray("keep-alive")) +
+            "\r\n\r\n";
         if (method != "HEAD")
             bytes += r.body;
+        auto send = [socket, bytes, close] {
+            socket->write(bytes);
+            if (close)
+                socket->disconnectFromHost();
+        };
         if (faults.delayMs > 0) {
             // The socket is the timer's context: a connection closed meanwhile cancels it, and
             // stopping the server cancels it with the socket.
-            QTimer::singleShot(faults.delayMs, socket, [socket, bytes] { socket->write(bytes); });
+            QTimer::singleShot(faults.delayMs, socket, send);
         } else {
-            socket->write(bytes);
+            send();
         }
         return true;
     }

@@ -286,7 +286,10 @@ QByteArray detailPage(const MarketData& data, const Listing& l, const Faults& fa
 
 Response route(const MarketData& data, const QByteArray& method, const QByteArray& path,
                const QByteArray& query, const Faults& faults) {
-    if (method != "GET" && method != "HEAD")
+    // No address of the portal carries more than a few hundred bytes of query; a longer one is
+    // refused before any of it is decoded.
+    constexpr int kMaxQuery = 4096;
+    if ((method != "GET" && method != "HEAD") || query.size() > kMaxQuery)
         return errorPage(404);
     const auto params = parseQuery(query);
     if (!params)
