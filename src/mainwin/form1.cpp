@@ -412,6 +412,7 @@ void Form1::codeStep(chart::StepDirection direction) {
     // One pass over the range: a code of 1000..9999 tried twice means every code was tried.
     std::bitset<10000> tried;
     int unreachableStreak = 0;
+    QElapsedTimer candidateTimer;
     QElapsedTimer streakTimer;
     while (!m_closing) {
         const std::optional<QString> normalized = chart::normalizeCode(*candidate);
@@ -430,6 +431,7 @@ void Form1::codeStep(chart::StepDirection direction) {
                 }
                 tried[number] = true;
             }
+            candidateTimer.start();
             if (tryDisplay(*normalized)) {
                 Text1->setText(*normalized);
                 MARK_CHECK(*normalized);
@@ -437,8 +439,10 @@ void Form1::codeStep(chart::StepDirection direction) {
                 return;
             }
             if (m_lastDisplay.serverUnreachable()) {
+                // The streak counts from the start of its first candidate: with the shipped
+                // time-outs one unanswered candidate alone lasts most of the bound.
                 if (unreachableStreak++ == 0)
-                    streakTimer.start();
+                    streakTimer = candidateTimer;
                 if (unreachableStreak >= kUnreachableCandidates ||
                     streakTimer.elapsed() >= kUnreachableStreakMs) {
                     PicCLS();
