@@ -1,0 +1,440 @@
+#include "mainwin/form1.h"
+#include "testsupport.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMutex>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSemaphore>
+#include <QSet>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString kCheckCode = QStringLiteral("銘柄コードを確認して下さい。");
+const QString kNoCodeFound = QStringLiteral("チャートを表示できる銘柄が見つかりませんでした。");
+const QString kUnreachable =
+    QStringLiteral("チャートサーバーに接続できません。サーバーの設定と接続を確認して下さい。");
+
+// The candidates a search tried, in order: every candidate starts with its one-day chart under
+// the first exchange suffix, so each one leaves exactly one such request.
+QStringList candidatesIn(const QStringList& targets) {
+    static const QRegularExpression firstTransfer(QStringLiteral("^/c/1d/\\d/(\\d{4})\\.t\\.gif$"));
+    QStringList out;
+    for (const QString& t : targets) {
+        const auto m = firstTransfer.match(t);
+        if (m.hasMatch())
+            out << m.captured(1);
+    }
+    return out;
+}
+
+int oneDayTransfers(const QStringList& targets) {
+    int n = 0;
+    for (const QString& t : targets)
+        n += t.startsWith(QLatin1String("/c/1d/")) ? 1 : 0;
+    return n;
+}
+
+// A server that accepts every connection, reads the request and never answers. It runs on a
+// thread of its own, since the window's transfers block the main thread.
+class SilentServer {
+public:
+    SilentServer() {
+        m_thread.reset(QThread::create([this] { serve(); }));
+        m_thread->start();
+        m_ready.acquire();
+    }
+    ~SilentServer() {
+        m_thread->quit();
+        m_thread->wait();
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+    quint16 port() const { return m_port; }
+    QStringList targets() const {
+        QMutexLocker lock(&m_mutex);
+        return m_targets;
+    }
+
+private:
+    void serve() {
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost);
+        m_port = server.serverPort();
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this, &server] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    if (!socket->canReadLine() || socket->property("seen").toBool())
+                        return;
+                    socket->setProperty("seen", true);
+                    const QList<QByteArray> words = socket->readLine().trimmed().split(' ');
+                    QMutexLocker lock(&m_mutex);
+                    m_targets << QString::fromLatin1(words.value(1));
+                });
+            }
+        });
+        m_ready.release();
+        QEventLoop loop;
+        loop.exec();
+    }
+
+    std::unique_ptr<QThread> m_thread;
+    QSemaphore m_ready;
+    quint16 m_port = 0;
+    mutable QMutex m_mutex;
+    QStringList m_targets;
+};
+
+struct BusyView {
+    bool codeBox = false;
+    bool up = false, down = false, markUp = false, markDown = false;
+    QList<QPushButton*> othersDisabled; // buttons outside the busy state found disabled
+};
+
+} // namespace
+
+class TstStepping : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void stepsToTheNextServedCode_data();
+    void stepsToTheNextServedCode();
+    void textThatIsNoNumber_data();
+    void textThatIsNoNumber();
+    void busyStateBetweenCandidates();
+    void passWithNoCodeServed();
+    void portalStopped();
+    void serverThatNeverAnswers_data();
+    void serverThatNeverAnswers();
+    void closingDuringSearch();
+
+private:
+    std::unique_ptr<testing::TestPortal> m_portal;
+};
+
+void TstStepping::initTestCase() {
+    m_portal = std::make_unique<testing::TestPortal>();
+    QVERIFY(m_portal->started());
+}
+
+void TstStepping::init() {
+    m_portal->clearLog();
+}
+
+void TstStepping::stepsToTheNextServedCode_data() {
+    QTest::addColumn<QString>("codeBox");
+    QTest::addColumn<int>("step");
+    // Candidates the portal does not serve, tried before the scan.
+    QTest::addColumn<QStringList>("failingFirst");
+    // Where the scan over the range starts; it goes on in the search's direction to the first
+    // code the portal serves.
+    QTest::addColumn<int>("scanFrom");
+    QTest::addColumn<bool>("foundIsMarked");
+
+    QTest::newRow("4674 up") << "4674" << 1 << QStringList() << 4675 << false;
+    QTest::newRow("9998 up, 9999 failing") << "9998" << 1 << QStringList{"9999"} << 1000 << false;
+    QTest::newRow("9999 up") << "9999" << 1 << QStringList() << 1000 << false;
+    QTest::newRow("1001 down, 1000 failing")
+        << "1001" << -1 << QStringList{"1000"} << 9999 << false;
+    QTest::newRow("1000 down") << "1000" << -1 << QStringList() << 9999 << false;
+    QTest::newRow("0999 up") << "0999" << 1 << QStringList() << 1000 << false;
+    QTest::newRow("4674.4 up") << "4674.4" << 1 << QStringList() << 4675 << false;
+    QTest::newRow("4674 down, found code marked") << "4674" << -1 << QStringList() << 4673 << true;
+}
+
+void TstStepping::stepsToTheNextServedCode() {
+    QFETCH(QString, codeBox);
+    QFETCH(int, step);
+    QFETCH(QStringList, failingFirst);
+    QFETCH(int, scanFrom);
+    QFETCH(bool, foundIsMarked);
+
+    const portal::PortalServer& server = m_portal->server();
+    for (const QString& code : failingFirst)
+        QVERIFY2(server.suffixFor(code).isEmpty(), qPrintable(code + " must not be served"));
+    QStringList expected = failingFirst;
+    QString found;
+    for (int c = scanFrom; c >= 1000 && c <= 9999 && found.isEmpty(); c += step) {
+        const QString code = QString::number(c);
+        expected << code;
+        if (!server.suffixFor(code).isEmpty())
+            found = code;
+    }
+    QVERIFY2(!found.isEmpty(), "the portal serves no code in the scanned stretch");
+
+    testing::ProgramFolder folder(m_portal->base());
+    if (foundIsMarked)
+        folder.writeFile(QStringLiteral("MARK.csv"), (found + QStringLiteral(",\r\n")).toLatin1());
+    auto window = folder.openWindow();
+    window->Text1->setText(codeBox);
+
+    testing::MessageCatcher messages;
+    (step > 0 ? window->Command6 : window->Command7)->click();
+
+    QCOMPARE(candidatesIn(m_portal->targets()), expected);
+    QCOMPARE(window->Text1->text(), found);
+    QVERIFY(!window->Picture1[0]->pixmap().isNull());
+    QCOMPARE(messages.texts(), QStringList());
+
+    // The mark buttons follow the found code; the search buttons are free again, the mark
+    // searches only when there are marks.
+    QCOMPARE(window->Command4->isEnabled(), !foundIsMarked);
+    QCOMPARE(window->Command5->isEnabled(), foundIsMarked);
+    QVERIFY(window->Text1->isEnabled());
+    QVERIFY(window->Command6->isEnabled());
+    QVERIFY(window->Command7->isEnabled());
+    QCOMPARE(window->Command8->isEnabled(), foundIsMarked);
+    QCOMPARE(window->Command9->isEnabled(), foundIsMarked);
+    QVERIFY(!window->searching());
+}
+
+void TstStepping::textThatIsNoNumber_data() {
+    QTest::addColumn<QString>("codeBox");
+    QTest::addColumn<int>("step");
+
+    QTest::newRow("letters, up") << "abcd" << 1;
+    QTest::newRow("letters, down") << "abcd" << -1;
+    QTest::newRow("empty, up") << "" << 1;
+    QTest::newRow("digits then letters, down") << "4674x" << -1;
+    QTest::newRow("two numbers, up") << "46 74" << 1;
+}
+
+void TstStepping::textThatIsNoNumber() {
+    QFETCH(QString, codeBox);
+    QFETCH(int, step);
+
+    testing::ProgramFolder folder(m_portal->base());
+    auto window = folder.openWindow();
+    window->Text1->setText(codeBox);
+
+    testing::MessageCatcher messages;
+    (step > 0 ? window->Command6 : window->Command7)->click();
+
+    QCOMPARE(messages.texts(), QStringList{kCheckCode});
+    QCOMPARE(oneDayTransfers(m_portal->targets()), 0);
+    QCOMPARE(window->Text1->text(), codeBox);
+    QVERIFY(window->Text1->isEnabled());
+    QVERIFY(window->Command6->isEnabled());
+    QVERIFY(window->Command7->isEnabled());
+    QVERIFY(!window->searching());
+}
+
+void TstStepping::busyStateBetweenCandidates() {
+    QVERIFY(m_portal->server().suffixFor(QStringLiteral("9999")).isEmpty());
+    testing::ProgramFolder folder(m_portal->base());
+    // With marks, the mark searches would be enabled if the busy state did not hold them.
+    folder.writeFile(QStringLiteral("MARK.csv"), "1301,\r\n");
+    auto window = folder.openWindow();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QVERIFY(window->Command8->isEnabled());
+    window->Text1->setText(QStringLiteral("9998"));
+
+    bool ran = false;
+    int candidatesBefore = 0;
+    BusyView seen;
+    testing::whenSearching(*window, [&] {
+        ran = true;
+        candidatesBefore = candidatesIn(m_portal->targets()).size();
+        seen.codeBox = window->Text1->isEnabled();
+        seen.up = window->Command6->isEnabled();
+        seen.down = window->Command7->isEnabled();
+        seen.markUp = window->Command8->isEnabled();
+        seen.markDown = window->Command9->isEnabled();
+        for (QPushButton* b :
+             {window->Command1, window->Command2, window->Command3, window->Command10,
+              window->Command11, window->Command12, window->Command13, window->Command14,
+              window->Command15, window->Command16, window->Command17}) {
+            if (!b->isEnabled())
+                seen.othersDisabled << b;
+        }
+    });
+    window->Command6->click();
+
+    QVERIFY(ran);
+    // The handler ran after a candidate had failed and before the search was over.
+    QVERIFY(candidatesBefore >= 1);
+    QVERIFY(candidatesBefore < candidatesIn(m_portal->targets()).size());
+    QVERIFY(!seen.codeBox);
+    QVERIFY(!seen.up);
+    QVERIFY(!seen.down);
+    QVERIFY(!seen.markUp);
+    QVERIFY(!seen.markDown);
+    QCOMPARE(seen.othersDisabled.size(), 0);
+    QVERIFY(window->List1->isEnabled());
+
+    QVERIFY(window->Text1->isEnabled());
+    QVERIFY(window->Command6->isEnabled());
+    QVERIFY(window->Command7->isEnabled());
+    QVERIFY(window->Command8->isEnabled());
+    QVERIFY(window->Command9->isEnabled());
+}
+
+void TstStepping::passWithNoCodeServed() {
+    // A portal whose code list is empty knows no code at all.
+    QTemporaryDir data;
+    QVERIFY(data.isValid());
+    {
+        QFile list(data.filePath(QStringLiteral("銘柄コード一覧20060513.csv")));
+        QVERIFY(list.open(QIODevice::WriteOnly));
+    }
+    portal::PortalServer empty(portal::PortalOptions{data.path(), QDate(2026, 12, 4)});
+    QVERIFY(empty.start());
+    QVERIFY(empty.suffixFor(QStringLiteral("4674")).isEmpty());
+
+    testing::ProgramFolder folder(empty.baseUrl());
+    auto window = folder.openWindow();
+    window->Text1->setText(QStringLiteral("9998"));
+
+    testing::MessageCatcher messages;
+    QElapsedTimer clock;
+    clock.start();
+    window->Command6->click();
+    qInfo("one pass with no code served: %lld ms", clock.elapsed());
+
+    QStringList targets;
+    for (const portal::LogEntry& e : empty.requestLog())
+        targets << e.target;
+    const QStringList tried = candidatesIn(targets);
+    // One full pass: from 9998 upwards every code of the range exactly once (9999 first, then
+    // 1000 to 9998), each under all five exchange suffixes.
+    QCOMPARE(tried.size(), 9000);
+    QCOMPARE(tried.first(), QStringLiteral("9999"));
+    QCOMPARE(tried.at(1), QStringLiteral("1000"));
+    QCOMPARE(tried.last(), QStringLiteral("9998"));
+    const QSet<QString> distinct(tried.begin(), tried.end());
+    QCOMPARE(distinct.size(), 9000);
+    QCOMPARE(oneDayTransfers(targets), 5 * 9000);
+
+    QCOMPARE(messages.texts(), QStringList{kNoCodeFound});
+    QCOMPARE(window->Text1->text(), QStringLiteral("9998"));
+    QVERIFY(window->Text1->isEnabled());
+    QVERIFY(window->Command6->isEnabled());
+    QVERIFY(!window->searching());
+}
+
+void TstStepping::portalStopped() {
+    portal::PortalServer stopped(portal::PortalOptions{testing::binFolder(), QDate(2026, 12, 4)});
+    QVERIFY(stopped.start());
+    const QString base = stopped.baseUrl();
+    stopped.stop();
+
+    testing::ProgramFolder folder(base);
+    auto window = folder.openWindow();
+    window->Text1->setText(QStringLiteral("4674"));
+
+    testing::MessageCatcher messages;
+    QElapsedTimer clock;
+    clock.start();
+    window->Command6->click();
+    qInfo("search against a stopped portal: %lld ms", clock.elapsed());
+
+    QCOMPARE(messages.texts(), QStringList{kUnreachable});
+    // The last candidate got no answer to any of its transfers.
+    QVERIFY(window->lastDisplay().transfers > 0);
+    QVERIFY(window->lastDisplay().serverUnreachable());
+    QCOMPARE(window->Text1->text(), QStringLiteral("4674"));
+    QVERIFY(window->Text1->isEnabled());
+    QVERIFY(window->Command6->isEnabled());
+    QVERIFY(!window->searching());
+}
+
+void TstStepping::serverThatNeverAnswers_data() {
+    QTest::addColumn<bool>("shippedTimeouts");
+    QTest::addColumn<int>("fewestCandidates");
+
+    // Short time-outs: several candidates in a row without an answer end the search.
+    QTest::newRow("test time-outs") << false << 2;
+    // The shipped time-outs make one candidate cost several seconds per exchange suffix; the
+    // search still ends within its bound.
+    QTest::newRow("shipped time-outs") << true << 1;
+}
+
+void TstStepping::serverThatNeverAnswers() {
+    QFETCH(bool, shippedTimeouts);
+    QFETCH(int, fewestCandidates);
+
+    SilentServer silent;
+    QVERIFY(silent.port() != 0);
+    testing::ProgramFolder folder(silent.base());
+    ViewerContext context = folder.context();
+    if (shippedTimeouts)
+        context.transfer = platform::Transfer::Options{};
+    auto window = std::make_unique<Form1>(context);
+    window->Text1->setText(QStringLiteral("4674"));
+
+    testing::MessageCatcher messages;
+    QElapsedTimer clock;
+    clock.start();
+    window->Command6->click();
+    qInfo("search against a silent server: %lld ms", clock.elapsed());
+
+    QCOMPARE(messages.texts(), QStringList{kUnreachable});
+    const QStringList targets = silent.targets();
+    const QStringList tried = candidatesIn(targets);
+    QVERIFY2(tried.size() >= fewestCandidates, qPrintable(tried.join(',')));
+    for (int i = 0; i < tried.size(); ++i)
+        QCOMPARE(tried.at(i), QString::number(4675 + i));
+    // Every transfer waited its whole time-out; together they stay within half a minute.
+    const qint64 waited = qint64(oneDayTransfers(targets)) * context.transfer.totalTimeoutMs;
+    QVERIFY2(waited <= 30000, qPrintable(QString::number(waited)));
+
+    QCOMPARE(window->Text1->text(), QStringLiteral("4674"));
+    QVERIFY(window->Text1->isEnabled());
+    QVERIFY(!window->searching());
+}
+
+void TstStepping::closingDuringSearch() {
+    QVERIFY(m_portal->server().suffixFor(QStringLiteral("9999")).isEmpty());
+    testing::ProgramFolder folder(m_portal->base());
+    folder.setSetting(QStringLiteral("SETUP"), QStringLiteral("LASTCODE"), QStringLiteral("4674"));
+    folder.setSetting(QStringLiteral("STARTUP"), QStringLiteral("FORM_LEFT"), QStringLiteral("0"));
+    folder.writeFile(QStringLiteral("MARK.csv"), "1301,\r\n");
+    auto window = folder.openWindow();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->move(40, 30);
+    QTRY_COMPARE(window->x(), 40);
+    // Only the window's own save can bring the mark file back.
+    QVERIFY(QFile::remove(folder.file(QStringLiteral("MARK.csv"))));
+    // From 9998 upwards the first served code lies hundreds of candidates away.
+    window->Text1->setText(QStringLiteral("9998"));
+
+    int candidatesAtClose = -1;
+    testing::whenSearching(*window, [&] {
+        candidatesAtClose = candidatesIn(m_portal->targets()).size();
+        window->close();
+    });
+    testing::MessageCatcher messages;
+    window->Command6->click();
+
+    // No further candidate after the close (the log may trail the transfers by one entry), and
+    // nothing found: the code box still holds where the search started.
+    QVERIFY(candidatesAtClose >= 1);
+    QVERIFY(candidatesIn(m_portal->targets()).size() <= candidatesAtClose + 1);
+    QCOMPARE(window->Text1->text(), QStringLiteral("9998"));
+    QVERIFY(!window->searching());
+    QVERIFY(!window->isVisible());
+    QCOMPARE(messages.texts(), QStringList());
+
+    QSettings saved(folder.settingsFile(), QSettings::IniFormat);
+    QCOMPARE(saved.value(QStringLiteral("SETUP/LASTCODE")).toString(), QStringLiteral("9998"));
+    QCOMPARE(saved.value(QStringLiteral("STARTUP/FORM_LEFT")).toString(), QStringLiteral("600"));
+    QCOMPARE(folder.readFile(QStringLiteral("MARK.csv")), QByteArray("1301,\r\n"));
+}
+
+QTEST_MAIN(TstStepping)
+#include "tst_stepping.moc"
