@@ -12,6 +12,9 @@ namespace portal {
 
 namespace {
 
+int kTextEdgeFirst = 0; // palette range that smoothed text edges map to
+int kTextEdgeEnd = 0;
+
 QVector<QRgb> buildPalette() {
     QVector<QColor> base = {colors::background,    colors::text,     colors::axis,
                             colors::grid,          colors::rising,   colors::falling,
@@ -22,23 +25,22 @@ QVector<QRgb> buildPalette() {
     QVector<QRgb> pal;
     for (const QColor& c : base)
         pal.append(c.rgb());
-    // Blends with the white background, for the smoothed edges of text.
-    for (const QColor& c : base) {
-        for (int k = 1; k <= 3; ++k) {
-            const int w = 255 * k;
-            pal.append(qRgb((c.red() * (4 - k) + w) / 4, (c.green() * (4 - k) + w) / 4,
-                            (c.blue() * (4 - k) + w) / 4));
-        }
-    }
+    // Text edges: a grey ramp, and the title colour blended with the background.
     for (int g = 0; g < 16; ++g)
         pal.append(qRgb(g * 17, g * 17, g * 17));
+    const QColor t = colors::title;
+    for (int k = 1; k <= 3; ++k)
+        pal.append(qRgb((t.red() * (4 - k) + 255 * k) / 4, (t.green() * (4 - k) + 255 * k) / 4,
+                        (t.blue() * (4 - k) + 255 * k) / 4));
+    kTextEdgeFirst = int(base.size());
+    kTextEdgeEnd = int(pal.size());
     while (pal.size() < 256)
         pal.append(qRgb(255, 255, 255));
     pal.resize(256);
     return pal;
 }
 
-// Nearest palette index for every colour at 5 bits per channel.
+// For colours that are no palette entry: the nearest text-edge entry, at 5 bits per channel.
 struct Lookup {
     std::array<quint8, 32 * 32 * 32> index{};
     QHash<QRgb, quint8> exact;
@@ -52,7 +54,7 @@ struct Lookup {
                     const int rr = r * 8 + 4, gg = g * 8 + 4, bb = b * 8 + 4;
                     int best = 0;
                     long bestDist = 1L << 40;
-                    for (int i = 0; i < pal.size(); ++i) {
+                    for (int i = kTextEdgeFirst; i < kTextEdgeEnd; ++i) {
                         const long dr = qRed(pal[i]) - rr, dg = qGreen(pal[i]) - gg,
                                    db = qBlue(pal[i]) - bb;
                         const long dist = 3 * dr * dr + 4 * dg * dg + 2 * db * db;

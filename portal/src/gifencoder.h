@@ -7,9 +7,10 @@
 
 namespace portal {
 
-// The colours charts are drawn in. Encoding maps every pixel to the nearest entry of a fixed
-// palette made of these colours, their blends with the white background (for smoothed text) and a
-// grey ramp, so no per-image colour analysis is needed.
+// The colours charts are drawn in. Lines and fills are drawn without smoothing, so they keep these
+// exact colours; only the smoothed edges of text bring other colours, and those are mapped to the
+// nearest grey or title-blue blend. The palette is fixed, so no per-image colour analysis is
+// needed, and a line colour never turns up where its line is not drawn.
 namespace colors {
 inline const QColor background{255, 255, 255};
 inline const QColor text{20, 20, 20};
@@ -26,7 +27,7 @@ inline const QColor title{0, 40, 110};
 // One colour per moving-average token, in token order m25 m75 m65 m130 m260 e25 e75 e65 e130 e260.
 inline const QColor averages[10] = {
     {240, 130, 0},  {0, 110, 220}, {150, 60, 190}, {140, 90, 40},   {0, 150, 150},
-    {230, 40, 170}, {0, 50, 130},  {120, 140, 0},  {250, 110, 140}, {0, 100, 90},
+    {230, 40, 170}, {90, 60, 255}, {120, 140, 0},  {250, 110, 140}, {0, 100, 90},
 };
 } // namespace colors
 
