@@ -1,0 +1,792 @@
+#include "mainwin/form1.h"
+#include "platform/transfer.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QHttpServer>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QSettings>
+#include <QTcpServer>
+#include <QThread>
+#include <QUrlQuery>
+#include <QWebEngineView>
+#include <QtTest>
+
+// A double-click on the code box, seen as the user sees it: charts in the panes, the summary
+// panel, the detail pane, the message, and which controls are usable, with the portal's request
+// log as the witness of every transfer.
+class TestDisplay : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void chartsOfACode_data();
+    void chartsOfACode();
+    void realDoubleClick();
+    void unknownCode();
+    void panes_data();
+    void panes();
+    void answerThatIsNoImage();
+    void transferFaults_data();
+    void transferFaults();
+    void detailPage_data();
+    void detailPage();
+    void codeBoxTexts_data();
+    void codeBoxTexts();
+    void busyStateInsideTheMessage_data();
+    void busyStateInsideTheMessage();
+    void busyStateInsideASearch();
+    void busyStateAfterADisplay_data();
+    void busyStateAfterADisplay();
+
+private:
+    std::unique_ptr<Form1> openWindow();
+    QStringList chartTargets() const;
+    QStringList quoteTargets() const;
+    QString summaryAddress(const QString& code) const;
+
+    std::unique_ptr<testing::TestPortal> m_portal;
+    std::unique_ptr<testing::ProgramFolder> m_folder;
+    QString m_tCode;       // served under ".t"
+    QString m_unknownCode; // a four-digit code the portal does not know
+};
+
+Q_DECLARE_METATYPE(portal::Faults::Marker)
+
+namespace {
+
+const QString kCheckCode = QStringLiteral("銘柄コードを確認して下さい。");
+const QStringList kSuffixes{".t", ".j", ".q", ".o", ".n"};
+// The default terms and their temporary files, in the order they are fetched.
+const QStringList kDefaultTerms{"1d", "3m", "6m", "1y"};
+
+using Settings = QList<QPair<QString, QString>>; // "SECTION/KEY", stored text
+
+bool isChartTarget(const QString& target) {
+    return target.startsWith(QLatin1String("/z?")) || target.startsWith(QLatin1String("/c/1d/"));
+}
+
+// "/c/1d/4/4674.t.gif" -> "1d"; "/z?s=4674.t&...&t=3m&..." -> "3m".
+QString termOf(const QString& target) {
+    if (target.startsWith(QLatin1String("/c/1d/")))
+        return QStringLiteral("1d");
+    const QUrlQuery query(QUrl(target).query());
+    return query.queryItemValue(QStringLiteral("t"));
+}
+
+// The "CODE.SFX" a chart transfer asked for.
+QString codeAndSuffixOf(const QString& target) {
+    if (target.startsWith(QLatin1String("/c/1d/"))) {
+        QString file = target.section(QLatin1Char('/'), -1);
+        file.chop(4); // ".gif"
+        return QUrl::fromPercentEncoding(file.toLatin1());
+    }
+    return QUrlQuery(QUrl(target).query()).queryItemValue(QStringLiteral("s"), QUrl::FullyDecoded);
+}
+QString codeOf(const QString& target) {
+    const QString s = codeAndSuffixOf(target);
+    return s.left(s.lastIndexOf(QLatin1Char('.')));
+}
+QString suffixOf(const QString& target) {
+    const QString s = codeAndSuffixOf(target);
+    return s.mid(s.lastIndexOf(QLatin1Char('.')));
+}
+
+bool paneBlank(const Form1& w, int pane) {
+    return w.Picture1[pane]->pixmap().isNull();
+}
+
+// The pane shows the image of the file: same pixels.
+bool paneShows(const Form1& w, int pane, const QString& path) {
+    const QImage file(path);
+    const QPixmap shown = w.Picture1[pane]->pixmap();
+    if (file.isNull() || shown.isNull())
+        return false;
+    return shown.toImage().convertToFormat(QImage::Format_ARGB32) ==
+           file.convertToFormat(QImage::Format_ARGB32);
+}
+
+bool busy(const Form1& w) {
+    return !w.Text1->isEnabled() && !w.Command6->isEnabled() && !w.Command7->isEnabled() &&
+           !w.Command8->isEnabled() && !w.Command9->isEnabled();
+}
+
+// A second web server for the quote role only, answering every detail page with one fixed
+// page: the stand-in portal cannot end a page with the marker.
+class PageServer {
+public:
+    explicit PageServer(const QByteArray& page) {
+        m_thread.reset(QThread::create([this, page] {
+            QHttpServer server;
+            server.route(QStringLiteral("/q"),
+                         [page] { return QHttpServerResponse("text/html", page); });
+            m_port = server.listen(QHostAddress::LocalHost, 0);
+            m_ready.release();
+            QEventLoop loop;
+            loop.exec();
+        }));
+        m_thread->start();
+        m_ready.acquire();
+    }
+    ~PageServer() {
+        m_thread->quit();
+        m_thread->wait();
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+
+private:
+    std::unique_ptr<QThread> m_thread;
+    QSemaphore m_ready;
+    quint16 m_port = 0;
+};
+
+// An address where nothing listens: every transfer to it is refused.
+QString deadBase() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return QStringLiteral("http://127.0.0.1:%1").arg(port);
+}
+
+} // namespace
+
+void TestDisplay::initTestCase() {
+    m_portal = std::make_unique<testing::TestPortal>();
+    QVERIFY(m_portal->started());
+    m_tCode = m_portal->server().suffixFor(QStringLiteral("4674")) == QLatin1String(".t")
+                  ? QStringLiteral("4674")
+                  : m_portal->codeUnder(QStringLiteral(".t"));
+    for (int c = 1000; c <= 9999 && m_unknownCode.isEmpty(); ++c) {
+        if (m_portal->server().suffixFor(QString::number(c)).isEmpty())
+            m_unknownCode = QString::number(c);
+    }
+    QVERIFY(!m_tCode.isEmpty());
+    QVERIFY(!m_unknownCode.isEmpty());
+}
+
+void TestDisplay::init() {
+    m_portal->server().setFaults({});
+    m_folder = std::make_unique<testing::ProgramFolder>(m_portal->base());
+    m_portal->clearLog();
+}
+
+void TestDisplay::cleanup() {
+    m_portal->server().setFaults({});
+    m_folder.reset();
+}
+
+std::unique_ptr<Form1> TestDisplay::openWindow() {
+    auto window = m_folder->openWindow();
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        qWarning("window not exposed");
+    return window;
+}
+
+QStringList TestDisplay::chartTargets() const {
+    QStringList out;
+    for (const QString& t : m_portal->targets()) {
+        if (isChartTarget(t))
+            out << t;
+    }
+    return out;
+}
+
+QStringList TestDisplay::quoteTargets() const {
+    QStringList out;
+    for (const QString& t : m_portal->targets()) {
+        if (t.startsWith(QLatin1String("/q?")))
+            out << t;
+    }
+    return out;
+}
+
+QString TestDisplay::summaryAddress(const QString& code) const {
+    const QString base = m_portal->base();
+    return base + QStringLiteral("/bin/gw?url=") +
+           QString::fromLatin1(QUrl::toPercentEncoding(base + QStringLiteral("/bin/rs"))) +
+           QStringLiteral("&ag=i&cr=i&src=p&word=") + code + QStringLiteral("&site=12");
+}
+
+void TestDisplay::chartsOfACode_data() {
+    QTest::addColumn<QString>("suffix");
+    QTest::newRow("served under .t") << ".t";
+    QTest::newRow("served under .o") << ".o";
+    QTest::newRow("served under .n") << ".n";
+}
+
+void TestDisplay::chartsOfACode() {
+    QFETCH(QString, suffix);
+    const QString code = suffix == QLatin1String(".t") ? m_tCode : m_portal->codeUnder(suffix);
+    QVERIFY(!code.isEmpty());
+
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+    w->Text1->setText(code);
+    w->Text1_DblClick();
+
+    // Every term starts again from ".t" and goes on until the code's own suffix answers.
+    QStringList expected, got;
+    const int tries = kSuffixes.indexOf(suffix) + 1;
+    for (const QString& term : kDefaultTerms) {
+        for (int i = 0; i < tries; ++i)
+            expected << term + QLatin1Char(' ') + code + kSuffixes[i];
+    }
+    for (const QString& t : chartTargets())
+        got << termOf(t) + QLatin1Char(' ') + codeAndSuffixOf(t);
+    QCOMPARE(got, expected);
+
+    for (int pane = 0; pane < 4; ++pane) {
+        const QString file = m_folder->file(QStringLiteral("temp%1.gif").arg(pane + 1));
+        QVERIFY2(m_folder->readFile(QFileInfo(file).fileName()).startsWith("GIF"),
+                 qPrintable(file));
+        QVERIFY2(paneShows(*w, pane, file), qPrintable(QString::number(pane)));
+    }
+    QCOMPARE(w->WebBrowser1->url(), QUrl(summaryAddress(code)));
+    // The summary panel really loads the gateway's page for this code.
+    QTRY_VERIFY(m_portal->targets().contains(summaryAddress(code).mid(m_portal->base().size())));
+
+    QCOMPARE(messages.texts(), QStringList());
+    QCOMPARE(w->Text1->text(), code);
+    QVERIFY(w->Text1->isEnabled());
+    // Not marked: setting it is offered.
+    QVERIFY(w->Command4->isEnabled());
+    QVERIFY(!w->Command5->isEnabled());
+}
+
+void TestDisplay::realDoubleClick() {
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+    w->Text1->setText(m_tCode);
+    QTest::mouseDClick(w->Text1, Qt::LeftButton, Qt::NoModifier, w->Text1->rect().center());
+    QCOMPARE(chartTargets().size(), kDefaultTerms.size());
+    for (int pane = 0; pane < 4; ++pane)
+        QVERIFY(!paneBlank(*w, pane));
+    QCOMPARE(messages.texts(), QStringList());
+}
+
+void TestDisplay::unknownCode() {
+    m_folder->writeFile(QStringLiteral("MARK.csv"), m_tCode.toLatin1() + ",\r\n");
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+
+    // A marked code shown first: charts in the panes, clearing offered.
+    w->Text1->setText(m_tCode);
+    w->Text1_DblClick();
+    QVERIFY(!paneBlank(*w, 0));
+    QVERIFY(!w->Command4->isEnabled());
+    QVERIFY(w->Command5->isEnabled());
+
+    m_portal->clearLog();
+    w->Text1->setText(m_unknownCode);
+    w->Text1_DblClick();
+
+    // The one-day chart under all five suffixes, then nothing more.
+    QStringList got;
+    for (const QString& t : chartTargets())
+        got << termOf(t) + QLatin1Char(' ') + codeAndSuffixOf(t);
+    QStringList expected;
+    for (const QString& s : kSuffixes)
+        expected << QStringLiteral("1d ") + m_unknownCode + s;
+    QCOMPARE(got, expected);
+    QCOMPARE(quoteTargets(), QStringList());
+
+    QCOMPARE(messages.texts(), QStringList{kCheckCode});
+    for (int pane = 0; pane < 4; ++pane)
+        QVERIFY(paneBlank(*w, pane));
+    QCOMPARE(w->WebBrowser1->url(), QUrl(QStringLiteral("about:blank")));
+    QVERIFY(w->Text1->isEnabled());
+    QVERIFY(w->Command6->isEnabled());
+    QVERIFY(w->Command7->isEnabled());
+    QVERIFY(w->Command8->isEnabled());
+    QVERIFY(w->Command9->isEnabled());
+    // The mark buttons still speak of the code shown before.
+    QVERIFY(!w->Command4->isEnabled());
+    QVERIFY(w->Command5->isEnabled());
+    QCOMPARE(w->Text1->text(), m_unknownCode);
+}
+
+void TestDisplay::panes_data() {
+    QTest::addColumn<Settings>("stored");
+    QTest::addColumn<QString>("blockedFile"); // a temporary file that cannot be written
+    QTest::addColumn<QStringList>("terms");   // terms fetched, in order
+    QTest::addColumn<QStringList>("shown");   // per pane: the file it shows, "" blank
+    QTest::addColumn<bool>("fourPanes");
+
+    const Settings allOff{
+        {"SETUP/TERM1d", "0"}, {"SETUP/TERM3m", "0"}, {"SETUP/TERM6m", "0"}, {"SETUP/TERM1y", "0"}};
+    QTest::newRow("four terms, four panes")
+        << Settings{} << "" << kDefaultTerms
+        << QStringList{"temp1.gif", "temp2.gif", "temp3.gif", "temp4.gif"} << true;
+    // The hidden second column is filled all the same.
+    QTest::newRow("four terms, two panes")
+        << Settings{{"SETUP/GRAF", "False"}} << "" << kDefaultTerms
+        << QStringList{"temp1.gif", "temp2.gif", "temp3.gif", "temp4.gif"} << false;
+    // The fifth term is fetched and written, and shown nowhere.
+    QTest::newRow("five terms") << Settings{{"SETUP/TERM2y", "1"}} << ""
+                                << QStringList{"1d", "3m", "6m", "1y", "2y"}
+                                << QStringList{"temp1.gif", "temp2.gif", "temp3.gif", "temp4.gif"}
+                                << true;
+    QTest::newRow("the long terms only")
+        << Settings{{"SETUP/TERM1d", "0"}, {"SETUP/TERM3m", "0"}, {"SETUP/TERM6m", "0"},
+                    {"SETUP/TERM1y", "0"}, {"SETUP/TERM2y", "1"}, {"SETUP/TERM5y", "1"},
+                    {"SETUP/TERMay", "1"}}
+        << "" << QStringList{"2y", "5y", "ay"}
+        << QStringList{"temp5.gif", "temp6.gif", "temp7.gif", ""} << true;
+    QTest::newRow("no term") << allOff << "" << QStringList{} << QStringList{"", "", "", ""}
+                             << true;
+    // A term whose file cannot be written leaves its pane blank; the next term takes the next
+    // pane.
+    QTest::newRow("first file cannot be written")
+        << Settings{} << "temp1.gif" << kDefaultTerms
+        << QStringList{"", "temp2.gif", "temp3.gif", "temp4.gif"} << true;
+}
+
+void TestDisplay::panes() {
+    QFETCH(Settings, stored);
+    QFETCH(QString, blockedFile);
+    QFETCH(QStringList, terms);
+    QFETCH(QStringList, shown);
+    QFETCH(bool, fourPanes);
+
+    for (const auto& [key, value] : stored)
+        m_folder->setSetting(key.section(QLatin1Char('/'), 0, 0), key.section(QLatin1Char('/'), 1),
+                             value);
+    if (!blockedFile.isEmpty())
+        QVERIFY(QDir(m_folder->path()).mkdir(blockedFile));
+
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+    w->Text1->setText(m_tCode);
+    w->Text1_DblClick();
+
+    QStringList fetched;
+    for (const QString& t : chartTargets())
+        fetched << termOf(t);
+    QCOMPARE(fetched, terms);
+
+    QCOMPARE(w->Picture1[2]->isVisible(), fourPanes);
+    QCOMPARE(w->Picture1[3]->isVisible(), fourPanes);
+    for (int pane = 0; pane < 4; ++pane) {
+        if (shown[pane].isEmpty())
+            QVERIFY2(paneBlank(*w, pane), qPrintable(QString::number(pane)));
+        else
+            QVERIFY2(paneShows(*w, pane, m_folder->file(shown[pane])),
+                     qPrintable(QString::number(pane)));
+    }
+    // Every fetched term's file holds its image, the terms that are off wrote nothing.
+    const QStringList allTerms{"1d", "3m", "6m", "1y", "2y", "5y", "ay"};
+    for (int i = 0; i < allTerms.size(); ++i) {
+        const QString name = QStringLiteral("temp%1.gif").arg(i + 1);
+        if (name == blockedFile)
+            continue;
+        QCOMPARE(m_folder->readFile(name).startsWith("GIF"), terms.contains(allTerms[i]));
+    }
+
+    // The summary panel follows in every case, even with no chart at all.
+    QCOMPARE(w->WebBrowser1->url(), QUrl(summaryAddress(m_tCode)));
+    QCOMPARE(messages.texts(), QStringList());
+    QVERIFY(w->Command4->isEnabled());
+}
+
+void TestDisplay::answerThatIsNoImage() {
+    portal::Faults faults;
+    faults.nonImageCode = m_tCode;
+    m_portal->server().setFaults(faults);
+
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+    w->Text1->setText(m_tCode);
+    w->Text1_DblClick();
+
+    // Accepted on its first byte from ".t": one transfer per term, no message.
+    QStringList got;
+    for (const QString& t : chartTargets())
+        got << termOf(t) + QLatin1Char(' ') + suffixOf(t);
+    QCOMPARE(got, QStringList({"1d .t", "3m .t", "6m .t", "1y .t"}));
+    for (int pane = 0; pane < 4; ++pane) {
+        const QByteArray written = m_folder->readFile(QStringLiteral("temp%1.gif").arg(pane + 1));
+        QVERIFY(written.startsWith('G'));
+        QVERIFY(!written.startsWith("GIF"));
+        QVERIFY(paneBlank(*w, pane));
+    }
+    QCOMPARE(messages.texts(), QStringList());
+    QCOMPARE(w->WebBrowser1->url(), QUrl(summaryAddress(m_tCode)));
+}
+
+void TestDisplay::transferFaults_data() {
+    QTest::addColumn<bool>("drop");
+    QTest::addColumn<int>("delayMs");
+    QTest::newRow("connection dropped") << true << 0;
+    // The window's transfers give up after 1.5 s in all.
+    QTest::newRow("answer too slow") << false << 2500;
+}
+
+void TestDisplay::transferFaults() {
+    QFETCH(bool, drop);
+    QFETCH(int, delayMs);
+
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+    w->Text1->setText(m_tCode);
+    w->Text1_DblClick();
+    QVERIFY(!paneBlank(*w, 0));
+
+    portal::Faults faults;
+    faults.dropConnection = drop;
+    faults.delayMs = delayMs;
+    m_portal->server().setFaults(faults);
+    m_portal->clearLog();
+    w->Text1_DblClick();
+    m_portal->server().setFaults({});
+
+    // Each suffix of the one-day chart missed; no later term was asked for.
+    QStringList terms, suffixes;
+    for (const QString& t : chartTargets()) {
+        terms << termOf(t);
+        if (!suffixes.contains(suffixOf(t)))
+            suffixes << suffixOf(t);
+    }
+    QCOMPARE(suffixes, kSuffixes);
+    QCOMPARE(terms.filter(QStringLiteral("1d")).size(), terms.size());
+
+    QCOMPARE(messages.texts(), QStringList{kCheckCode});
+    for (int pane = 0; pane < 4; ++pane)
+        QVERIFY(paneBlank(*w, pane));
+    QVERIFY(w->Text1->isEnabled());
+    QVERIFY(w->Command6->isEnabled());
+}
+
+void TestDisplay::detailPage_data() {
+    QTest::addColumn<QString>("termif");
+    QTest::addColumn<QString>("graf");
+    QTest::addColumn<QString>("source"); // "portal", "page ending in the marker", "nobody"
+    QTest::addColumn<portal::Faults::Marker>("marker");
+    QTest::addColumn<int>("markerOffset");
+    QTest::addColumn<int>("anchorAt"); // -1: no anchor; -2: where the page's first marker is
+
+    using M = portal::Faults::Marker;
+    QTest::newRow("as served") << "1"
+                               << "True"
+                               << "portal" << M::Normal << 0 << -2;
+    QTest::newRow("two panes") << "1"
+                               << "False"
+                               << "portal" << M::Normal << 0 << -2;
+    QTest::newRow("marker at 0") << "1"
+                                 << "True"
+                                 << "portal" << M::AtOffset << 0 << 0;
+    QTest::newRow("marker at 15000") << "1"
+                                     << "True"
+                                     << "portal" << M::AtOffset << 15000 << 15000;
+    QTest::newRow("marker at 15001") << "1"
+                                     << "True"
+                                     << "portal" << M::AtOffset << 15001 << -1;
+    QTest::newRow("marker twice") << "1"
+                                  << "True"
+                                  << "portal" << M::Twice << 0 << -2;
+    QTest::newRow("marker absent") << "1"
+                                   << "True"
+                                   << "portal" << M::Absent << 0 << -1;
+    QTest::newRow("marker at the very end") << "1"
+                                            << "True"
+                                            << "page ending in the marker" << M::Normal << 0 << -2;
+    QTest::newRow("no answer") << "1"
+                               << "True"
+                               << "nobody" << M::Normal << 0 << -1;
+    QTest::newRow("no answer, two panes") << "1"
+                                          << "False"
+                                          << "nobody" << M::Normal << 0 << -1;
+    QTest::newRow("TERMIF off") << "0"
+                                << "True"
+                                << "portal" << M::Normal << 0 << -1;
+    QTest::newRow("TERMIF garbage") << "yes"
+                                    << "True"
+                                    << "portal" << M::Normal << 0 << -1;
+}
+
+void TestDisplay::detailPage() {
+    QFETCH(QString, termif);
+    QFETCH(QString, graf);
+    QFETCH(QString, source);
+    QFETCH(portal::Faults::Marker, marker);
+    QFETCH(int, markerOffset);
+    QFETCH(int, anchorAt);
+
+    const QByteArray markerText = "<!-- AD END Location: CT";
+    const QByteArray anchor = "<h3 id=\"ZELK\"></h3>         ";
+    const bool on = termif == QLatin1String("1");
+
+    portal::Faults faults;
+    faults.marker = marker;
+    faults.markerOffset = markerOffset;
+    m_portal->server().setFaults(faults);
+
+    // The page as the quote server gives it, fetched here by a client of our own.
+    std::unique_ptr<PageServer> pageServer;
+    QByteArray page;
+    if (source == QLatin1String("portal")) {
+        platform::Transfer client;
+        const platform::FetchResult r = client.fetch(
+            m_portal->base() + QStringLiteral("/q?s=%1&d=t&k=c3&h=on&z=m").arg(m_tCode));
+        QVERIFY(r.answered());
+        page = r.body;
+        QVERIFY(page.contains(m_tCode.toLatin1()));
+    } else if (source == QLatin1String("page ending in the marker")) {
+        page = QByteArray("<html><body><p>") + QByteArray(300, 'x') + markerText;
+        pageServer = std::make_unique<PageServer>(page);
+        QSettings servers(m_folder->file(QStringLiteral("servers.ini")), QSettings::IniFormat);
+        servers.setValue(QStringLiteral("servers/quote"), pageServer->base());
+    } else {
+        QSettings servers(m_folder->file(QStringLiteral("servers.ini")), QSettings::IniFormat);
+        servers.setValue(QStringLiteral("servers/quote"), deadBase());
+    }
+    if (anchorAt == -2)
+        anchorAt = int(page.indexOf(markerText));
+    QVERIFY(anchorAt < 0 || page.mid(anchorAt, markerText.size()) == markerText);
+
+    m_folder->setSetting(QStringLiteral("SETUP"), QStringLiteral("TERMIF"), termif);
+    m_folder->setSetting(QStringLiteral("SETUP"), QStringLiteral("GRAF"), graf);
+    // What an earlier display left: the pane must never show it as this code's page.
+    const QByteArray stale = "<html><body>an earlier code's page</body></html>";
+    m_folder->writeFile(QStringLiteral("temp2.html"), stale);
+
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+    m_portal->clearLog();
+    w->Text1->setText(m_tCode);
+    w->Text1_DblClick();
+    QCOMPARE(messages.texts(), QStringList());
+    QCOMPARE(w->WebBrowser1->url(), QUrl(summaryAddress(m_tCode)));
+
+    const bool fourPanes = graf == QLatin1String("True");
+    QWebEngineView* pane = fourPanes ? w->WebBrowser3 : w->WebBrowser2;
+    QWebEngineView* other = fourPanes ? w->WebBrowser2 : w->WebBrowser3;
+    const QByteArray written = m_folder->readFile(QStringLiteral("temp2.html"));
+
+    if (!on) {
+        // No quote transfer; the detail panes stay as they were.
+        QCOMPARE(quoteTargets(), QStringList());
+        QVERIFY(!pane->isVisible());
+        QVERIFY(!other->isVisible());
+        QCOMPARE(written, stale);
+        return;
+    }
+
+    QCOMPARE(quoteTargets().size(), source == QLatin1String("portal") ? 1 : 0);
+    QByteArray expected = page;
+    if (anchorAt >= 0)
+        expected.replace(anchorAt, std::min<int>(anchor.size(), page.size() - anchorAt),
+                         anchor.left(std::min<int>(anchor.size(), page.size() - anchorAt)));
+    QCOMPARE(written.size(), page.size());
+    QCOMPARE(written, expected);
+    if (anchorAt >= 0 && page.size() - anchorAt >= 13)
+        QVERIFY(written.indexOf("id=\"ZELK\"") == anchorAt + 4);
+
+    QVERIFY(pane->isVisible());
+    QVERIFY(!other->isVisible());
+    const QUrl shown = pane->url();
+    QCOMPARE(shown.toLocalFile(), m_folder->file(QStringLiteral("temp2.html")));
+    QCOMPARE(shown.fragment(), QStringLiteral("ZELK"));
+}
+
+void TestDisplay::codeBoxTexts_data() {
+    QTest::addColumn<QString>("text");
+    // The code the charts are asked for ("" none at all, "?" either outcome is right).
+    QTest::addColumn<QString>("requested");
+    QTest::addColumn<bool>("shown");
+
+    const QString t = QStringLiteral("4674");
+    QTest::newRow("4674") << "4674" << t << true;
+    QTest::newRow("blank in front") << " 4674" << t << true;
+    QTest::newRow("blank behind") << "4674 " << t << true;
+    QTest::newRow("4674.4") << "4674.4" << t << true;
+    QTest::newRow("4674.0") << "4674.0" << t << true;
+    QTest::newRow("0999") << "0999"
+                          << "" << false;
+    QTest::newRow("five digits") << "12345"
+                                 << "" << false;
+    QTest::newRow("three digits") << "467"
+                                  << "" << false;
+    // Four characters: asked for, and the portal knows no such code.
+    QTest::newRow("-123") << "-123"
+                          << "-123" << false;
+    QTest::newRow("empty") << ""
+                           << "" << false;
+    QTest::newRow("blanks only") << "   "
+                                 << "" << false;
+    QTest::newRow("letters") << "abc"
+                             << "" << false;
+    QTest::newRow("letters after digits") << "4674abc"
+                                          << "" << false;
+    QTest::newRow("full-width digits") << QStringLiteral("４６７４") << t << true;
+    QTest::newRow("full-width with full stop") << QStringLiteral("４６７４．０") << t << true;
+    QTest::newRow("full-width blank in front") << QStringLiteral("　4674") << t << true;
+    QTest::newRow("10,000 digits") << QString(10000, QLatin1Char('7')) << "" << false;
+    QTest::newRow("code and 9,996 blanks") << "4674" + QString(9996, QLatin1Char(' ')) << t << true;
+    QTest::newRow("10,000 letters") << QString(10000, QLatin1Char('x')) << "" << false;
+    QTest::newRow("control characters") << QStringLiteral("\x01\x02\x1b\x7f") << "" << false;
+    QTest::newRow("control character inside") << QStringLiteral("46\x01"
+                                                                "74")
+                                              << "" << false;
+    QTest::newRow("NUL behind") << QStringLiteral("4674") + QChar(0) << "?" << false;
+    // Read as a number like any other: 1000, four characters.
+    QTest::newRow("1e3") << "1e3"
+                         << "1000" << false;
+    QTest::newRow("4,674") << "4,674" << t << true;
+    QTest::newRow("4674 with a plus") << "+4674" << t << true;
+}
+
+void TestDisplay::codeBoxTexts() {
+    QFETCH(QString, text);
+    QFETCH(QString, requested);
+    QFETCH(bool, shown);
+    if (requested == QLatin1String("1000") && !m_portal->server().suffixFor(requested).isEmpty())
+        QSKIP("1000 is served by the portal here");
+
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+    w->Text1->setText(text);
+    w->Text1_DblClick();
+
+    QStringList asked;
+    for (const QString& target : chartTargets()) {
+        if (!asked.contains(codeOf(target)))
+            asked << codeOf(target);
+    }
+    const bool displayed = messages.texts().isEmpty();
+    if (requested == QLatin1String("?")) {
+        // Either outcome, but a whole one: charts shown without a message, or the message
+        // with the panes blank.
+        shown = displayed;
+        requested = asked.value(0);
+    }
+    QCOMPARE(asked, requested.isEmpty() ? QStringList() : QStringList{requested});
+
+    if (shown) {
+        QCOMPARE(messages.texts(), QStringList());
+        for (int pane = 0; pane < 4; ++pane)
+            QVERIFY(!paneBlank(*w, pane));
+        QCOMPARE(w->WebBrowser1->url(), QUrl(summaryAddress(requested)));
+        QVERIFY(w->Command4->isEnabled());
+    } else {
+        QCOMPARE(messages.texts(), QStringList{kCheckCode});
+        for (int pane = 0; pane < 4; ++pane)
+            QVERIFY(paneBlank(*w, pane));
+        QVERIFY(!w->Command4->isEnabled());
+    }
+    // The code box keeps what the user typed, and is usable again.
+    QCOMPARE(w->Text1->text(), text);
+    QVERIFY(w->Text1->isEnabled());
+    QVERIFY(w->Command6->isEnabled());
+    QVERIFY(w->Command7->isEnabled());
+}
+
+void TestDisplay::busyStateInsideTheMessage_data() {
+    QTest::addColumn<bool>("marks");
+    QTest::newRow("with marks") << true;
+    QTest::newRow("without marks") << false;
+}
+
+void TestDisplay::busyStateInsideTheMessage() {
+    QFETCH(bool, marks);
+    if (marks)
+        m_folder->writeFile(QStringLiteral("MARK.csv"), m_tCode.toLatin1() + ",\r\n");
+    auto w = openWindow();
+    QCOMPARE(w->Command8->isEnabled(), marks);
+
+    testing::MessageCatcher messages;
+    bool busyInside = false;
+    bool othersUsable = false;
+    messages.onMessage([&] {
+        busyInside = busy(*w);
+        othersUsable = w->Command1->isEnabled() && w->Command2->isEnabled() &&
+                       w->Command3->isEnabled() && w->Command10->isEnabled() &&
+                       w->List1->isEnabled();
+    });
+    w->Text1->setText(m_unknownCode);
+    w->Text1_DblClick();
+
+    QCOMPARE(messages.texts(), QStringList{kCheckCode});
+    QVERIFY(busyInside);
+    QVERIFY(othersUsable);
+    QVERIFY(w->Text1->isEnabled());
+    QVERIFY(w->Command6->isEnabled());
+    QVERIFY(w->Command7->isEnabled());
+    QCOMPARE(w->Command8->isEnabled(), marks);
+    QCOMPARE(w->Command9->isEnabled(), marks);
+}
+
+void TestDisplay::busyStateInsideASearch() {
+    // The first mark is not served, so the search lets events through before the second.
+    m_folder->writeFile(QStringLiteral("MARK.csv"),
+                        m_unknownCode.toLatin1() + ',' + m_tCode.toLatin1() + ",\r\n");
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+
+    bool looked = false, busyInside = false, othersUsable = false;
+    testing::whenSearching(*w, [&] {
+        looked = true;
+        busyInside = busy(*w);
+        othersUsable =
+            w->Command1->isEnabled() && w->List1->isEnabled() && w->Command10->isEnabled();
+    });
+    w->Command8_Click();
+
+    QVERIFY(looked);
+    QVERIFY(busyInside);
+    QVERIFY(othersUsable);
+    QCOMPARE(w->Text1->text(), m_tCode);
+    QVERIFY(!busy(*w));
+    QVERIFY(w->Command8->isEnabled());
+    QVERIFY(w->Command9->isEnabled());
+    QCOMPARE(messages.texts(), QStringList());
+}
+
+void TestDisplay::busyStateAfterADisplay_data() {
+    QTest::addColumn<bool>("marks");
+    QTest::addColumn<bool>("served");
+    QTest::newRow("shown, with marks") << true << true;
+    QTest::newRow("shown, without marks") << false << true;
+    QTest::newRow("refused, with marks") << true << false;
+    QTest::newRow("refused, without marks") << false << false;
+}
+
+void TestDisplay::busyStateAfterADisplay() {
+    QFETCH(bool, marks);
+    QFETCH(bool, served);
+    if (marks)
+        m_folder->writeFile(QStringLiteral("MARK.csv"), "1301,\r\n");
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+    w->Text1->setText(served ? m_tCode : QStringLiteral("abc"));
+    w->Text1_DblClick();
+    QCOMPARE(messages.texts().size(), served ? 0 : 1);
+    QVERIFY(w->Text1->isEnabled());
+    QVERIFY(w->Command6->isEnabled());
+    QVERIFY(w->Command7->isEnabled());
+    QCOMPARE(w->Command8->isEnabled(), marks);
+    QCOMPARE(w->Command9->isEnabled(), marks);
+}
+
+int main(int argc, char** argv) {
+    testing::prepareWindowTests();
+    QApplication app(argc, argv);
+    TestDisplay tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_display.moc"
