@@ -1,0 +1,336 @@
+#include "launch/launcher.h"
+#include "mainwin/form1.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Stands in for a browser, calculator or spreadsheet program: appends its name, its working
+// folder and each argument on a line of its own to $LAUNCH_RECORD, then an end line.
+const QByteArray kRecorder = "#!/bin/sh\n"
+                             "{\n"
+                             "  printf 'program=%s\\n' \"${0##*/}\"\n"
+                             "  printf 'cwd=%s\\n' \"$(pwd -P)\"\n"
+                             "  for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done\n"
+                             "  printf 'end\\n'\n"
+                             "} >> \"$LAUNCH_RECORD\"\n";
+
+struct Record {
+    QString program;
+    QString cwd;
+    QStringList arguments;
+    int launches = 0;
+};
+
+Record readRecord(const QString& path) {
+    Record r;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return r;
+    for (const QString& line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("program=")))
+            r.program = line.mid(8);
+        else if (line.startsWith(QLatin1String("cwd=")))
+            r.cwd = line.mid(4);
+        else if (line.startsWith(QLatin1String("arg=")))
+            r.arguments << line.mid(4);
+        else if (line == QLatin1String("end"))
+            ++r.launches;
+    }
+    return r;
+}
+
+bool writeRecorder(const QString& folder, const QString& name) {
+    QFile f(folder + QLatin1Char('/') + name);
+    if (!f.open(QIODevice::WriteOnly) || f.write(kRecorder) != kRecorder.size())
+        return false;
+    f.close();
+    return f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// Every portal role on a server of its own, so that a page built on the wrong server shows.
+const QByteArray kServers = "[servers]\n"
+                            "technical-chart=http://127.0.0.1:9\n"
+                            "chart-image=http://127.0.0.1:9\n"
+                            "mobile-gateway=http://127.0.0.1:9\n"
+                            "quote=http://quote.test:8001\n"
+                            "company-profile=http://company.test:8002\n"
+                            "news=http://news.test:8003\n"
+                            "message-board=http://board.test:8004\n"
+                            "report=http://report.test:8005\n"
+                            "support-page=http://support.test:8006/help/index.html\n";
+
+} // namespace
+
+class TstLaunchButtons : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void pageAddresses_data();
+    void pageAddresses();
+    void browserWithoutVariable();
+    void calculatorOrder_data();
+    void calculatorOrder();
+    void noCalculator();
+    void spreadsheet_data();
+    void spreadsheet();
+    void noSpreadsheet();
+
+private:
+    QPushButton* button(int number) const;
+    void setPath(const QStringList& folders);
+    bool noFileX() const;
+
+    QTemporaryDir m_work; // the working folder every launch inherits
+    QTemporaryDir m_bin;  // the recorder, the record files
+    std::unique_ptr<testing::ProgramFolder> m_folder;
+    std::unique_ptr<Form1> m_window;
+    QString m_record;
+    QByteArray m_savedPath;
+    QByteArray m_savedBrowser;
+    bool m_hadBrowser = false;
+    int m_run = 0;
+};
+
+void TstLaunchButtons::initTestCase() {
+    QVERIFY(m_work.isValid());
+    QVERIFY(m_bin.isValid());
+    QVERIFY(QDir::setCurrent(m_work.path()));
+    QVERIFY(writeRecorder(m_bin.path(), QStringLiteral("browser")));
+    m_savedPath = qgetenv("PATH");
+    m_hadBrowser = qEnvironmentVariableIsSet("BROWSER");
+    m_savedBrowser = qgetenv("BROWSER");
+
+    m_folder = std::make_unique<testing::ProgramFolder>(QStringLiteral("http://127.0.0.1:9"));
+    m_folder->writeFile(QStringLiteral("servers.ini"), kServers);
+    m_window = m_folder->openWindow();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TstLaunchButtons::init() {
+    m_record = m_bin.filePath(QStringLiteral("record-%1.txt").arg(++m_run));
+    qputenv("LAUNCH_RECORD", m_record.toLocal8Bit());
+}
+
+void TstLaunchButtons::cleanup() {
+    qputenv("PATH", m_savedPath);
+    if (m_hadBrowser)
+        qputenv("BROWSER", m_savedBrowser);
+    else
+        qunsetenv("BROWSER");
+}
+
+void TstLaunchButtons::cleanupTestCase() {
+    // By now every launch has long finished: still nothing ran the text after the blank.
+    QVERIFY(noFileX());
+    m_window.reset();
+}
+
+QPushButton* TstLaunchButtons::button(int number) const {
+    QPushButton* const buttons[] = {m_window->Command10, m_window->Command11, m_window->Command12,
+                                    m_window->Command13, m_window->Command14, m_window->Command15,
+                                    m_window->Command16, m_window->Command17};
+    return buttons[number - 10];
+}
+
+void TstLaunchButtons::setPath(const QStringList& folders) {
+    qputenv("PATH", folders.join(QLatin1Char(':')).toLocal8Bit());
+}
+
+bool TstLaunchButtons::noFileX() const {
+    return !QFile::exists(m_work.filePath(QStringLiteral("x"))) &&
+           !QFile::exists(m_bin.filePath(QStringLiteral("x"))) &&
+           !QFile::exists(QDir::current().filePath(QStringLiteral("x")));
+}
+
+void TstLaunchButtons::pageAddresses_data() {
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QString>("codeBox");
+    QTest::addColumn<QString>("address");
+
+    QTest::newRow("Command10 quote") << 10 << "4674"
+                                     << "http://quote.test:8001/q?s=4674&d=t&k=c3&h=on&z=m";
+    QTest::newRow("Command11 company") << 11 << "4674"
+                                       << "http://company.test:8002/biz/fundamental/4674.html";
+    QTest::newRow("Command12 news") << 12 << "4674"
+                                    << "http://news.test:8003/news?s=4674";
+    QTest::newRow("Command13 board") << 13 << "4674"
+                                     << "http://board.test:8004/bbs?action=q&board=4674";
+    QTest::newRow("Command14 report")
+        << 14 << "4674"
+        << "http://report.test:8005/report/sector33/brand_report/4674.html";
+    QTest::newRow("Command15 support page") << 15 << "4674"
+                                            << "http://support.test:8006/help/index.html";
+    QTest::newRow("Command15 ignores the code box") << 15 << "46 74; touch x"
+                                                    << "http://support.test:8006/help/index.html";
+    QTest::newRow("Command12 empty code box") << 12 << ""
+                                              << "http://news.test:8003/news?s=";
+
+    QTest::newRow("Command10 shell text")
+        << 10 << "46 74; touch x"
+        << "http://quote.test:8001/q?s=46%2074%3B%20touch%20x&d=t&k=c3&h=on&z=m";
+    QTest::newRow("Command11 shell text")
+        << 11 << "46 74; touch x"
+        << "http://company.test:8002/biz/fundamental/46%2074%3B%20touch%20x.html";
+    QTest::newRow("Command12 shell text") << 12 << "46 74; touch x"
+                                          << "http://news.test:8003/news?s=46%2074%3B%20touch%20x";
+    QTest::newRow("Command13 shell text")
+        << 13 << "46 74; touch x"
+        << "http://board.test:8004/bbs?action=q&board=46%2074%3B%20touch%20x";
+    QTest::newRow("Command14 shell text")
+        << 14 << "46 74; touch x"
+        << "http://report.test:8005/report/sector33/brand_report/46%2074%3B%20touch%20x.html";
+}
+
+void TstLaunchButtons::pageAddresses() {
+    QFETCH(int, command);
+    QFETCH(QString, codeBox);
+    QFETCH(QString, address);
+
+    qputenv("BROWSER", m_bin.filePath(QStringLiteral("browser")).toLocal8Bit());
+    m_window->Text1->setText(codeBox);
+
+    testing::MessageCatcher messages;
+    button(command)->click();
+
+    QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_record).launches, 1, 10000);
+    const Record r = readRecord(m_record);
+    QCOMPARE(r.program, QStringLiteral("browser"));
+    QCOMPARE(r.arguments, QStringList{address});
+    QCOMPARE(r.cwd, QDir(m_work.path()).canonicalPath());
+    QVERIFY(!QFile::exists(QDir(r.cwd).filePath(QStringLiteral("x"))));
+    QVERIFY(noFileX());
+
+    QCOMPARE(messages.texts(), QStringList());
+    QCOMPARE(m_window->Text1->text(), codeBox);
+}
+
+void TstLaunchButtons::browserWithoutVariable() {
+    // Without $BROWSER the desktop's opener is asked.
+    qunsetenv("BROWSER");
+    QTemporaryDir opener;
+    QVERIFY(opener.isValid());
+    QVERIFY(writeRecorder(opener.path(), QStringLiteral("xdg-open")));
+    setPath({opener.path()});
+    m_window->Text1->setText(QStringLiteral("4674"));
+
+    m_window->Command12->click();
+
+    QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_record).launches, 1, 10000);
+    const Record r = readRecord(m_record);
+    QCOMPARE(r.program, QStringLiteral("xdg-open"));
+    QCOMPARE(r.arguments, QStringList{QStringLiteral("http://news.test:8003/news?s=4674")});
+}
+
+void TstLaunchButtons::calculatorOrder_data() {
+    QTest::addColumn<QString>("firstOnPath");
+    QTest::addColumn<QString>("laterOnPath");
+    QTest::addColumn<QString>("started");
+
+    const QStringList names = launch::calculatorCandidates();
+    QVERIFY(names.size() >= 3);
+    // The order of the list decides, not the order of the folders on PATH.
+    QTest::newRow("last and first of the list") << names.last() << names.first() << names.first();
+    QTest::newRow("third and second of the list") << names.at(2) << names.at(1) << names.at(1);
+    QTest::newRow("first before last") << names.first() << names.last() << names.first();
+}
+
+void TstLaunchButtons::calculatorOrder() {
+    QFETCH(QString, firstOnPath);
+    QFETCH(QString, laterOnPath);
+    QFETCH(QString, started);
+
+    QTemporaryDir early, late;
+    QVERIFY(early.isValid() && late.isValid());
+    QVERIFY(writeRecorder(early.path(), firstOnPath));
+    QVERIFY(writeRecorder(late.path(), laterOnPath));
+    setPath({early.path(), late.path(), m_bin.path()});
+
+    testing::MessageCatcher messages;
+    m_window->Command16->click();
+
+    QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_record).launches, 1, 10000);
+    const Record r = readRecord(m_record);
+    QCOMPARE(r.program, started);
+    QCOMPARE(r.arguments, QStringList());
+    QCOMPARE(messages.texts(), QStringList());
+}
+
+void TstLaunchButtons::noCalculator() {
+    setPath({m_bin.path()}); // the recorder only, under a name no calculator has
+
+    testing::MessageCatcher messages;
+    m_window->Command16->click();
+    m_window->Command16->click();
+
+    QCOMPARE(messages.texts(), QStringList());
+    QVERIFY(m_window->isVisible());
+    QVERIFY(m_window->Command16->isEnabled());
+}
+
+void TstLaunchButtons::spreadsheet_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("libreoffice") << "libreoffice" << QStringList{"--calc", "./MAKEMARK.xls"};
+    QTest::newRow("localc") << "localc" << QStringList{"./MAKEMARK.xls"};
+    QTest::newRow("soffice") << "soffice" << QStringList{"--calc", "./MAKEMARK.xls"};
+}
+
+void TstLaunchButtons::spreadsheet() {
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+
+    QTemporaryDir office;
+    QVERIFY(office.isValid());
+    QVERIFY(writeRecorder(office.path(), program));
+    setPath({m_bin.path(), office.path()});
+
+    testing::MessageCatcher messages;
+    m_window->Command17->click();
+
+    QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_record).launches, 1, 10000);
+    const Record r = readRecord(m_record);
+    QCOMPARE(r.program, program);
+    QCOMPARE(r.arguments, arguments);
+    // The workbook is named relative to the working folder the viewer hands on.
+    QCOMPARE(r.cwd, QDir(m_work.path()).canonicalPath());
+    QCOMPARE(messages.texts(), QStringList());
+}
+
+void TstLaunchButtons::noSpreadsheet() {
+    setPath({m_bin.path()});
+
+    testing::MessageCatcher messages;
+    m_window->Command17->click();
+
+    QCOMPARE(messages.texts().size(), 1);
+    const QString message = messages.texts().first();
+    for (const QString& name : launch::spreadsheetCandidates())
+        QVERIFY2(message.contains(name), qPrintable(message));
+    QVERIFY2(message.contains(QStringLiteral("MAKEMARK.xls")), qPrintable(message));
+
+    // The program goes on: the window stays and its buttons still work.
+    QVERIFY(m_window->isVisible());
+    m_window->Text1->setText(QStringLiteral("4674"));
+    qputenv("BROWSER", m_bin.filePath(QStringLiteral("browser")).toLocal8Bit());
+    m_window->Command12->click();
+    QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_record).launches, 1, 10000);
+    QCOMPARE(readRecord(m_record).arguments,
+             QStringList{QStringLiteral("http://news.test:8003/news?s=4674")});
+}
+
+QTEST_MAIN(TstLaunchButtons)
+#include "tst_launchbuttons.moc"
