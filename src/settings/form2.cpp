@@ -227,7 +227,8 @@ void Form2::Form_Unload() {
         return;
     m_unloaded = true;
 
-    // 6. All 22 keys, changed or not, in this order.
+    // 6. Every key of the dialog (GRAF, eight terms, thirteen averages and overlays, NORMAL),
+    // changed or not, in this order.
     settings::SettingsStore& store = m_main.store();
     store.SaveSetting(kSetup, QStringLiteral("GRAF"),
                       settings::switchText(Option1[1]->isChecked()));

@@ -8,6 +8,7 @@
 #include "mainwin/viewercontext.h"
 #include "settings/form2.h"
 #include "settings/settingsstore.h"
+#include "testsupport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -95,7 +96,7 @@ inline Values merged(Values a, const Values& b) {
     return a;
 }
 
-// The 22 values a dialog showing these states writes.
+// The values a dialog showing these states writes on closing.
 inline Values written(bool fourPanes, const QString& terms, const QString& averages, bool normal) {
     Values v = merged(flags(termKeys(), terms), flags(averageKeys(), averages));
     v.insert(QStringLiteral("GRAF"), fourPanes ? QStringLiteral("True") : QStringLiteral("False"));
@@ -137,10 +138,10 @@ private:
 
 } // namespace fixture
 
-// The web views need a shared GL context set before the application exists.
+// The web views need their flags and a shared GL context before the application exists.
 #define FORM2_TEST_MAIN(TestClass)                                                                 \
     int main(int argc, char** argv) {                                                              \
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);                                \
+        testing::prepareWindowTests();                                                             \
         QApplication app(argc, argv);                                                              \
         TestClass tc;                                                                              \
         return QTest::qExec(&tc, argc, argv);                                                      \

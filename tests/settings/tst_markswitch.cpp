@@ -1,0 +1,261 @@
+// Switching the mark file from the settings dialog: real files in a temporary program folder,
+// the file chooser handed in, the message box read from the real box.
+
+#include "viewerfixture.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QtTest>
+
+using fixture::MessageBoxWatcher;
+
+namespace {
+
+const QByteArray kDefaultMarks = "9999,1301,\r\n"; // MARK.csv beside the program
+const QByteArray kPreviousMarks = "1000,2000,3000,\r\n";
+const QByteArray kMissing = "<no such file>";
+
+struct Chooser {
+    // nullopt: the user cancels.
+    std::optional<QString> answer;
+    int calls = 0;
+    QString title, filter, fileName;
+    bool overDialog = false; // shown over the settings dialog
+
+    ViewerContext::ChooseFile seam() {
+        return [this](QWidget* p, const QString& t, const QString& f, const QString& n) {
+            ++calls;
+            overDialog = qobject_cast<Form2*>(p) != nullptr;
+            title = t;
+            filter = f;
+            fileName = n;
+            return answer;
+        };
+    }
+};
+
+struct Setup {
+    testing::TestPortal portal;
+    testing::ProgramFolder folder{portal.base()};
+    Chooser chooser;
+    std::unique_ptr<Form1> w;
+
+    Setup() {
+        folder.writeFile(QStringLiteral("MARK.csv"), kDefaultMarks);
+        // Not the code of any mark, so that a step is seen in the code box.
+        folder.setSetting(QStringLiteral("SETUP"), QStringLiteral("LASTCODE"),
+                          QStringLiteral("7203"));
+        ViewerContext ctx = folder.context();
+        ctx.chooseFile = chooser.seam();
+        w = std::make_unique<Form1>(ctx);
+    }
+    QString defaultFile() const { return folder.file(QStringLiteral("MARK.csv")); }
+
+    // The user presses the dialog's mark-file button and picks path (nullopt: Cancel).
+    void switchTo(const std::optional<QString>& path) {
+        chooser.answer = path;
+        Form2 d(*w);
+        d.show();
+        d.Command2->click();
+        d.close();
+    }
+
+    QStringList rows() const {
+        QStringList r;
+        for (int i = 0; i < w->List1->count(); ++i)
+            r << w->List1->item(i)->text();
+        return r;
+    }
+};
+
+// Row texts compare whole, or by their beginning where the pattern ends in "*" (the stock's line
+// from the code list).
+bool rowsMatch(const QStringList& rows, const QStringList& patterns) {
+    if (rows.size() != patterns.size())
+        return false;
+    for (int i = 0; i < rows.size(); ++i) {
+        const QString& p = patterns[i];
+        const bool ok =
+            p.endsWith(QLatin1Char('*')) ? rows[i].startsWith(p.chopped(1)) : rows[i] == p;
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestMarkSwitch : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void switchFile_data();
+    void switchFile();
+    void switchThroughTheSettingsButton();
+};
+
+void TestMarkSwitch::initTestCase() {
+    Setup s;
+    QVERIFY(s.portal.started());
+    // The start the cases build on: the default file's marks, listed, position 0.
+    QCOMPARE(s.w->G_strMARKFILENAME, s.defaultFile());
+    QCOMPARE(s.w->G_strMARK, QStringLiteral("9999,1301,"));
+    QVERIFY(rowsMatch(s.rows(), {"9999,????,????", "1301,*"}));
+}
+
+void TestMarkSwitch::switchFile_data() {
+    QTest::addColumn<bool>("previous");      // another file was switched to first
+    QTest::addColumn<QByteArray>("content"); // of the chosen file; kMissing: it does not exist
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QString>("message");  // the one box expected, "" for none
+    QTest::addColumn<bool>("chosenInUse"); // false: the default file is in use
+    QTest::addColumn<QString>("marks");
+    QTest::addColumn<QStringList>("rows");
+
+    const QString invalid = QStringLiteral("ﾌｧｲﾙの内容が不正です。");
+    const QString defaults = QStringLiteral("9999,1301,");
+    const QStringList defaultRows{"9999,????,????", "1301,*"};
+
+    QTest::newRow("two marks") << false << QByteArray("4674,1000,\r\n") << false << "" << true
+                               << "4674,1000," << QStringList{"4674,*", "1000,????,????"};
+    QTest::newRow("first line without line end")
+        << false << QByteArray("4674,") << false << "" << true << "4674," << QStringList{"4674,*"};
+    QTest::newRow("empty first line")
+        << false << QByteArray("\r\n") << false << "" << true << "" << QStringList{};
+    QTest::newRow("empty first line, marks below")
+        << false << QByteArray("\r\n4674,1000,\r\n") << false << "" << true << "" << QStringList{};
+    QTest::newRow("damaged but a comma fifth")
+        << false << QByteArray("4674,ab!?,1000\r\n") << false << "" << true << "4674,ab!?,1000"
+        << QStringList{"4674,*", "ab!?,????,????", "1000,????,????"};
+    QTest::newRow("fifth character not a comma") << false << QByteArray("46741000,\r\n") << false
+                                                 << invalid << false << defaults << defaultRows;
+    QTest::newRow("one character")
+        << false << QByteArray("4\r\n") << false << invalid << false << defaults << defaultRows;
+    QTest::newRow("four characters")
+        << false << QByteArray("4674\r\n") << false << invalid << false << defaults << defaultRows;
+    QTest::newRow("not a mark file at all") << false << QByteArray("Code;Name\r\n4674;x\r\n")
+                                            << false << invalid << false << defaults << defaultRows;
+    QTest::newRow("does not exist")
+        << false << kMissing << false << "" << false << defaults << defaultRows;
+    QTest::newRow("zero bytes") << false << QByteArray("") << false << "" << false << defaults
+                                << defaultRows;
+    QTest::newRow("cancel") << false << QByteArray() << true << "" << false << defaults
+                            << defaultRows;
+    // Another file in use before: a fallback brings back the default file's own marks.
+    QTest::newRow("cancel after another file")
+        << true << QByteArray() << true << "" << false << defaults << defaultRows;
+    QTest::newRow("invalid after another file") << true << QByteArray("abcdefg\r\n") << false
+                                                << invalid << false << defaults << defaultRows;
+    QTest::newRow("missing after another file")
+        << true << kMissing << false << "" << false << defaults << defaultRows;
+    QTest::newRow("from one file to another") << true << QByteArray("4674,\r\n") << false << ""
+                                              << true << "4674," << QStringList{"4674,*"};
+}
+
+void TestMarkSwitch::switchFile() {
+    QFETCH(bool, previous);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, cancel);
+    QFETCH(QString, message);
+    QFETCH(bool, chosenInUse);
+    QFETCH(QString, marks);
+    QFETCH(QStringList, rows);
+
+    Setup s;
+    const QString previousFile = s.folder.file(QStringLiteral("previous.csv"));
+    const QString chosenFile = s.folder.file(QStringLiteral("chosen.csv"));
+    if (previous) {
+        s.folder.writeFile(QStringLiteral("previous.csv"), kPreviousMarks);
+        s.switchTo(previousFile);
+        QCOMPARE(s.w->G_strMARKFILENAME, previousFile);
+        QCOMPARE(s.w->G_strMARK, QStringLiteral("1000,2000,3000,"));
+    }
+    if (content != kMissing && !cancel)
+        s.folder.writeFile(QStringLiteral("chosen.csv"), content);
+    // As if a mark had been shown: a switch or fallback starts the position over.
+    s.w->G_intMARK = 2;
+
+    MessageBoxWatcher boxes;
+    s.switchTo(cancel ? std::nullopt : std::optional<QString>(chosenFile));
+
+    // The chooser: always offered on the default file, whichever file was in use.
+    QCOMPARE(s.chooser.calls, previous ? 2 : 1);
+    QCOMPARE(s.chooser.title, QStringLiteral("マークファイルを指定する"));
+    QCOMPARE(s.chooser.filter, QStringLiteral("csvファイル(*.csv)"));
+    QCOMPARE(s.chooser.fileName, s.defaultFile());
+    QVERIFY(s.chooser.overDialog);
+
+    if (message.isEmpty()) {
+        QCOMPARE(boxes.seen.size(), 0);
+    } else {
+        QCOMPARE(boxes.seen.size(), 1);
+        QCOMPARE(boxes.seen[0].text, message);
+        QCOMPARE(boxes.seen[0].title, QStringLiteral("Quorvix Chart Viewer"));
+        QCOMPARE(boxes.seen[0].buttons, 1);
+        QCOMPARE(boxes.seen[0].icon, QMessageBox::NoIcon);
+    }
+
+    QCOMPARE(s.w->G_strMARKFILENAME, chosenInUse ? chosenFile : s.defaultFile());
+    QCOMPARE(s.w->G_strMARK, marks);
+    QVERIFY2(rowsMatch(s.rows(), rows), qPrintable(s.rows().join(QLatin1Char('|'))));
+    QCOMPARE(s.w->G_intMARK, 0);
+    QCOMPARE(s.w->Command8->isEnabled(), !marks.isEmpty());
+    QCOMPARE(s.w->Command9->isEnabled(), !marks.isEmpty());
+
+    // The main window closes and saves its marks: each file keeps its own.
+    s.w->close();
+    QCOMPARE(s.folder.readFile(QStringLiteral("MARK.csv")), kDefaultMarks);
+    if (previous)
+        QCOMPARE(s.folder.readFile(QStringLiteral("previous.csv")), kPreviousMarks);
+    if (chosenInUse)
+        QCOMPARE(s.folder.readFile(QStringLiteral("chosen.csv")), marks.toUtf8() + "\r\n");
+    else if (content == kMissing)
+        QVERIFY(!QFile::exists(chosenFile));
+    else if (!cancel)
+        QCOMPARE(s.folder.readFile(QStringLiteral("chosen.csv")), content);
+}
+
+void TestMarkSwitch::switchThroughTheSettingsButton() {
+    Setup s;
+    s.folder.writeFile(QStringLiteral("ranking.csv"), "4674,1000,\r\n");
+    const QString ranking = s.folder.file(QStringLiteral("ranking.csv"));
+    s.chooser.answer = ranking;
+    s.w->show();
+    QCOMPARE(s.w->Text1->text(), QStringLiteral("7203"));
+
+    // The user opens the settings, presses the mark-file button, picks the file, closes.
+    bool handled = false;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, [&] {
+        auto* d = qobject_cast<Form2*>(QApplication::activeModalWidget());
+        if (!d || !d->isVisible())
+            return;
+        poll.stop();
+        d->Command2->click();
+        handled = true;
+        d->close();
+    });
+    poll.start();
+    s.w->Command1->click();
+    QVERIFY(handled);
+
+    QCOMPARE(s.w->windowTitle(), QStringLiteral("Quorvix Chart Viewer  - ") + ranking);
+    QCOMPARE(s.w->List1->count(), 2);
+    QVERIFY(s.w->Command8->isEnabled());
+    QVERIFY(s.w->Command9->isEnabled());
+
+    // The next forward step shows the file's first mark.
+    s.w->Command8->click();
+    QTRY_COMPARE(s.w->Text1->text(), QStringLiteral("4674"));
+    QCOMPARE(s.w->G_intMARK, 1);
+    QCOMPARE(s.w->List1->currentRow(), 0);
+    QCOMPARE(s.w->windowTitle(), QStringLiteral("Quorvix Chart Viewer  - ") + ranking +
+                                     QStringLiteral(" - MARK No. 1"));
+}
+
+FORM2_TEST_MAIN(TestMarkSwitch)
+#include "tst_markswitch.moc"
