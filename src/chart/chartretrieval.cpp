@@ -15,6 +15,9 @@ namespace {
 // Creates the file or replaces its whole content. A file that cannot be written is passed over:
 // the pane is then loaded from whatever the file holds.
 void writeWhole(const QString& path, const QByteArray& bytes) {
+    // A fresh file costs a fraction of truncating the old one, which the file system may flush
+    // first. Where the old file cannot be removed, it is truncated instead.
+    QFile::remove(path);
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(bytes);

@@ -1,0 +1,136 @@
+// One display of the default four chart terms, for a code served under ".t" (four transfers)
+// and for one served only under ".n" (twenty), each against the same addresses fetched back to
+// back by a bare libcurl loop on one handle.
+#include "bench.h"
+
+#include "chart/chartretrieval.h"
+#include "platform/serverconfig.h"
+#include "platform/transfer.h"
+#include "portalserver.h"
+#include "settings/settingsstore.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+size_t keepBody(char* data, size_t size, size_t count, void* user) {
+    static_cast<std::string*>(user)->append(data, size * count);
+    return size * count;
+}
+
+// The floor: nothing but the transfers, on one handle, bodies kept in memory.
+class BareLoop {
+public:
+    BareLoop() {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        m_handle = curl_easy_init();
+        curl_easy_setopt(m_handle, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(m_handle, CURLOPT_WRITEFUNCTION, &keepBody);
+        curl_easy_setopt(m_handle, CURLOPT_WRITEDATA, &m_body);
+    }
+    ~BareLoop() { curl_easy_cleanup(m_handle); }
+    void fetchAll(const std::vector<std::string>& urls) {
+        for (const std::string& url : urls) {
+            m_body.clear();
+            curl_easy_setopt(m_handle, CURLOPT_URL, url.c_str());
+            curl_easy_perform(m_handle);
+        }
+    }
+
+private:
+    CURL* m_handle = nullptr;
+    std::string m_body;
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void displayAgainstFloor(portal::PortalServer& server, const QString& exchange, int rounds) {
+    QString code;
+    for (int c = 1300; c <= 9999 && code.isEmpty(); ++c) {
+        if (server.suffixFor(QString::number(c)) == exchange)
+            code = QString::number(c);
+    }
+    if (code.isEmpty()) {
+        std::printf("no listed code under %s\n", qPrintable(exchange));
+        return;
+    }
+
+    QTemporaryDir folder;
+    settings::SettingsStore store(folder.filePath("settings.ini")); // no keys: the defaults
+    const platform::ServerConfig servers = platform::ServerConfig::allAt(server.baseUrl());
+    platform::Transfer transfer;
+    chart::ChartRetrieval retrieval(transfer, servers, folder.path());
+    int shown = 0;
+    const auto showPane = [&shown](int, const QString&) {
+        ++shown;
+    };
+
+    // A first display warms both sides and tells which addresses a display fetches.
+    server.clearLog();
+    const chart::RetrievalResult first =
+        retrieval.fetchTerms(code, chart::ChartOptions::read(store), showPane);
+    std::vector<std::string> urls;
+    for (const portal::LogEntry& e : server.requestLog())
+        urls.push_back((server.baseUrl() + e.target).toStdString());
+    BareLoop bare;
+    bare.fetchAll(urls);
+
+    // The two take turns, each going first every other round, so that load from elsewhere on
+    // the machine falls on both alike; the best and the middle round of each are reported.
+    std::vector<double> display;
+    std::vector<double> floor;
+    QElapsedTimer t;
+    const auto timeDisplay = [&] {
+        t.start();
+        retrieval.fetchTerms(code, chart::ChartOptions::read(store), showPane);
+        display.push_back(t.nsecsElapsed() / 1e6);
+    };
+    const auto timeFloor = [&] {
+        t.start();
+        bare.fetchAll(urls);
+        floor.push_back(t.nsecsElapsed() / 1e6);
+    };
+    for (int i = 0; i < rounds; ++i) {
+        if (i % 2 == 0) {
+            timeDisplay();
+            timeFloor();
+        } else {
+            timeFloor();
+            timeDisplay();
+        }
+    }
+    const QString figure =
+        QStringLiteral("display of 4 terms, code %1 under %2, %3 transfers, %4 of %5 rounds")
+            .arg(code, exchange)
+            .arg(first.transfers);
+    report(figure.arg(QStringLiteral("best"), QString::number(rounds)),
+           *std::min_element(display.begin(), display.end()), QStringLiteral("ms"),
+           *std::min_element(floor.begin(), floor.end()));
+    report(figure.arg(QStringLiteral("median"), QString::number(rounds)), median(display),
+           QStringLiteral("ms"), median(floor));
+}
+
+const BenchRegistrar reg("display", [] {
+    portal::PortalOptions options;
+    options.dataDir = QCoreApplication::applicationDirPath();
+    portal::PortalServer server(options);
+    if (!server.start()) {
+        std::printf("portal did not start\n");
+        return;
+    }
+    displayAgainstFloor(server, QStringLiteral(".t"), 60);
+    displayAgainstFloor(server, QStringLiteral(".n"), 60);
+});
+
+} // namespace
