@@ -96,24 +96,35 @@ QByteArray encodeGif(const QImage& source) {
     // Colours that are palette entries (all lines and fills) map exactly; only smoothed text
     // edges go through the coarse lookup.
     std::vector<GifPixelType> pixels(size_t(w) * h);
-    QRgb lastRgb = 0xFFFFFFFF;
-    quint8 lastIndex = 0;
+    // A small direct-mapped cache in front of the lookups: a chart has few distinct colours.
+    struct Slot {
+        QRgb rgb = 0;
+        quint8 index = 0;
+    };
+    std::array<Slot, 512> cache{}; // rgb 0 (fully transparent black) never occurs in a key
+    auto indexOf = [&](QRgb c) {
+        Slot& slot = cache[((c * 2654435761u) >> 23) & 511];
+        if (slot.rgb == c)
+            return slot.index;
+        quint8 i = lookup.index[((qRed(c) >> 3) << 10) | ((qGreen(c) >> 3) << 5) | (qBlue(c) >> 3)];
+        if ((pal[i] | 0xFF000000) != c) {
+            const auto exact = lookup.exact.constFind(c);
+            if (exact != lookup.exact.constEnd())
+                i = *exact;
+        }
+        slot = {c, i};
+        return i;
+    };
     for (int y = 0; y < h; ++y) {
         const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         GifPixelType* out = pixels.data() + size_t(y) * w;
+        QRgb lastRgb = row[0] | 0xFF000000;
+        quint8 lastIndex = indexOf(lastRgb);
         for (int x = 0; x < w; ++x) {
             const QRgb c = row[x] | 0xFF000000;
             if (c != lastRgb) {
                 lastRgb = c;
-                lastIndex =
-                    lookup
-                        .index[((qRed(c) >> 3) << 10) | ((qGreen(c) >> 3) << 5) | (qBlue(c) >> 3)];
-                // The coarse cell may hold a neighbour; prefer the exact entry when it exists.
-                if ((pal[lastIndex] | 0xFF000000) != c) {
-                    const auto exact = lookup.exact.constFind(c);
-                    if (exact != lookup.exact.constEnd())
-                        lastIndex = *exact;
-                }
+                lastIndex = indexOf(c);
             }
             out[x] = lastIndex;
         }
