@@ -67,7 +67,11 @@ struct ServerState {
     }
     void record(const QByteArray& method, const QString& target, int status) {
         QMutexLocker lock(&mutex);
-        log.append({QString::fromLatin1(method), target, status});
+        // A long-running program keeps only the latest entries; tests read far fewer.
+        constexpr int kMaxLog = 20000;
+        if (log.size() >= kMaxLog)
+            log.remove(0, kMaxLog / 2);
+        log.append({QString::fromLatin1(method), target.left(2048), status});
     }
 };
 
