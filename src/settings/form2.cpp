@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QWebEngineView>
@@ -33,6 +34,18 @@ QFont formFont() {
     font.setPointSize(9);
     return font;
 }
+
+// Boxes and options sit close to their captions, as on the desktop the form was drawn for, so
+// that the captions fit the widths of the form.
+class CompactBoxStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_CheckBoxLabelSpacing || metric == PM_RadioButtonLabelSpacing)
+            return 3;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
 
 template <std::size_t N> int checkedCount(const std::array<QCheckBox*, N>& boxes) {
     int n = 0;
@@ -136,6 +149,13 @@ void Form2::createControls() {
     Check4[6]->setChecked(true);
     for (QCheckBox* box : Check4)
         box->setEnabled(false);
+
+    auto* compact = new CompactBoxStyle;
+    compact->setParent(this);
+    for (QAbstractButton* b : findChildren<QAbstractButton*>()) {
+        if (qobject_cast<QCheckBox*>(b) || qobject_cast<QRadioButton*>(b))
+            b->setStyle(compact);
+    }
 
     // Qt reports a state change only when the state really changes, so a rule never runs for a
     // control set to the state it already has, and an unchecking inside a rule runs that box's
