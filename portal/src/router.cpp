@@ -74,23 +74,23 @@ Response html(const QByteArray& body) {
 }
 
 // Navigation of the portal, as the outside portal has it above every quote page.
-QString navigation(const QString& code) {
-    static const char* sections[] = {"トップ",
-                                     "ニュース",
-                                     "株価",
-                                     "ランキング",
-                                     "投資信託",
-                                     "為替",
-                                     "先物・オプション",
-                                     "債券",
-                                     "ポートフォリオ",
-                                     "掲示板",
-                                     "スクリーニング",
-                                     "IPO",
-                                     "決算",
-                                     "株主優待",
-                                     "マーケット概況",
-                                     "ヘルプ"};
+QString navigation(const MarketData& data, const QString& code) {
+    static const char* sections[][2] = {{"/", "トップ"},
+                                        {"/news/", "ニュース"},
+                                        {"/stocks/", "株価"},
+                                        {"/ranking/", "ランキング"},
+                                        {"/fund/", "投資信託"},
+                                        {"/fx/", "為替"},
+                                        {"/futures/", "先物・オプション"},
+                                        {"/bond/", "債券"},
+                                        {"/portfolio/", "ポートフォリオ"},
+                                        {"/bbs/", "掲示板"},
+                                        {"/screening/", "スクリーニング"},
+                                        {"/ipo/", "IPO"},
+                                        {"/earnings/", "決算"},
+                                        {"/yutai/", "株主優待"},
+                                        {"/market/", "マーケット概況"},
+                                        {"/support/", "ヘルプ"}};
     static const char* rankings[] = {"値上がり率", "値下がり率",      "出来高",      "売買代金",
                                      "年初来高値", "年初来安値",      "ストップ高",  "ストップ安",
                                      "配当利回り", "PER（会社予想）", "PBR（実績）", "時価総額"};
@@ -103,19 +103,29 @@ QString navigation(const QString& code) {
                         "<input name=\"word\" value=\"%1\" size=\"12\"> <input type=\"submit\" "
                         "value=\"株価検索\"></form></div>\n<ul id=\"gnav\">\n")
              .arg(esc(code));
-    for (const char* sct : sections)
-        s += QStringLiteral("<li><a href=\"/%1\">%2</a></li>\n")
-                 .arg(QString::fromUtf8(sct).toUtf8().toHex().left(12), QString::fromUtf8(sct));
+    for (const auto& sct : sections)
+        s += QStringLiteral("<li><a href=\"%1\">%2</a></li>\n")
+                 .arg(QString::fromLatin1(sct[0]), QString::fromUtf8(sct[1]));
     s += QStringLiteral("</ul>\n<div id=\"ticker\"><table><tr>");
     for (const auto& idx : indices)
         s += QStringLiteral("<th>%1</th><td>%2</td>")
                  .arg(QString::fromUtf8(idx[0]), QString::fromUtf8(idx[1]));
     s += QStringLiteral("</tr></table></div>\n<div id=\"ranking\"><h4>株式ランキング</h4><ul>\n");
+    int kind = 0;
     for (const char* r : rankings)
-        s += QStringLiteral("<li><a href=\"/ranking?kd=%1&amp;mk=1\">%2</a></li>\n")
-                 .arg(QString::fromUtf8(r).size())
+        s += QStringLiteral("<li><a href=\"/ranking/?kd=%1&amp;mk=1\">%2</a></li>\n")
+                 .arg(++kind)
                  .arg(QString::fromUtf8(r));
-    s += QStringLiteral("</ul></div>\n<div id=\"subnav\">");
+    // Codes other readers are looking at: a fixed spread over the code list.
+    s += QStringLiteral("</ul></div>\n<div id=\"watched\"><h4>みんなが見ている銘柄</h4><ol>\n");
+    const auto& all = data.listings();
+    for (int i = 0; i < 20 && !all.isEmpty(); ++i) {
+        const Listing& l = all[(i * 211 + 17) % all.size()];
+        s += QStringLiteral("<li><a href=\"/q?s=%1&amp;d=t&amp;k=c3&amp;h=on&amp;z=m\">%2 (%1)</a>"
+                            "</li>\n")
+                 .arg(l.code, esc(l.name));
+    }
+    s += QStringLiteral("</ol></div>\n<div id=\"subnav\">");
     for (const auto& [label, path] :
          {std::pair{"基本情報", "/q?s="}, std::pair{"チャート", "/z?s="},
           std::pair{"時系列", "/q?d=hist&s="}, std::pair{"ニュース", "/news?s="},
@@ -228,7 +238,7 @@ QByteArray detailPage(const MarketData& data, const Listing& l, const Faults& fa
     const Quote q = quoteOf(h);
     const QString title =
         QStringLiteral("%1【%2】：株価 - Quorvix ファイナンス").arg(l.name, l.code);
-    QByteArray head = pageStart(title) + navigation(l.code).toUtf8();
+    QByteArray head = pageStart(title) + navigation(data, l.code).toUtf8();
 
     QString dataHtml;
     dataHtml += QStringLiteral("<h2>%1 <small>(%2) %3</small></h2>\n")
