@@ -29,7 +29,8 @@ const QString kUnreachable =
 // The candidates a search tried, in order: every candidate starts with its one-day chart under
 // the first exchange suffix, so each one leaves exactly one such request.
 QStringList candidatesIn(const QStringList& targets) {
-    static const QRegularExpression firstTransfer(QStringLiteral("^/c/1d/\\d/(\\d{4})\\.t\\.gif$"));
+    static const QRegularExpression firstTransfer(
+        QStringLiteral("^/c/1d/[^/]/(-?\\d+)\\.t\\.gif$"));
     QStringList out;
     for (const QString& t : targets) {
         const auto m = firstTransfer.match(t);
@@ -153,6 +154,13 @@ void TstStepping::stepsToTheNextServedCode_data() {
     QTest::newRow("0999 up") << "0999" << 1 << QStringList() << 1000 << false;
     QTest::newRow("4674.4 up") << "4674.4" << 1 << QStringList() << 4675 << false;
     QTest::newRow("4674 down, found code marked") << "4674" << -1 << QStringList() << 4673 << true;
+    // Far outside the range: only the candidates with four characters are tried (upwards the
+    // negative ones, which no server knows), and the search still reaches the range.
+    QStringList negativeCodes;
+    for (int c = -999; c <= -100; ++c)
+        negativeCodes << QString::number(c);
+    QTest::newRow("-1e20 up") << "-1e20" << 1 << negativeCodes << 1000 << false;
+    QTest::newRow("1e20 down") << "1e20" << -1 << QStringList() << 9999 << false;
 }
 
 void TstStepping::stepsToTheNextServedCode() {
