@@ -175,13 +175,25 @@ QString volumeText(qint64 v) {
 
 QByteArray summaryPage(const Listing& l, const History& h) {
     const Quote q = quoteOf(h);
-    return page(
-        QStringLiteral("%1 %2").arg(l.code, l.name),
-        QStringLiteral("<div style=\"width:150px;font-size:12px\">\n"
-                       "<b>%1</b><br>%2<br>\n<span style=\"font-size:16px\">%3円</span><br>\n"
-                       "前日比 %4<br>\n出来高 %5<br>\n%6 15:30 終値\n</div>")
-            .arg(esc(l.name), l.code, yen(q.last.close), changeText(q), volumeText(q.last.volume),
-                 q.last.date.toString(QStringLiteral("yyyy/MM/dd"))));
+    return page(QStringLiteral("%1 %2").arg(l.code, l.name),
+                // A mobile page opens with the site's bar, search box and menu; the data follows
+                // them, where a narrow panel whose top is covered still shows it.
+                QStringLiteral(
+                    "<div style=\"height:124px;overflow:hidden;font-size:12px\">\n"
+                    "<div style=\"background:#7b0099;color:#fff;padding:4px;font-weight:bold\">"
+                    "ファイナンス モバイル</div>\n"
+                    "<form action=\"/bin/gw\" method=\"get\" style=\"margin:4px 0\">"
+                    "<input type=\"hidden\" name=\"site\" value=\"12\">"
+                    "<input name=\"word\" size=\"6\"> <input type=\"submit\" value=\"株価検索\">"
+                    "</form>\n"
+                    "<div>市況 | ランキング | ニュース</div>\n<div>為替 | 投資信託 | 掲示板</div>\n"
+                    "<div>ポートフォリオ | ヘルプ</div>\n</div>\n"
+                    "<div style=\"width:210px;font-size:12px\">\n"
+                    "<b>%1</b> (%2)<br>\n<span style=\"font-size:16px\">%3円</span><br>\n"
+                    "前日比 %4<br>\n出来高 %5<br>\n%6 15:30 終値\n</div>")
+                    .arg(esc(l.name), l.code, yen(q.last.close), changeText(q),
+                         volumeText(q.last.volume),
+                         q.last.date.toString(QStringLiteral("yyyy/MM/dd"))));
 }
 
 QByteArray searchPage(const QString& word) {
