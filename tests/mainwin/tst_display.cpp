@@ -257,7 +257,8 @@ void TestDisplay::chartsOfACode() {
     }
     QCOMPARE(w->WebBrowser1->url(), QUrl(summaryAddress(code)));
     // The summary panel really loads the gateway's page for this code.
-    QTRY_VERIFY(m_portal->targets().contains(summaryAddress(code).mid(m_portal->base().size())));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        m_portal->targets().contains(summaryAddress(code).mid(m_portal->base().size())), 20000);
 
     QCOMPARE(messages.texts(), QStringList());
     QCOMPARE(w->Text1->text(), code);
