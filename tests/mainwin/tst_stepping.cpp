@@ -307,15 +307,26 @@ void TstStepping::passWithNoCodeServed() {
     auto window = folder.openWindow();
     window->Text1->setText(QStringLiteral("9998"));
 
+    // The portal keeps only its latest requests, fewer than a pass makes: move them out between
+    // two candidates, when the search lets events through and no transfer is under way.
+    QStringList targets;
+    auto drain = [&] {
+        for (const portal::LogEntry& e : empty.requestLog())
+            targets << e.target;
+        empty.clearLog();
+    };
+    QTimer drainer;
+    QObject::connect(&drainer, &QTimer::timeout, drain);
+    drainer.start(0);
+
     testing::MessageCatcher messages;
     QElapsedTimer clock;
     clock.start();
     window->Command6->click();
     qInfo("one pass with no code served: %lld ms", clock.elapsed());
+    drainer.stop();
+    drain();
 
-    QStringList targets;
-    for (const portal::LogEntry& e : empty.requestLog())
-        targets << e.target;
     const QStringList tried = candidatesIn(targets);
     // One full pass: from 9998 upwards every code of the range exactly once (9999 first, then
     // 1000 to 9998), each under all five exchange suffixes.
