@@ -39,6 +39,8 @@ private Q_SLOTS:
     void panes_data();
     void panes();
     void answerThatIsNoImage();
+    void oneTermFailing_data();
+    void oneTermFailing();
     void transferFaults_data();
     void transferFaults();
     void detailPage_data();
@@ -426,6 +428,43 @@ void TestDisplay::answerThatIsNoImage() {
     }
     QCOMPARE(messages.texts(), QStringList());
     QCOMPARE(w->WebBrowser1->url(), QUrl(summaryAddress(m_tCode)));
+}
+
+void TestDisplay::oneTermFailing_data() {
+    // The one-day chart comes from the chart-image server, the others from the technical-chart
+    // server: pointing one of them at a dead address makes its terms fail while the others
+    // would succeed.
+    QTest::addColumn<QString>("deadRole");
+    QTest::addColumn<QStringList>("askedOfThePortal");
+    QTest::newRow("one-day term fails") << "chart-image" << QStringList{};
+    QTest::newRow("three-month term fails") << "technical-chart" << QStringList{"1d .t"};
+}
+
+void TestDisplay::oneTermFailing() {
+    QFETCH(QString, deadRole);
+    QFETCH(QStringList, askedOfThePortal);
+    {
+        QSettings servers(m_folder->file(QStringLiteral("servers.ini")), QSettings::IniFormat);
+        servers.setValue(QStringLiteral("servers/") + deadRole, deadBase());
+    }
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+    w->Text1->setText(m_tCode);
+    w->Text1_DblClick();
+
+    // Nothing after the failing term is asked for.
+    QStringList got;
+    for (const QString& t : chartTargets())
+        got << termOf(t) + QLatin1Char(' ') + suffixOf(t);
+    QCOMPARE(got, askedOfThePortal);
+    QCOMPARE(quoteTargets(), QStringList());
+    // A chart fetched before the failing term is not left standing.
+    QCOMPARE(messages.texts(), QStringList{kCheckCode});
+    for (int pane = 0; pane < 4; ++pane)
+        QVERIFY(paneBlank(*w, pane));
+    QCOMPARE(w->WebBrowser1->url(), QUrl(QStringLiteral("about:blank")));
+    QVERIFY(!w->Command4->isEnabled());
+    QVERIFY(w->Text1->isEnabled());
 }
 
 void TestDisplay::transferFaults_data() {
