@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -302,6 +303,11 @@ void Form1::setMarkCaption() {
     setWindowTitle(kCaptionPrefix + G_strMARKFILENAME);
 }
 
+void Form1::setMarkPositionCaption() {
+    setWindowTitle(kCaptionPrefix + G_strMARKFILENAME + QStringLiteral(" - MARK No. ") +
+                   QString::number(G_intMARK));
+}
+
 void Form1::showMessage(const QString& text) {
     platform::showMessage(this, text);
 }
@@ -577,8 +583,7 @@ void Form1::markStep(bool forward) {
         if (const auto code = chart::codeToDisplay(candidate); code && tryDisplay(*code)) {
             Text1->setText(*code);
             MARK_CHECK(*code);
-            setWindowTitle(kCaptionPrefix + G_strMARKFILENAME + QStringLiteral(" - MARK No. ") +
-                           QString::number(G_intMARK));
+            setMarkPositionCaption();
             List1->setCurrentRow(G_intMARK - 1);
             m_searching = false;
             BUSY_OUT();
@@ -604,13 +609,15 @@ void Form1::List1_DblClick() {
     const int row = List1->row(selected.first());
     BUSY_IN();
     G_intMARK = row + 1;
-    setWindowTitle(kCaptionPrefix + G_strMARKFILENAME + QStringLiteral(" - MARK No. ") +
-                   QString::number(G_intMARK));
+    setMarkPositionCaption();
     const QString code = selected.first()->text().left(4);
     GRAF_DISP(code);
     Text1->setText(code);
     MARK_CHECK(code);
-    BUSY_OUT();
+    // Opened between two candidates of a search, the search still holds the busy state:
+    // unlocking here would let a second search start inside the first.
+    if (!m_searching)
+        BUSY_OUT();
 }
 
 // ---- Clipboard -------------------------------------------------------------------------------
@@ -663,8 +670,13 @@ void Form1::Command16_Click() {
 
 void Form1::Command17_Click() {
     const auto spreadsheet = launch::findSpreadsheet();
-    if (spreadsheet && launch::startDetached(*spreadsheet))
+    if (!spreadsheet) {
+        showMessage(
+            QStringLiteral("表計算ソフト（%1）が見つからないため、MAKEMARK.xls を開けません。")
+                .arg(launch::spreadsheetCandidates().join(QStringLiteral("、"))));
         return;
-    showMessage(QStringLiteral("表計算ソフト（%1）が見つからないため、MAKEMARK.xls を開けません。")
-                    .arg(launch::spreadsheetCandidates().join(QStringLiteral("、"))));
+    }
+    if (!launch::startDetached(*spreadsheet))
+        showMessage(QStringLiteral("表計算ソフト（%1）を起動できませんでした。")
+                        .arg(QFileInfo(spreadsheet->program).fileName()));
 }

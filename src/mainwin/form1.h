@@ -75,7 +75,8 @@ public:
     // Makes path the mark file in use and reads it again: marks, list, position 0 and the
     // mark-search buttons, so that memory and the file in use always agree.
     void reloadMarks(const QString& path);
-    void setMarkCaption(); // "Quorvix Chart Viewer  - " + mark file
+    void setMarkCaption();         // "Quorvix Chart Viewer  - " + mark file
+    void setMarkPositionCaption(); // the same + " - MARK No. " + position
     QString defaultMarkFile() const;
 
     const ViewerContext& context() const { return m_context; }

@@ -86,6 +86,7 @@ private Q_SLOTS:
     void spreadsheet_data();
     void spreadsheet();
     void noSpreadsheet();
+    void spreadsheetThatCannotStart();
 
 private:
     QPushButton* button(int number) const;
@@ -330,6 +331,29 @@ void TstLaunchButtons::noSpreadsheet() {
     QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_record).launches, 1, 10000);
     QCOMPARE(readRecord(m_record).arguments,
              QStringList{QStringLiteral("http://news.test:8003/news?s=4674")});
+}
+
+void TstLaunchButtons::spreadsheetThatCannotStart() {
+    // Found on PATH, but its interpreter does not exist: the start fails.
+    QTemporaryDir office;
+    QVERIFY(office.isValid());
+    QFile broken(office.filePath(QStringLiteral("libreoffice")));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("#!/nonexistent/interpreter\n");
+    broken.close();
+    QVERIFY(broken.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    setPath({m_bin.path(), office.path()});
+
+    testing::MessageCatcher messages;
+    m_window->Command17->click();
+
+    QCOMPARE(messages.texts().size(), 1);
+    // Names the program that was found, and does not claim it is missing.
+    QVERIFY2(messages.texts().first().contains(QStringLiteral("libreoffice")),
+             qPrintable(messages.texts().first()));
+    QVERIFY2(!messages.texts().first().contains(QStringLiteral("見つからない")),
+             qPrintable(messages.texts().first()));
+    QVERIFY(m_window->isVisible());
 }
 
 QTEST_MAIN(TstLaunchButtons)

@@ -33,6 +33,7 @@ private Q_SLOTS:
     void navigation_data();
     void navigation();
     void closingDuringASearch();
+    void listOpenedDuringASearch();
 
 private:
     std::unique_ptr<Form1> openWindow();
@@ -466,6 +467,33 @@ void TestMarksWindow::closingDuringASearch() {
     QCOMPARE(stored.value(QStringLiteral("STARTUP/FORM_TOP")).toString(), QString::number(30 * 15));
     QCOMPARE(stored.value(QStringLiteral("SETUP/LASTCODE")).toString(), QStringLiteral("8888"));
     QCOMPARE(markFile(), markString.toLatin1() + "\r\n");
+}
+
+void TestMarksWindow::listOpenedDuringASearch() {
+    // Marks the portal does not serve, then one it does: the search is still going when the
+    // user opens a row of the list.
+    const QString x = m_codes.value("X"), y = m_codes.value("Y"), a = m_codes.value("A");
+    m_folder->writeFile(QStringLiteral("MARK.csv"), (x + ',' + y + ',' + a + ',').toLatin1());
+
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+    bool lockedAfterOpening = false;
+    testing::whenSearching(*w, [&] {
+        w->List1->setCurrentRow(2);
+        w->List1_DblClick();
+        // The outer search still runs: a second search must not be startable from here.
+        lockedAfterOpening = !w->Text1->isEnabled() && !w->Command6->isEnabled() &&
+                             !w->Command7->isEnabled() && !w->Command8->isEnabled() &&
+                             !w->Command9->isEnabled();
+    });
+    w->Command8_Click();
+
+    QVERIFY(lockedAfterOpening);
+    QVERIFY(!w->searching());
+    QCOMPARE(w->Text1->text(), a);
+    QVERIFY(w->Text1->isEnabled());
+    QVERIFY(w->Command8->isEnabled());
+    QCOMPARE(messages.texts(), QStringList());
 }
 
 int main(int argc, char** argv) {
