@@ -1,6 +1,7 @@
 #include "launch/launcher.h"
 #include "launch/portalpages.h"
 #include "platform/serverconfig.h"
+#include "recorder.h"
 
 #include <QtTest>
 
@@ -8,52 +9,10 @@ using launch::PortalPage;
 
 namespace {
 
-// Stands in for a browser, calculator or spreadsheet program: appends its name, its working
-// folder and each argument on a line of its own to $LAUNCH_RECORD, then an end line.
-const char* const kRecorder = "#!/bin/sh\n"
-                              "{\n"
-                              "  printf 'program=%s\\n' \"${0##*/}\"\n"
-                              "  printf 'cwd=%s\\n' \"$(pwd -P)\"\n"
-                              "  for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done\n"
-                              "  printf 'end\\n'\n"
-                              "} >> \"$LAUNCH_RECORD\"\n";
-
-struct Record {
-    QString program;
-    QString cwd;
-    QStringList arguments;
-    int launches = 0;
-};
-
-Record readRecord(const QString& path) {
-    Record r;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return r;
-    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
-    for (const QString& line : lines) {
-        if (line.startsWith(QLatin1String("program=")))
-            r.program = line.mid(8);
-        else if (line.startsWith(QLatin1String("cwd=")))
-            r.cwd = line.mid(4);
-        else if (line.startsWith(QLatin1String("arg=")))
-            r.arguments.append(line.mid(4));
-        else if (line == QLatin1String("end"))
-            ++r.launches;
-    }
-    return r;
-}
-
-bool writeProgram(const QString& path, const QByteArray& text, bool executable = true) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
-        return false;
-    f.close();
-    QFile::Permissions p = QFile::ReadOwner | QFile::WriteOwner;
-    if (executable)
-        p |= QFile::ExeOwner;
-    return f.setPermissions(p);
-}
+using testing::kRecorder;
+using testing::readRecord;
+using testing::Record;
+using testing::writeProgram;
 
 // Fake programs in a folder of their own; a name ending in "!" is written without the
 // executable bit.

@@ -1,5 +1,6 @@
 #include "launch/launcher.h"
 #include "mainwin/form1.h"
+#include "recorder.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -11,48 +12,9 @@
 
 namespace {
 
-// Stands in for a browser, calculator or spreadsheet program: appends its name, its working
-// folder and each argument on a line of its own to $LAUNCH_RECORD, then an end line.
-const QByteArray kRecorder = "#!/bin/sh\n"
-                             "{\n"
-                             "  printf 'program=%s\\n' \"${0##*/}\"\n"
-                             "  printf 'cwd=%s\\n' \"$(pwd -P)\"\n"
-                             "  for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done\n"
-                             "  printf 'end\\n'\n"
-                             "} >> \"$LAUNCH_RECORD\"\n";
-
-struct Record {
-    QString program;
-    QString cwd;
-    QStringList arguments;
-    int launches = 0;
-};
-
-Record readRecord(const QString& path) {
-    Record r;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return r;
-    for (const QString& line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1String("program=")))
-            r.program = line.mid(8);
-        else if (line.startsWith(QLatin1String("cwd=")))
-            r.cwd = line.mid(4);
-        else if (line.startsWith(QLatin1String("arg=")))
-            r.arguments << line.mid(4);
-        else if (line == QLatin1String("end"))
-            ++r.launches;
-    }
-    return r;
-}
-
-bool writeRecorder(const QString& folder, const QString& name) {
-    QFile f(folder + QLatin1Char('/') + name);
-    if (!f.open(QIODevice::WriteOnly) || f.write(kRecorder) != kRecorder.size())
-        return false;
-    f.close();
-    return f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
+using testing::readRecord;
+using testing::Record;
+using testing::writeRecorder;
 
 // Every portal role on a server of its own, so that a page built on the wrong server shows.
 const QByteArray kServers = "[servers]\n"
