@@ -65,15 +65,6 @@ QStringList exchangesUpTo(const QString& served) {
     return out;
 }
 
-quint16 closedPort() {
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
-}
-
 struct Pane {
     int index;
     QString path;
@@ -248,7 +239,7 @@ void TestRetrieval::termsOffKeepTheirFiles() {
 }
 
 void TestRetrieval::serverNotListening() {
-    const quint16 port = closedPort();
+    const quint16 port = testing::closedPort();
     QVERIFY(port != 0);
     const auto nobody =
         platform::ServerConfig::allAt(QStringLiteral("http://127.0.0.1:%1").arg(port));
@@ -352,7 +343,7 @@ void TestRetrieval::detailPageWithoutAnswer() {
     earlier.write("<html>an earlier code's page</html>");
     earlier.close();
 
-    const quint16 port = closedPort();
+    const quint16 port = testing::closedPort();
     QVERIFY(port != 0);
     const auto nobody =
         platform::ServerConfig::allAt(QStringLiteral("http://127.0.0.1:%1").arg(port));

@@ -26,18 +26,6 @@ private:
     QString m_code; // a listed code served under ".t"
 };
 
-namespace {
-// A loopback port that nobody listens on: taken from a listening socket that is closed again.
-quint16 closedPort() {
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
-}
-} // namespace
-
 void TestTransfer::initTestCase() {
     m_portal = std::make_unique<testing::TestPortal>();
     QVERIFY(m_portal->started());
@@ -99,7 +87,7 @@ void TestTransfer::fetch() {
     if (where == "unknown")
         code = "0000";
     if (where == "closed") {
-        const quint16 port = closedPort();
+        const quint16 port = testing::closedPort();
         QVERIFY(port != 0);
         base = QStringLiteral("http://127.0.0.1:%1").arg(port);
     }

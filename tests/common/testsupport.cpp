@@ -9,12 +9,26 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStringDecoder>
+#include <QTcpServer>
 #include <QTest>
 
 namespace testing {
 
 QString binFolder() {
     return QStringLiteral(QUORVIX_BIN_DIR);
+}
+
+quint16 closedPort() {
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+QString deadBase() {
+    return QStringLiteral("http://127.0.0.1:%1").arg(closedPort());
 }
 
 TestPortal::TestPortal()

@@ -19,6 +19,11 @@ namespace testing {
 // The folder the build made for the program (code list, servers.ini).
 QString binFolder();
 
+// A loopback port that nobody listens on (taken from a listening socket that is closed again),
+// and a base address on it: every transfer there is refused.
+quint16 closedPort();
+QString deadBase();
+
 // The stand-in portal on an ephemeral loopback port, serving the shipped code list.
 class TestPortal {
 public:

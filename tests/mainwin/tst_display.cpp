@@ -154,15 +154,6 @@ private:
     quint16 m_port = 0;
 };
 
-// An address where nothing listens: every transfer to it is refused.
-QString deadBase() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return QStringLiteral("http://127.0.0.1:%1").arg(port);
-}
-
 } // namespace
 
 void TestDisplay::initTestCase() {
@@ -445,7 +436,7 @@ void TestDisplay::oneTermFailing() {
     QFETCH(QStringList, askedOfThePortal);
     {
         QSettings servers(m_folder->file(QStringLiteral("servers.ini")), QSettings::IniFormat);
-        servers.setValue(QStringLiteral("servers/") + deadRole, deadBase());
+        servers.setValue(QStringLiteral("servers/") + deadRole, testing::deadBase());
     }
     auto w = openWindow();
     testing::MessageCatcher messages;
@@ -591,7 +582,7 @@ void TestDisplay::detailPage() {
         servers.setValue(QStringLiteral("servers/quote"), pageServer->base());
     } else {
         QSettings servers(m_folder->file(QStringLiteral("servers.ini")), QSettings::IniFormat);
-        servers.setValue(QStringLiteral("servers/quote"), deadBase());
+        servers.setValue(QStringLiteral("servers/quote"), testing::deadBase());
     }
     if (anchorAt == -2)
         anchorAt = int(page.indexOf(markerText));
