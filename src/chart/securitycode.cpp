@@ -111,4 +111,19 @@ QString nextStepCandidate(const QString& normalizedCandidate, StepDirection dir)
     return formatCodeNumber(next);
 }
 
+QString nextPossibleCode(const QString& candidate, StepDirection direction) {
+    const std::optional<double> value = readCodeNumber(candidate);
+    if (!value)
+        return candidate;
+    if (direction == StepDirection::Up) {
+        if (*value < -999)
+            return QStringLiteral("-999");
+        if (*value > -100 && *value < 1000)
+            return QStringLiteral("1000");
+    } else if (*value > 9999) {
+        return QStringLiteral("9999");
+    }
+    return candidate;
+}
+
 } // namespace chart

@@ -15,7 +15,9 @@ namespace chart {
 std::optional<double> readCodeNumber(const QString& text);
 QString formatCodeNumber(double value);
 std::optional<QString> normalizeCode(const QString& text);
-inline bool isCodeLength(const QString& normalized) { return normalized.size() == 4; }
+inline bool isCodeLength(const QString& normalized) {
+    return normalized.size() == 4;
+}
 // normalizeCode() with the four-character test: the code to display, or nullopt.
 std::optional<QString> codeToDisplay(const QString& text);
 
@@ -31,5 +33,12 @@ std::optional<QString> firstStepCandidate(const QString& codeBoxText, StepDirect
 // The candidate after a failed one: its normalised form plus or minus one; up wraps to "1000"
 // at 9999 or more, down to "9999" at 1000 or less.
 QString nextStepCandidate(const QString& normalizedCandidate, StepDirection dir);
+
+// Far outside the range a search's candidates have more (or, between -99 and 999, fewer) than
+// four characters and are never displayed; stepping through them one by one could take hours,
+// and forever where adding one no longer changes the number. The nearest candidate in the
+// search's direction that can have four characters ("-999", "1000" or "9999"), or candidate
+// itself: nothing displayable is passed over.
+QString nextPossibleCode(const QString& candidate, StepDirection dir);
 
 } // namespace chart

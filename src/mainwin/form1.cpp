@@ -43,25 +43,6 @@ const QString kNoMarkShownMessage = QStringLiteral("表示できるマーク銘�
 constexpr int kUnreachableCandidates = 3;
 constexpr qint64 kUnreachableStreakMs = 20000;
 
-// Far outside the range a search's candidates have more (or, between -99 and 999, fewer) than
-// four characters and are never displayed; stepping through them one by one could take hours,
-// and forever where adding one no longer changes the number. Jump to the nearest candidate in the
-// search's direction that can have four characters: nothing displayable is passed over.
-QString nextPossibleCode(const QString& candidate, chart::StepDirection direction) {
-    const std::optional<double> value = chart::readCodeNumber(candidate);
-    if (!value)
-        return candidate;
-    if (direction == chart::StepDirection::Up) {
-        if (*value < -999)
-            return QStringLiteral("-999");
-        if (*value > -100 && *value < 1000)
-            return QStringLiteral("1000");
-    } else if (*value > 9999) {
-        return QStringLiteral("9999");
-    }
-    return candidate;
-}
-
 // Layout figures are in twips; the screen has 15 twips to the pixel.
 QRect twips(int left, int top, int width, int height) {
     return QRect(left / 15, top / 15, width / 15, height / 15);
@@ -479,7 +460,8 @@ void Form1::codeStep(chart::StepDirection direction) {
             }
         }
         PicCLS();
-        candidate = nextPossibleCode(chart::nextStepCandidate(*normalized, direction), direction);
+        candidate =
+            chart::nextPossibleCode(chart::nextStepCandidate(*normalized, direction), direction);
         QCoreApplication::processEvents();
     }
     endSearch(QString());

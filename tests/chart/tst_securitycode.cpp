@@ -17,6 +17,8 @@ private Q_SLOTS:
     void textOfAnyLength();
     void stepping_data();
     void stepping();
+    void possibleCode_data();
+    void possibleCode();
     void plainCode_data();
     void plainCode();
 };
@@ -208,6 +210,33 @@ void TestSecurityCode::stepping() {
         candidate = chart::nextStepCandidate(*normalized, direction);
     }
     QCOMPARE(walked, tried);
+}
+
+void TestSecurityCode::possibleCode_data() {
+    QTest::addColumn<QString>("candidate");
+    QTest::addColumn<StepDirection>("direction");
+    QTest::addColumn<QString>("next");
+
+    QTest::newRow("up from far below") << "-100000000000000000000" << StepDirection::Up << "-999";
+    QTest::newRow("up from -1000") << "-1000" << StepDirection::Up << "-999";
+    QTest::newRow("up at -999 stays") << "-999" << StepDirection::Up << "-999";
+    QTest::newRow("up at -100 stays") << "-100" << StepDirection::Up << "-100";
+    QTest::newRow("up from -99") << "-99" << StepDirection::Up << "1000";
+    QTest::newRow("up from 999") << "999" << StepDirection::Up << "1000";
+    QTest::newRow("up inside the range") << "4675" << StepDirection::Up << "4675";
+    QTest::newRow("down from far above")
+        << "100000000000000000000" << StepDirection::Down << "9999";
+    QTest::newRow("down from 10000") << "10000" << StepDirection::Down << "9999";
+    QTest::newRow("down inside the range") << "4673" << StepDirection::Down << "4673";
+    QTest::newRow("down below the range is left to the wrap")
+        << "999" << StepDirection::Down << "999";
+}
+
+void TestSecurityCode::possibleCode() {
+    QFETCH(QString, candidate);
+    QFETCH(StepDirection, direction);
+    QFETCH(QString, next);
+    QCOMPARE(chart::nextPossibleCode(candidate, direction), next);
 }
 
 void TestSecurityCode::plainCode_data() {
