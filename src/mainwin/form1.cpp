@@ -8,6 +8,7 @@
 #include "marks/markstring.h"
 #include "platform/guiclipboard.h"
 #include "platform/guimessagebox.h"
+#include "platform/twips.h"
 #include "settings/form2.h"
 
 #include <QCloseEvent>
@@ -28,6 +29,8 @@
 
 namespace {
 
+using platform::twips;
+
 const QString kTitle = QStringLiteral("Quorvix Chart Viewer");
 const QString kCaptionPrefix = QStringLiteral("Quorvix Chart Viewer  - ");
 const QString kCheckCodeMessage = QStringLiteral("銘柄コードを確認して下さい。");
@@ -42,11 +45,6 @@ const QString kNoMarkShownMessage = QStringLiteral("表示できるマーク銘�
 // long (a server that accepts and never answers costs a time-out per transfer).
 constexpr int kUnreachableCandidates = 3;
 constexpr qint64 kUnreachableStreakMs = 20000;
-
-// Layout figures are in twips; the screen has 15 twips to the pixel.
-QRect twips(int left, int top, int width, int height) {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
 
 QIcon makeIcon() {
     QIcon icon;

@@ -4,6 +4,7 @@
 #include "marks/markfile.h"
 #include "platform/guifiledialog.h"
 #include "platform/guimessagebox.h"
+#include "platform/twips.h"
 #include "settings/settingsstore.h"
 
 #include <QCheckBox>
@@ -17,10 +18,7 @@
 
 namespace {
 
-// Layout figures are kept in twips, as the form was drawn; 15 twips make a pixel.
-QRect twips(int left, int top, int width, int height) {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
+using platform::twips;
 
 template <typename T> T* place(T* widget, const QRect& geometry) {
     widget->setGeometry(geometry);
