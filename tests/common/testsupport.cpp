@@ -98,11 +98,18 @@ MessageCatcher::MessageCatcher() {
     m_timer.start(20);
 }
 
+QStringList MessageCatcher::texts() const {
+    QStringList out;
+    for (const Seen& s : m_seen)
+        out << s.text;
+    return out;
+}
+
 void MessageCatcher::poll() {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box)
+    if (!box || !box->isVisible())
         return;
-    m_texts << box->text();
+    m_seen.append({box->windowTitle(), box->text(), int(box->buttons().size()), box->icon()});
     if (m_look)
         m_look();
     if (QAbstractButton* ok = box->button(QMessageBox::Ok))

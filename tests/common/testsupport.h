@@ -3,6 +3,7 @@
 #include "mainwin/viewercontext.h"
 #include "portalserver.h"
 
+#include <QMessageBox>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -64,15 +65,23 @@ private:
 // Answers the message boxes that appear while it lives: records their text and presses OK.
 class MessageCatcher : public QObject {
 public:
+    struct Seen {
+        QString title;
+        QString text;
+        int buttons = 0;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+    };
+
     MessageCatcher();
-    QStringList texts() const { return m_texts; }
+    QStringList texts() const;
+    const QList<Seen>& seen() const { return m_seen; }
     // Runs while a box is open, before OK is pressed: a look at the window from inside the box.
     void onMessage(std::function<void()> look) { m_look = std::move(look); }
 
 private:
     void poll();
     QTimer m_timer;
-    QStringList m_texts;
+    QList<Seen> m_seen;
     std::function<void()> m_look;
 };
 

@@ -389,17 +389,9 @@ void TestForm2::settingsButtonOpensItModally() {
     Viewer v;
     v.w->show();
     v.w->setWindowTitle(QStringLiteral("stale caption"));
-    bool seen = false;
     bool mainBlocked = false;
     QString title;
-    QTimer poll;
-    poll.setInterval(10);
-    connect(&poll, &QTimer::timeout, [&] {
-        auto* d = qobject_cast<Form2*>(QApplication::activeModalWidget());
-        if (!d || !d->isVisible())
-            return;
-        poll.stop();
-        seen = true;
+    fixture::WhenDialogOpen user([&](Form2* d) {
         title = d->windowTitle();
         // The main window takes no input while the dialog is open.
         mainBlocked = QApplication::activeModalWidget() != v.w.get() && d->isModal() &&
@@ -407,9 +399,8 @@ void TestForm2::settingsButtonOpensItModally() {
         d->Option1[0]->click();
         d->close();
     });
-    poll.start();
     v.w->Command1->click();
-    QVERIFY(seen);
+    QVERIFY(user.done());
     QVERIFY(mainBlocked);
     QCOMPARE(title, QStringLiteral("Quorvix Chart Viewer 設定"));
     // After it closes the main window names its mark file again, and the choice is stored.

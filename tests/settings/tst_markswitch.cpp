@@ -9,8 +9,6 @@
 #include <QPushButton>
 #include <QtTest>
 
-using fixture::MessageBoxWatcher;
-
 namespace {
 
 const QByteArray kDefaultMarks = "9999,1301,\r\n"; // MARK.csv beside the program
@@ -178,7 +176,7 @@ void TestMarkSwitch::switchFile() {
     // As if a mark had been shown: a switch or fallback starts the position over.
     s.w->G_intMARK = 2;
 
-    MessageBoxWatcher boxes;
+    testing::MessageCatcher boxes;
     s.switchTo(cancel ? std::nullopt : std::optional<QString>(chosenFile));
 
     // The chooser: always offered on the default file, whichever file was in use.
@@ -189,13 +187,13 @@ void TestMarkSwitch::switchFile() {
     QVERIFY(s.chooser.overDialog);
 
     if (message.isEmpty()) {
-        QCOMPARE(boxes.seen.size(), 0);
+        QCOMPARE(boxes.seen().size(), 0);
     } else {
-        QCOMPARE(boxes.seen.size(), 1);
-        QCOMPARE(boxes.seen[0].text, message);
-        QCOMPARE(boxes.seen[0].title, QStringLiteral("Quorvix Chart Viewer"));
-        QCOMPARE(boxes.seen[0].buttons, 1);
-        QCOMPARE(boxes.seen[0].icon, QMessageBox::NoIcon);
+        QCOMPARE(boxes.seen().size(), 1);
+        QCOMPARE(boxes.seen()[0].text, message);
+        QCOMPARE(boxes.seen()[0].title, QStringLiteral("Quorvix Chart Viewer"));
+        QCOMPARE(boxes.seen()[0].buttons, 1);
+        QCOMPARE(boxes.seen()[0].icon, QMessageBox::NoIcon);
     }
 
     QCOMPARE(s.w->G_strMARKFILENAME, chosenInUse ? chosenFile : s.defaultFile());
@@ -227,21 +225,12 @@ void TestMarkSwitch::switchThroughTheSettingsButton() {
     QCOMPARE(s.w->Text1->text(), QStringLiteral("7203"));
 
     // The user opens the settings, presses the mark-file button, picks the file, closes.
-    bool handled = false;
-    QTimer poll;
-    poll.setInterval(10);
-    connect(&poll, &QTimer::timeout, [&] {
-        auto* d = qobject_cast<Form2*>(QApplication::activeModalWidget());
-        if (!d || !d->isVisible())
-            return;
-        poll.stop();
+    fixture::WhenDialogOpen user([](Form2* d) {
         d->Command2->click();
-        handled = true;
         d->close();
     });
-    poll.start();
     s.w->Command1->click();
-    QVERIFY(handled);
+    QVERIFY(user.done());
 
     QCOMPARE(s.w->windowTitle(), QStringLiteral("Quorvix Chart Viewer  - ") + ranking);
     QCOMPARE(s.w->List1->count(), 2);

@@ -2,7 +2,7 @@
 
 // A real main window in a temporary program folder, with its settings file there too, and the
 // pieces the settings-dialog tests share: boxes as "1"/"0" strings, the stored SETUP values, a
-// watcher that answers modal message boxes.
+// way to act on the dialog once the settings button has opened it.
 
 #include "mainwin/form1.h"
 #include "mainwin/viewercontext.h"
@@ -104,36 +104,30 @@ inline Values written(bool fourPanes, const QString& terms, const QString& avera
     return v;
 }
 
-// Answers every modal message box that comes up while it lives: records what it showed and
-// presses its OK button, as a user would.
-class MessageBoxWatcher : public QObject {
+// Acts once on the settings dialog as soon as it is open (shown modally by the settings button),
+// as a user would.
+class WhenDialogOpen : public QObject {
 public:
-    struct Seen {
-        QString title;
-        QString text;
-        int buttons = 0;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-    };
-    QList<Seen> seen;
-
-    MessageBoxWatcher() {
+    explicit WhenDialogOpen(std::function<void(Form2*)> act)
+        : m_act(std::move(act)) {
         m_timer.setInterval(10);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
         m_timer.start();
     }
+    bool done() const { return m_done; }
 
 private:
     void poll() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
+        auto* dialog = qobject_cast<Form2*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
             return;
-        seen.append({box->windowTitle(), box->text(), int(box->buttons().size()), box->icon()});
-        if (QAbstractButton* ok = box->button(QMessageBox::Ok))
-            ok->click();
-        else
-            box->reject();
+        m_timer.stop();
+        m_done = true;
+        m_act(dialog);
     }
+    std::function<void(Form2*)> m_act;
     QTimer m_timer;
+    bool m_done = false;
 };
 
 } // namespace fixture
