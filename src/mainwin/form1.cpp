@@ -491,13 +491,7 @@ void Form1::MARK_SAVE() {
 
 void Form1::MARK_LIST() {
     List1->clear();
-    const marks::MarkString list(G_strMARK);
-    for (int k = 1;; ++k) {
-        const QString code = list.mark(k);
-        if (code.isEmpty())
-            break;
-        List1->addItem(m_codeList.row(code));
-    }
+    List1->addItems(marks::markListRows(marks::MarkString(G_strMARK), m_codeList));
 }
 
 void Form1::MARK_CHECK(const QString& code) {
