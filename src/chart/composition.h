@@ -13,7 +13,7 @@ namespace chart {
 enum class TermKind { Intraday, Technical };
 
 struct Term {
-    const char* key;          // settings flag, "TERM1d" ...
+    const char* key; // settings flag, "TERM1d" ...
     TermKind kind;
     const char* suffix;       // "&t=3m"; empty for the intraday term
     const char* standardPair; // "m25,m75"; empty for the intraday term
@@ -38,7 +38,7 @@ struct ChartOptions {
     std::array<bool, 7> terms{};
     bool detail = false; // TERMIF
     std::array<bool, 13> overlays{};
-    bool normal = true; // NORMAL
+    bool normal = true;    // NORMAL
     bool fourPanes = true; // GRAF
 
     static ChartOptions read(const settings::SettingsStore& store);

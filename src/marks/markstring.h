@@ -9,7 +9,8 @@ namespace marks {
 class MarkString {
 public:
     MarkString() = default;
-    explicit MarkString(const QString& text) : m_text(text) {}
+    explicit MarkString(const QString& text)
+        : m_text(text) {}
 
     const QString& text() const { return m_text; }
     bool isEmpty() const { return m_text.isEmpty(); }

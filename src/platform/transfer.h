@@ -23,10 +23,7 @@ struct FetchResult {
     bool answered() const { return status == Status::Answered; }
     // Nothing came back from the server at all: refused or timed out (used to tell a dead
     // server from one that answers with error pages).
-    bool unreachable() const
-    {
-        return status == Status::Unreachable || status == Status::TimedOut;
-    }
+    bool unreachable() const { return status == Status::Unreachable || status == Status::TimedOut; }
 };
 
 // A synchronous fetch of an address into bytes. One libcurl easy handle lives as long as this
