@@ -2,6 +2,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 namespace chart {
@@ -44,6 +45,107 @@ QString shortestDecimal(double value) {
     return numberLocale().toString(value, 'g', QLocale::FloatingPointShortest);
 }
 
+bool isDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// Letters the exchange leaves out of its codes, as they read like digits or like each other.
+bool isCodeLetter(QChar c) {
+    return c >= QLatin1Char('A') && c <= QLatin1Char('Z') && !QStringView(u"BEIOQVZ").contains(c);
+}
+
+// What an input method types for a code, as half-width upper case: full-width digits and
+// letters, the ideographic blank, lower case. Everything else passes unchanged.
+QString foldedCodeText(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        char16_t u = c.unicode();
+        if (u >= 0xFF01 && u <= 0xFF5E) // full-width forms of ASCII
+            u = static_cast<char16_t>(u - 0xFF01 + u'!');
+        else if (u == 0x3000)
+            u = u' ';
+        if (u >= u'a' && u <= u'z')
+            u = static_cast<char16_t>(u - u'a' + u'A');
+        out.append(QChar(u));
+    }
+    return out;
+}
+
+// Where a normalised candidate stands in code order. Numbers below the range stand before
+// every code (the empty text), numbers above it after every code.
+QString placeInCodeOrder(const QString& normalizedCandidate) {
+    if (isCode(normalizedCandidate))
+        return normalizedCandidate;
+    const std::optional<double> value = readCodeNumber(normalizedCandidate);
+    if (value && *value > 9999)
+        return QString(1, QChar(0xFFFF));
+    return QString();
+}
+
+// The alphanumeric code that comes first on the way from place `from` to the number `to`
+// (exclusive at both ends), or `to` itself. A way that does not go the search's direction in
+// code order passes over the end of the range.
+QString firstOnTheWay(const QString& from, const QString& to, StepDirection dir,
+                      const QStringList& codes) {
+    if (dir == StepDirection::Up) {
+        const auto after = std::upper_bound(codes.begin(), codes.end(), from);
+        if (from < to) {
+            if (after != codes.end() && *after < to)
+                return *after;
+            return to;
+        }
+        if (after != codes.end())
+            return *after;
+        if (!codes.isEmpty() && codes.first() < to)
+            return codes.first();
+        return to;
+    }
+    const auto before = std::lower_bound(codes.begin(), codes.end(), from);
+    if (to < from) {
+        if (before != codes.begin() && to < *(before - 1))
+            return *(before - 1);
+        return to;
+    }
+    if (before != codes.begin())
+        return *(before - 1);
+    if (!codes.isEmpty() && to < codes.last())
+        return codes.last();
+    return to;
+}
+
+// The number of the range next to an alphanumeric code in the search's direction, with the
+// same wrap as nextStepCandidate().
+QString numberBeside(const QString& code, StepDirection dir) {
+    // Four-digit numbers sort as their texts do, so the range can be halved by text.
+    int low = 1000;
+    int high = 9999;
+    if (dir == StepDirection::Up) {
+        // The smallest number whose text is greater than the code.
+        if (!(QString::number(high) > code))
+            return QStringLiteral("1000");
+        while (low < high) {
+            const int mid = low + (high - low) / 2;
+            if (QString::number(mid) > code)
+                high = mid;
+            else
+                low = mid + 1;
+        }
+        return low >= 9999 ? QStringLiteral("1000") : QString::number(low);
+    }
+    // The greatest number whose text is less than the code.
+    if (!(QString::number(low) < code))
+        return QStringLiteral("9999");
+    while (low < high) {
+        const int mid = low + (high - low + 1) / 2;
+        if (QString::number(mid) < code)
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    return low <= 1000 ? QStringLiteral("9999") : QString::number(low);
+}
+
 } // namespace
 
 std::optional<double> readCodeNumber(const QString& text) {
@@ -75,11 +177,30 @@ std::optional<QString> normalizeCode(const QString& text) {
     return formatCodeNumber(*value);
 }
 
-std::optional<QString> codeToDisplay(const QString& text) {
-    auto code = normalizeCode(text);
-    if (!code || !isCodeLength(*code))
+bool isAlphanumericCode(const QString& text) {
+    if (text.size() != 4 || !isDigit(text[0]) || !isDigit(text[2]))
+        return false;
+    const bool letter1 = isCodeLetter(text[1]);
+    const bool letter3 = isCodeLetter(text[3]);
+    return (letter1 || isDigit(text[1])) && (letter3 || isDigit(text[3])) && (letter1 || letter3);
+}
+
+std::optional<QString> readAlphanumericCode(const QString& text) {
+    const QString folded = foldedCodeText(text).trimmed();
+    if (!isAlphanumericCode(folded))
         return std::nullopt;
-    return code;
+    return folded;
+}
+
+std::optional<QString> codeToDisplay(const QString& text) {
+    // A number keeps the numeric rules whatever its length; no alphanumeric code reads as one.
+    if (readCodeNumber(text)) {
+        auto code = normalizeCode(text);
+        if (!code || !isCodeLength(*code))
+            return std::nullopt;
+        return code;
+    }
+    return readAlphanumericCode(text);
 }
 
 bool isPlainCode(const QString& text) {
@@ -90,6 +211,10 @@ bool isPlainCode(const QString& text) {
             return false;
     }
     return true;
+}
+
+bool isCode(const QString& text) {
+    return isPlainCode(text) || isAlphanumericCode(text);
 }
 
 std::optional<QString> firstStepCandidate(const QString& codeBoxText, StepDirection dir) {
@@ -124,6 +249,42 @@ QString nextPossibleCode(const QString& candidate, StepDirection direction) {
         return QStringLiteral("9999");
     }
     return candidate;
+}
+
+std::optional<QString> firstSearchCandidate(const QString& codeBoxText, StepDirection dir,
+                                            const QStringList& alphanumericCodes) {
+    if (const std::optional<QString> first = firstStepCandidate(codeBoxText, dir)) {
+        // The first candidate does not wrap, so only codes between the box and it come first.
+        const std::optional<QString> from = normalizeCode(codeBoxText);
+        const std::optional<QString> to = normalizeCode(*first);
+        if (!from || !to || !isPlainCode(*to))
+            return first;
+        const QString place = placeInCodeOrder(*from);
+        if (dir == StepDirection::Up ? !(place < *to) : !(*to < place))
+            return first;
+        const QString onTheWay = firstOnTheWay(place, *to, dir, alphanumericCodes);
+        return onTheWay == *to ? *first : onTheWay;
+    }
+    if (const std::optional<QString> code = readAlphanumericCode(codeBoxText))
+        return nextSearchCandidate(*code, dir, alphanumericCodes);
+    return std::nullopt;
+}
+
+std::optional<QString> normalizeSearchCandidate(const QString& candidate) {
+    if (isAlphanumericCode(candidate))
+        return candidate;
+    return normalizeCode(candidate);
+}
+
+QString nextSearchCandidate(const QString& normalizedCandidate, StepDirection dir,
+                            const QStringList& alphanumericCodes) {
+    const QString next = isAlphanumericCode(normalizedCandidate)
+                             ? numberBeside(normalizedCandidate, dir)
+                             : nextPossibleCode(nextStepCandidate(normalizedCandidate, dir), dir);
+    // Outside the range the numbers pass no code; the alphanumeric codes wait for the way in.
+    if (!isPlainCode(next))
+        return next;
+    return firstOnTheWay(placeInCodeOrder(normalizedCandidate), next, dir, alphanumericCodes);
 }
 
 } // namespace chart

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -18,11 +19,23 @@ std::optional<QString> normalizeCode(const QString& text);
 inline bool isCodeLength(const QString& normalized) {
     return normalized.size() == 4;
 }
-// normalizeCode() with the four-character test: the code to display, or nullopt.
+// The exchange's alphanumeric form: four characters, the second and/or the fourth a capital
+// letter other than B, E, I, O, Q, V and Z, the others digits ("130A", "1A3C").
+bool isAlphanumericCode(const QString& text);
+// A text as an alphanumeric code: blanks around dropped, full-width letters and digits made
+// half-width, lower case made upper case ("１３０ａ" -> "130A"); nullopt when it is none.
+std::optional<QString> readAlphanumericCode(const QString& text);
+
+// The code to display: a numeric text by normalizeCode() with the four-character test, any
+// other text as an alphanumeric code; nullopt when it is neither.
 std::optional<QString> codeToDisplay(const QString& text);
 
-// A four-character code of ASCII digits (what marks and the code list hold).
+// A four-character code of ASCII digits.
 bool isPlainCode(const QString& text);
+// A code as marks, the code list and the portal keep it: four ASCII digits or the alphanumeric
+// form. Code order is the order of the characters' values, QString's own operator<, so
+// "1309" < "130A" < "1310".
+bool isCode(const QString& text);
 
 // Code stepping over the range 1000..9999.
 enum class StepDirection { Up = 1, Down = -1 };
@@ -40,5 +53,24 @@ QString nextStepCandidate(const QString& normalizedCandidate, StepDirection dir)
 // search's direction that can have four characters ("-999", "1000" or "9999"), or candidate
 // itself: nothing displayable is passed over.
 QString nextPossibleCode(const QString& candidate, StepDirection dir);
+
+// A search tries the numbers as above and, in addition, each alphanumeric code of the code list
+// at its place in code order: upward 1309, 130A, 1310. alphanumericCodes is that list, sorted
+// in code order. Below the range a candidate's place is before every code, above it after every
+// code; on the wrap from the top of the range to its bottom (or back) the search passes the
+// alphanumeric codes beyond the range's ends.
+//
+// The first candidate of a search from the code box's text: for a number as
+// firstStepCandidate(), or the alphanumeric code between the text and that candidate; for an
+// alphanumeric code the candidate after it. nullopt when the text is neither.
+std::optional<QString> firstSearchCandidate(const QString& codeBoxText, StepDirection dir,
+                                            const QStringList& alphanumericCodes);
+// A candidate as the search hands it on: an alphanumeric code unchanged, a number by
+// normalizeCode().
+std::optional<QString> normalizeSearchCandidate(const QString& candidate);
+// The candidate after a failed one (normalised): nextStepCandidate() with the jump of
+// nextPossibleCode(), or an alphanumeric code passed on the way there.
+QString nextSearchCandidate(const QString& normalizedCandidate, StepDirection dir,
+                            const QStringList& alphanumericCodes);
 
 } // namespace chart

@@ -21,6 +21,13 @@ private Q_SLOTS:
     void possibleCode();
     void plainCode_data();
     void plainCode();
+    void codeKinds_data();
+    void codeKinds();
+    void codeOrder();
+    void searchOrder_data();
+    void searchOrder();
+    void fullPass_data();
+    void fullPass();
 };
 
 void TestSecurityCode::normalisation_data() {
@@ -256,6 +263,195 @@ void TestSecurityCode::plainCode() {
     QFETCH(QString, text);
     QFETCH(bool, plain);
     QCOMPARE(chart::isPlainCode(text), plain);
+}
+
+void TestSecurityCode::codeKinds_data() {
+    // display: the code handed to the display (null: refused with the message); kept: whether
+    // the text as it stands is a code that marks and the code list hold.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<bool>("kept");
+
+    const QString none;
+    QTest::newRow("130A") << "130A"
+                          << "130A" << true;
+    QTest::newRow("lower case") << "130a"
+                                << "130A" << false;
+    QTest::newRow("full-width") << "１３０Ａ"
+                                << "130A" << false;
+    QTest::newRow("full-width lower case") << "１３０ａ"
+                                           << "130A" << false;
+    QTest::newRow("blanks around") << " \t130A  "
+                                   << "130A" << false;
+    QTest::newRow("full-width blanks around") << "　130A　"
+                                              << "130A" << false;
+    QTest::newRow("letter second") << "1A30"
+                                   << "1A30" << true;
+    QTest::newRow("letters second and fourth") << "1A3C"
+                                               << "1A3C" << true;
+    QTest::newRow("forbidden letter B") << "1A3B" << none << false;
+    QTest::newRow("forbidden letter E") << "130E" << none << false;
+    QTest::newRow("forbidden letter I") << "1I30" << none << false;
+    QTest::newRow("forbidden letter O") << "130O" << none << false;
+    QTest::newRow("forbidden letter Q") << "130Q" << none << false;
+    QTest::newRow("forbidden letter V") << "1V30" << none << false;
+    QTest::newRow("forbidden letter Z") << "130Z" << none << false;
+    QTest::newRow("letter third") << "13A0" << none << false;
+    QTest::newRow("letter first") << "A130" << none << false;
+    QTest::newRow("five characters") << "130AC" << none << false;
+    QTest::newRow("three characters") << "13A" << none << false;
+    QTest::newRow("blank inside") << "13 0A" << none << false;
+    QTest::newRow("non-ASCII letter") << "130Ä" << none << false;
+    // Numbers keep their own rules.
+    QTest::newRow("four digits") << "4674"
+                                 << "4674" << true;
+    QTest::newRow("decimals") << "4674.4"
+                              << "4674" << false;
+    QTest::newRow("grouping") << "4,674"
+                              << "4674" << false;
+    QTest::newRow("exponent") << "1e3"
+                              << "1000" << false;
+    QTest::newRow("exponent upper case") << "1E3"
+                                         << "1000" << false;
+    QTest::newRow("leading zero") << "0999" << none << true;
+    QTest::newRow("negative") << "-123"
+                              << "-123" << false;
+}
+
+void TestSecurityCode::codeKinds() {
+    QFETCH(QString, text);
+    QFETCH(QString, display);
+    QFETCH(bool, kept);
+
+    const std::optional<QString> code = chart::codeToDisplay(text);
+    QCOMPARE(code.has_value(), !display.isNull());
+    if (code)
+        QCOMPARE(*code, display);
+    QCOMPARE(chart::isCode(text), kept);
+}
+
+void TestSecurityCode::codeOrder() {
+    QStringList codes{"1310", "2000", "130A", "1A00", "1309", "1999", "130C"};
+    std::sort(codes.begin(), codes.end());
+    QCOMPARE(codes, (QStringList{"1309", "130A", "130C", "1310", "1999", "1A00", "2000"}));
+}
+
+void TestSecurityCode::searchOrder_data() {
+    // tried: the normalised candidates a search hands on, in order, while each one fails.
+    QTest::addColumn<QString>("codeBox");
+    QTest::addColumn<StepDirection>("direction");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QStringList>("tried");
+
+    const QStringList near{"130A", "131A"};
+    QTest::newRow("1309 up") << "1309" << StepDirection::Up << near
+                             << QStringList{"130A", "1310", "1311"};
+    QTest::newRow("1310 down") << "1310" << StepDirection::Down << near
+                               << QStringList{"130A", "1309", "1308"};
+    QTest::newRow("130A up") << "130A" << StepDirection::Up << near << QStringList{"1310", "1311"};
+    QTest::newRow("130A down") << "130A" << StepDirection::Down << near
+                               << QStringList{"1309", "1308"};
+    QTest::newRow("full-width lower case up")
+        << "１３０ａ" << StepDirection::Up << near << QStringList{"1310"};
+    QTest::newRow("1319 up") << "1319" << StepDirection::Up << near << QStringList{"131A", "1320"};
+    QTest::newRow("two codes in one gap up")
+        << "1309" << StepDirection::Up << QStringList{"130A", "130C"}
+        << QStringList{"130A", "130C", "1310"};
+    QTest::newRow("two codes in one gap down")
+        << "1310" << StepDirection::Down << QStringList{"130A", "130C"}
+        << QStringList{"130C", "130A", "1309"};
+    QTest::newRow("unlisted code up")
+        << "135C" << StepDirection::Up << near << QStringList{"1360", "1361"};
+    QTest::newRow("unlisted code down")
+        << "1A3C" << StepDirection::Down << near << QStringList{"1999", "1998"};
+    QTest::newRow("decimal code box up")
+        << "1309.4" << StepDirection::Up << near << QStringList{"130A", "1310"};
+    QTest::newRow("nothing listed")
+        << "1309" << StepDirection::Up << QStringList{} << QStringList{"1310", "1311"};
+    const QStringList ends{"012A", "999A"};
+    QTest::newRow("9998 up wraps past the codes beyond the ends")
+        << "9998" << StepDirection::Up << ends
+        << QStringList{"9999", "999A", "012A", "1000", "1001"};
+    QTest::newRow("1001 down wraps past the codes beyond the ends")
+        << "1001" << StepDirection::Down << ends
+        << QStringList{"1000", "012A", "999A", "9999", "9998"};
+    QTest::newRow("999A up") << "999A" << StepDirection::Up << ends << QStringList{"012A", "1000"};
+    QTest::newRow("from below the range up")
+        << "-101" << StepDirection::Up << ends << QStringList{"-100", "012A", "1000"};
+    QTest::newRow("from above the range down")
+        << "1e20" << StepDirection::Down << ends
+        << QStringList{"100000000000000000000", "999A", "9999"};
+    QTest::newRow("9999 up") << "9999" << StepDirection::Up << ends
+                             << QStringList{"10000", "012A", "1000"};
+    QTest::newRow("not a code") << "13A0" << StepDirection::Up << near << QStringList{};
+}
+
+void TestSecurityCode::searchOrder() {
+    QFETCH(QString, codeBox);
+    QFETCH(StepDirection, direction);
+    QFETCH(QStringList, listed);
+    QFETCH(QStringList, tried);
+
+    const std::optional<QString> first = chart::firstSearchCandidate(codeBox, direction, listed);
+    QCOMPARE(first.has_value(), !tried.isEmpty());
+    QStringList walked;
+    QString candidate = first.value_or(QString());
+    while (walked.size() < tried.size()) {
+        const std::optional<QString> normalized = chart::normalizeSearchCandidate(candidate);
+        QVERIFY(normalized.has_value());
+        walked << *normalized;
+        candidate = chart::nextSearchCandidate(*normalized, direction, listed);
+    }
+    QCOMPARE(walked, tried);
+}
+
+void TestSecurityCode::fullPass_data() {
+    QTest::addColumn<QString>("codeBox");
+    QTest::addColumn<StepDirection>("direction");
+
+    QTest::newRow("9998 up") << "9998" << StepDirection::Up;
+    QTest::newRow("1001 down") << "1001" << StepDirection::Down;
+    QTest::newRow("130A up") << "130A" << StepDirection::Up;
+    QTest::newRow("258A down") << "258A" << StepDirection::Down;
+    QTest::newRow("far below up") << "-1e20" << StepDirection::Up;
+    QTest::newRow("far above down") << "1e20" << StepDirection::Down;
+}
+
+void TestSecurityCode::fullPass() {
+    QFETCH(QString, codeBox);
+    QFETCH(StepDirection, direction);
+    const QStringList listed{"012A", "130A", "131A", "1A3C", "258A", "999A", "9A0C"};
+
+    // A search that never finds a code: it walks until a code of the pass comes again.
+    QStringList codes;
+    QSet<QString> seen;
+    std::optional<QString> candidate = chart::firstSearchCandidate(codeBox, direction, listed);
+    QVERIFY(candidate.has_value());
+    for (int steps = 0; steps < 100000; ++steps) {
+        const std::optional<QString> normalized = chart::normalizeSearchCandidate(*candidate);
+        QVERIFY(normalized.has_value());
+        if (chart::isCode(*normalized)) {
+            if (seen.contains(*normalized))
+                break;
+            seen.insert(*normalized);
+            codes << *normalized;
+        }
+        candidate = chart::nextSearchCandidate(*normalized, direction, listed);
+    }
+    // Every number of the range and every listed code once (9999 upward and 1000 downward are
+    // reached only as the first candidate), the others in code order between two wraps.
+    for (const QString& code : listed)
+        QVERIFY2(seen.contains(code), qPrintable(code));
+    const QString onlyFirst = direction == StepDirection::Up ? "9999" : "1000";
+    const int numbers = seen.contains(onlyFirst) ? 9000 : 8999;
+    QCOMPARE(codes.size(), numbers + listed.size());
+    int wraps = 0;
+    for (int i = 1; i < codes.size(); ++i) {
+        const bool inOrder =
+            direction == StepDirection::Up ? codes[i - 1] < codes[i] : codes[i] < codes[i - 1];
+        wraps += inOrder ? 0 : 1;
+    }
+    QVERIFY2(wraps <= 1, qPrintable(QString::number(wraps)));
 }
 
 QTEST_GUILESS_MAIN(TestSecurityCode)
