@@ -1,7 +1,11 @@
 #include "codelist.h"
 
+#include "chart/securitycode.h"
+
 #include <QFile>
 #include <QStringDecoder>
+
+#include <algorithm>
 
 namespace marks {
 
@@ -46,10 +50,14 @@ CodeList CodeList::load(const QString& path) {
             line.chop(1);
         // A line shorter than a code keys on its whole text; the first line of a code wins.
         const QString key = line.left(kCodeWidth).toString();
-        if (!list.m_rows.contains(key))
+        if (!list.m_rows.contains(key)) {
             list.m_rows.insert(key, line.toString());
+            if (chart::isAlphanumericCode(key))
+                list.m_alphanumeric.append(key);
+        }
         start = next;
     }
+    std::sort(list.m_alphanumeric.begin(), list.m_alphanumeric.end());
     return list;
 }
 

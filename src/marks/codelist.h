@@ -21,9 +21,13 @@ public:
 
     QString row(const QString& code) const;
     int size() const { return static_cast<int>(m_rows.size()); }
+    // The alphanumeric codes the list holds, in code order: the code search tries them besides
+    // the numbers.
+    const QStringList& alphanumericCodes() const { return m_alphanumeric; }
 
 private:
     QHash<QString, QString> m_rows;
+    QStringList m_alphanumeric;
 };
 
 // The rows of the mark list: one per started group of five characters of the mark string, in

@@ -1,21 +1,17 @@
 #include "markstring.h"
 
+#include "chart/securitycode.h"
+
 namespace marks {
 
 namespace {
 constexpr int kMarkWidth = 5; // four code characters and the comma
 constexpr int kCodeWidth = 4;
 
-// Only a code of four ASCII digits keeps the five-character layout intact and can never match
-// inside another mark.
-bool isFourDigitCode(const QString& code) {
-    if (code.size() != kCodeWidth)
-        return false;
-    for (const QChar c : code) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-    }
-    return true;
+// Only a code of four characters without a comma keeps the five-character layout intact and
+// can never match inside another mark: four digits or the alphanumeric form.
+bool isMarkableCode(const QString& code) {
+    return chart::isCode(code);
 }
 } // namespace
 
@@ -42,7 +38,7 @@ int MarkString::find(const QString& code) const {
 }
 
 bool MarkString::append(const QString& code) {
-    if (!isFourDigitCode(code) || contains(code))
+    if (!isMarkableCode(code) || contains(code))
         return false;
     m_text += code;
     m_text += QLatin1Char(',');
@@ -50,7 +46,7 @@ bool MarkString::append(const QString& code) {
 }
 
 bool MarkString::remove(const QString& code) {
-    if (!isFourDigitCode(code))
+    if (!isMarkableCode(code))
         return false;
     const int k = find(code);
     if (k == 0)

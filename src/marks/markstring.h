@@ -5,7 +5,7 @@
 namespace marks {
 
 // The watch list as one string: each mark a four-character code and one comma, in the order set
-// ("4674,1000,9999,"). Positions are int, so lists beyond 6,553 marks work.
+// ("4674,130A,9999,"). Positions are int, so lists beyond 6,553 marks work.
 class MarkString {
 public:
     MarkString() = default;
@@ -27,7 +27,8 @@ public:
     int find(const QString& code) const;
     bool contains(const QString& code) const { return find(code) > 0; }
 
-    // Appends code + "," when code is a four-digit code not yet marked; returns whether it did.
+    // Appends code + "," when code is a code (four digits or alphanumeric, as kept) not yet
+    // marked; returns whether it did.
     bool append(const QString& code);
     // Removes the first whole mark equal to code (five characters); returns whether it did.
     bool remove(const QString& code);

@@ -73,6 +73,8 @@ void TstMarkFile::read_data() {
     QTest::newRow("CR LF") << QByteArray("4674,1000,9999,\r\n") << true << "4674,1000,9999,";
     QTest::newRow("LF") << QByteArray("4674,1000,9999,\n") << true << "4674,1000,9999,";
     QTest::newRow("no line end") << QByteArray("4674,1000,9999,") << true << "4674,1000,9999,";
+    QTest::newRow("alphanumeric codes")
+        << QByteArray("130A,4674,1A3C,\r\n") << true << "130A,4674,1A3C,";
     QTest::newRow("zero bytes") << QByteArray() << false << "";
     QTest::newRow("only CR LF") << QByteArray("\r\n") << true << "";
     QTest::newRow("empty first line, more lines")
@@ -121,6 +123,7 @@ void TstMarkFile::write_data() {
     QTest::addColumn<QString>("text");
 
     QTest::newRow("new file") << QByteArray() << "4674,1000,9999,";
+    QTest::newRow("alphanumeric codes") << QByteArray("4674,\r\n") << "130A,4674,";
     QTest::newRow("empty list") << QByteArray("4674,\r\n") << "";
     QTest::newRow("replaces a longer file whole")
         << QByteArray("4674,1000,9999,\r\n1301,\r\nmore text\r\n") << "1000,";

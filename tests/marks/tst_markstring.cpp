@@ -61,6 +61,12 @@ void TstMarkString::setAndClear_data() {
                                   "+",      "+4674 ", "+12,3",  QStringLiteral("+４６７４"),
                                   "+-123"}
         << QList<bool>{false, false, false, false, false, false, false, false, false} << "4674,";
+    QTest::newRow("alphanumeric codes set and clear")
+        << "4674," << QStringList{"+130A", "+1A3C", "+130A", "-4674", "-1A3C"}
+        << QList<bool>{true, true, false, true, true} << "130A,";
+    QTest::newRow("alphanumeric code only as kept")
+        << "130A," << QStringList{"+130a", "+13A0", "+1A3B", "-130a", "-30A,"}
+        << QList<bool>{false, false, false, false, false} << "130A,";
     QTest::newRow("text that is no code never clears a mark")
         << "4674,1000," << QStringList{"- 4674", "-467", "-46745", "-"}
         << QList<bool>{false, false, false, false} << "4674,1000,";
