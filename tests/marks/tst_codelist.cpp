@@ -25,6 +25,8 @@ private Q_SLOTS:
     void rows_data();
     void rows();
     void missingFile();
+    void shippedAlphanumericCodes();
+    void alphanumericCodes();
     void markListRows_data();
     void markListRows();
 };
@@ -36,6 +38,12 @@ void TstCodeList::shippedList_data() {
 
     QTest::newRow("listed") << "4674" << QStringLiteral("4674,クレスコ,プライム（内国株式）");
     QTest::newRow("first line") << "1301" << QStringLiteral("1301,極洋,プライム（内国株式）");
+    QTest::newRow("alphanumeric")
+        << "130A" << QStringLiteral("130A,Ｖｅｒｉｔａｓ　Ｉｎ　Ｓｉｌｉｃｏ,グロース（内国株式）");
+    QTest::newRow("last alphanumeric")
+        << "258A" << QStringLiteral("258A,ＳＭＴ　ＥＴＦ国内リート厳選投資アクティブ,ETF・ETN");
+    QTest::newRow("alphanumeric not listed") << "130C"
+                                             << "130C,????,????";
     QTest::newRow("not listed") << "1000"
                                 << "1000,????,????";
     QTest::newRow("part of a code") << "467"
@@ -108,6 +116,53 @@ void TstCodeList::missingFile() {
     QCOMPARE(list.row(QStringLiteral("4674")), QStringLiteral("4674,????,????"));
 }
 
+// The shipped list is in code order and holds the exchange's alphanumeric codes.
+void TstCodeList::shippedAlphanumericCodes() {
+    const CodeList list = CodeList::load(kShippedList);
+    const QStringList codes = list.alphanumericCodes();
+    QCOMPARE(codes.size(), 117);
+    QCOMPARE(codes.first(), QStringLiteral("130A"));
+    QCOMPARE(codes.last(), QStringLiteral("258A"));
+    QCOMPARE(list.size(), 4268 + 117);
+
+    QFile file(kShippedList);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.last(), QByteArray()); // the last line ends like every other
+    QStringList order;
+    for (const QByteArray& line : lines.mid(0, lines.size() - 1)) {
+        QVERIFY2(line.endsWith('\r'), line.constData());
+        order << QString::fromLatin1(line.left(4));
+    }
+    const int at = order.indexOf(QStringLiteral("130A"));
+    QVERIFY(at > 0);
+    QCOMPARE(order.mid(at - 1, 3), (QStringList{"1309", "130A", "1311"}));
+    QStringList sorted = order;
+    std::sort(sorted.begin(), sorted.end());
+    QCOMPARE(order, sorted);
+}
+
+void TstCodeList::alphanumericCodes() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QString::fromUtf8(CodeList::kFileName));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    // Out of order, with a duplicate, a lower-case and a forbidden-letter line that are none.
+    file.write(toCodePage932(QStringLiteral("215A,タイミー,グロース（内国株式）\r\n"
+                                            "4674,クレスコ,プライム（内国株式）\r\n"
+                                            "130A,ヴェリタス,グロース（内国株式）\r\n"
+                                            "215A,二行目,グロース（内国株式）\r\n"
+                                            "131a,小文字,グロース（内国株式）\r\n"
+                                            "1A3B,禁止文字,グロース（内国株式）\r\n")));
+    file.close();
+
+    const CodeList list = CodeList::load(path);
+    QCOMPARE(list.alphanumericCodes(), (QStringList{"130A", "215A"}));
+    QCOMPARE(list.row(QStringLiteral("215A")),
+             QStringLiteral("215A,タイミー,グロース（内国株式）"));
+}
+
 // The mark list: one row per mark, in mark-string order.
 void TstCodeList::markListRows_data() {
     QTest::addColumn<QString>("marks");
@@ -119,6 +174,10 @@ void TstCodeList::markListRows_data() {
 
     QTest::newRow("mark order, not list order")
         << "4674,1000,1301," << true << QStringList{kresco, "1000,????,????", kyokuyo};
+    QTest::newRow("alphanumeric marks")
+        << "258A,4674,130C," << true
+        << QStringList{QStringLiteral("258A,ＳＭＴ　ＥＴＦ国内リート厳選投資アクティブ,ETF・ETN"),
+                       kresco, "130C,????,????"};
     QTest::newRow("empty") << "" << true << QStringList{};
     QTest::newRow("no comma after the last mark")
         << "1000,4674" << true << QStringList{"1000,????,????", kresco};
