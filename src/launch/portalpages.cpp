@@ -1,5 +1,6 @@
 #include "portalpages.h"
 
+#include "chart/securitycode.h"
 #include "platform/serverconfig.h"
 
 #include <QUrl>
@@ -8,9 +9,11 @@ namespace launch {
 
 QString portalPageAddress(PortalPage page, const platform::ServerConfig& servers,
                           const QString& codeText) {
-    // Every byte outside the unreserved set is escaped, so a blank, ";", "&" or "#" in the code
-    // box stays inside its query value or path segment; four digits pass unchanged.
-    const QString code = QString::fromLatin1(QUrl::toPercentEncoding(codeText));
+    // An alphanumeric code goes in as the portal lists it ("１３０ａ" -> "130A"); any other text
+    // unchanged. Every byte outside the unreserved set is escaped, so a blank, ";", "&" or "#" in
+    // the code box stays inside its query value or path segment; codes pass unchanged.
+    const QString text = chart::readAlphanumericCode(codeText).value_or(codeText);
+    const QString code = QString::fromLatin1(QUrl::toPercentEncoding(text));
     using platform::ServerRole;
     switch (page) {
     case PortalPage::Quote:

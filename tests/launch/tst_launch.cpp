@@ -104,6 +104,17 @@ void TstLaunch::pageAddresses_data() {
                            << "http://board.test:8004/bbs?action=q&board=4674";
     QTest::newRow("report") << report << "4674"
                             << "http://report.test:8005/report/sector33/brand_report/4674.html";
+    QTest::newRow("quote, alphanumeric code")
+        << quote << "130A"
+        << "http://quote.test:8001/q?s=130A&d=t&k=c3&h=on&z=m";
+    QTest::newRow("company, full-width lower case code")
+        << company << QStringLiteral("１３０ａ")
+        << "http://company.test:8002/biz/fundamental/130A.html";
+    QTest::newRow("board, alphanumeric code with blanks")
+        << board << " 215a "
+        << "http://board.test:8004/bbs?action=q&board=215A";
+    QTest::newRow("news, number keeps its text") << news << " 4674.0"
+                                                 << "http://news.test:8003/news?s=%204674.0";
     QTest::newRow("support page") << -1 << "4674"
                                   << "http://support.test:8006/help/";
     QTest::newRow("news, empty code box") << news << ""
