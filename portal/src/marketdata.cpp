@@ -60,11 +60,57 @@ std::optional<double> number(const QByteArray& text) {
 
 } // namespace
 
+namespace {
+
+bool isDigit(QChar c) {
+    return c.unicode() >= '0' && c.unicode() <= '9';
+}
+
+// The capital letters the exchange puts into codes: all but B, E, I, O, Q, V and Z.
+bool isCodeLetter(QChar c) {
+    return c.unicode() >= 'A' && c.unicode() <= 'Z' && !QStringView(u"BEIOQVZ").contains(c);
+}
+
+bool isAlphanumericCode(const QString& text) {
+    if (text.size() != 4 || !isDigit(text[0]) || !isDigit(text[2]))
+        return false;
+    const bool letter1 = isCodeLetter(text[1]);
+    const bool letter3 = isCodeLetter(text[3]);
+    return (letter1 || isDigit(text[1])) && (letter3 || isDigit(text[3])) && (letter1 || letter3);
+}
+
+// A number of its own for every code, to seed its synthetic prices: a four-digit code's value,
+// an alphanumeric code's value in base 36 above that range.
+quint64 codeSeed(const QString& code) {
+    if (!isAlphanumericCode(code))
+        return quint64(code.toInt());
+    quint64 n = 0;
+    for (const QChar c : code)
+        n = n * 36 + quint64(isDigit(c) ? c.unicode() - '0' : c.unicode() - 'A' + 10);
+    return 10000 + n;
+}
+
+// The number that picks a code's suffix: a four-digit code's value; for an alphanumeric code its
+// digits read as a number plus the letters' places in the alphabet (A = 1), so neighbouring
+// codes spread over the suffixes as numbers do.
+int suffixNumber(const QString& code) {
+    int digits = 0;
+    int letters = 0;
+    for (const QChar c : code) {
+        if (isDigit(c))
+            digits = digits * 10 + (c.unicode() - '0');
+        else
+            letters += c.unicode() - 'A' + 1;
+    }
+    return digits + letters;
+}
+
+} // namespace
+
 bool isCode(const QString& text) {
     if (text.size() != 4)
         return false;
-    return std::all_of(text.begin(), text.end(),
-                       [](QChar c) { return c.unicode() >= '0' && c.unicode() <= '9'; });
+    return std::all_of(text.begin(), text.end(), isDigit) || isAlphanumericCode(text);
 }
 
 double tickSize(double price) {
@@ -87,7 +133,7 @@ double roundToTick(double price) {
 QString suffixForCode(const QString& code) {
     if (!isCode(code))
         return {};
-    switch (code.toInt() % 20) {
+    switch (suffixNumber(code) % 20) {
     case 15:
         return QStringLiteral(".j");
     case 16:
@@ -179,7 +225,7 @@ History syntheticHistory(const QString& code, const QDate& asOfDate) {
         return bars;
     const QDate last = lastTradingDay(asOfDate.isValid() ? asOfDate : QDate::currentDate());
     const QDate first = last.addYears(-12).addMonths(-2);
-    Random rnd(0x51ED270Bu * quint64(code.toInt() + 1) + 0x2545F4914F6CDD1DULL);
+    Random rnd(0x51ED270Bu * (codeSeed(code) + 1) + 0x2545F4914F6CDD1DULL);
 
     // A price level between about 150 and 15000 yen, spread evenly on a log scale.
     const double level = std::exp(std::log(150.0) + rnd.uniform() * std::log(100.0));
@@ -220,7 +266,7 @@ QVector<MinuteBar> intradaySession(const QString& code, const Bar& day) {
     for (int m = 12 * 60 + 30; m <= 15 * 60 + 30; ++m)
         out.append({m, 0, 0});
     const int n = out.size();
-    Random rnd(quint64(code.toInt()) * 7919u + quint64(day.date.toJulianDay()));
+    Random rnd(codeSeed(code) * 7919u + quint64(day.date.toJulianDay()));
 
     // A random walk pinned to the day's open and close, then stretched so that it touches the
     // day's high and low and never leaves them.

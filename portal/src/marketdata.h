@@ -22,12 +22,14 @@ struct Bar {
 using History = QVector<Bar>; // oldest first, one bar per trading day
 
 struct Listing {
-    QString code; // four ASCII digits
+    QString code; // four ASCII digits, or the exchange's alphanumeric form ("130A")
     QString name;
     QString market;
 };
 
-// True when the text is exactly four ASCII digits; checked before any file name is built from it.
+// True when the text is exactly four ASCII digits, or the exchange's alphanumeric form: the
+// second and/or fourth character a capital letter other than B, E, I, O, Q, V and Z, the others
+// digits. Checked before any file name is built from it.
 bool isCode(const QString& text);
 
 // Exchange price step for a price level (1 yen up to 3000, 5 up to 5000, 10 up to 30000, ...).
@@ -36,10 +38,12 @@ double roundToTick(double price);
 
 // The exchange suffix of a listed code. Fixed by the code's number modulo 20, so the choice is
 // stable and every suffix gets listed codes: remainders 15 ".j", 16 ".q", 17 ".o", 18 ".n", all
-// others ".t" (16 of 20, so four codes in five are ".t").
+// others ".t" (16 of 20, so four codes in five are ".t"). An alphanumeric code's number is its
+// digits read as a number plus its letters' places in the alphabet (A = 1): "130A" is 131 (".t"),
+// "134A" 135 (".j").
 QString suffixForCode(const QString& code);
 
-// Reads the code list (Shift_JIS, CR LF, "code,name,market" lines). Lines without a four-digit code
+// Reads the code list (Shift_JIS, CR LF, "code,name,market" lines). Lines without a code (isCode)
 // are left out.
 QVector<Listing> readCodeList(const QString& path);
 

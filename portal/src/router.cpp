@@ -331,7 +331,7 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
         });
     }
     static const QRegularExpression intraday(
-        QStringLiteral("^/c/1d/([0-9])/([0-9]{4}\\.[a-z])\\.gif$"));
+        QStringLiteral("^/c/1d/([0-9])/([0-9][0-9A-Z][0-9][0-9A-Z]\\.[a-z])\\.gif$"));
     if (path.startsWith("/c/1d/")) {
         const auto m = intraday.match(QString::fromLatin1(path));
         const Listing* l = m.hasMatch() ? listingWithSuffix(data, m.captured(2)) : nullptr;
@@ -355,7 +355,8 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
         return html(detailPage(data, *l, faults));
     }
     static const QRegularExpression pagePath(
-        QStringLiteral("^/(biz/fundamental|report/sector33/brand_report)/([0-9]{4})\\.html$"));
+        QStringLiteral("^/(biz/fundamental|report/sector33/brand_report)/"
+                       "([0-9][0-9A-Z][0-9][0-9A-Z])\\.html$"));
     if (path.startsWith("/biz/") || path.startsWith("/report/")) {
         const auto m = pagePath.match(QString::fromLatin1(path));
         const Listing* l = m.hasMatch() ? listingOf(data, m.captured(2)) : nullptr;

@@ -218,6 +218,10 @@ private Q_SLOTS:
         QTest::newRow("three digits") << QStringLiteral("130");
         QTest::newRow("full-width") << QStringLiteral("１３０１");
         QTest::newRow("letters") << QStringLiteral("13a1");
+        QTest::newRow("lower-case alphanumeric") << QStringLiteral("130a");
+        QTest::newRow("forbidden letter") << QStringLiteral("1A3B");
+        QTest::newRow("letter third") << QStringLiteral("13A0");
+        QTest::newRow("letter first") << QStringLiteral("A130");
     }
     void codesAreCheckedBeforeFilesAreOpened() {
         QFETCH(QString, code);
@@ -225,6 +229,24 @@ private Q_SLOTS:
         portal::MarketData data(QStringLiteral(QUORVIX_BIN_DIR), QDate(2026, 12, 4));
         QVERIFY(!data.history(code));
         QVERIFY(portal::syntheticHistory(code, QDate(2026, 12, 4)).isEmpty());
+    }
+
+    // Every alphanumeric code gets a history of its own, as every four-digit code does.
+    void alphanumericCodesHaveTheirOwnHistories() {
+        const QDate asOf(2026, 12, 4);
+        QSet<double> lastCloses;
+        int alphanumeric = 0;
+        for (const auto& l : portal::readCodeList(codeListPath())) {
+            if (l.code.at(1).isDigit() && l.code.at(3).isDigit())
+                continue;
+            ++alphanumeric;
+            QVERIFY(portal::isCode(l.code));
+            const portal::History h = portal::syntheticHistory(l.code, asOf);
+            QVERIFY2(h.size() > 2500, qPrintable(l.code));
+            lastCloses.insert(h.last().close + h.last().volume * 1e-12);
+        }
+        QCOMPARE(alphanumeric, 117);
+        QVERIFY(lastCloses.size() > 100);
     }
 
     void codeListNamesAreDecoded() {

@@ -193,9 +193,58 @@ private Q_SLOTS:
         }
     }
 
+    // Alphanumeric codes are served like four-digit ones, each under the suffix its digits and
+    // letters pick.
+    void alphanumericCodes_data() {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("130A") << QStringLiteral("130A") << QStringLiteral(".t");
+        QTest::newRow("134A") << QStringLiteral("134A") << QStringLiteral(".j");
+        QTest::newRow("135A") << QStringLiteral("135A") << QStringLiteral(".q");
+        QTest::newRow("136A") << QStringLiteral("136A") << QStringLiteral(".o");
+        QTest::newRow("137A") << QStringLiteral("137A") << QStringLiteral(".n");
+        QTest::newRow("258A") << QStringLiteral("258A") << QStringLiteral(".t");
+    }
+    void alphanumericCodes() {
+        QFETCH(QString, code);
+        QFETCH(QString, suffix);
+        QCOMPARE(m_server->suffixFor(code), suffix);
+        const QByteArray c = code.toLatin1();
+        for (const char* other : {".t", ".j", ".q", ".o", ".n"}) {
+            const int expected = suffix == QLatin1String(other) ? 200 : 404;
+            QCOMPARE(fetch(m_server->port(), "/z?s=" + c + other + "&a=v&p=m25&t=6m&l=off&z=m&q=c")
+                         .status,
+                     expected);
+            QCOMPARE(
+                fetch(m_server->port(), "/c/1d/" + c.left(1) + "/" + c + other + ".gif").status,
+                expected);
+        }
+        for (const QByteArray& page :
+             {"/q?s=" + c + "&d=t&k=c3&h=on&z=m", "/bin/gw?word=" + c + "&site=12",
+              "/biz/fundamental/" + c + ".html", "/report/sector33/brand_report/" + c + ".html",
+              "/news?s=" + c, "/bbs?action=q&board=" + c}) {
+            const Answer a = fetch(m_server->port(), page);
+            QVERIFY2(a.status == 200, page.constData());
+            QVERIFY2(QString::fromUtf8(a.body).contains(code), page.constData());
+        }
+        // Only the code as listed: not in lower case, not in full width.
+        const QByteArray lower = code.toLower().toLatin1();
+        QCOMPARE(fetch(m_server->port(), "/q?s=" + lower).status, 404);
+        QCOMPARE(fetch(m_server->port(), "/biz/fundamental/" + lower + ".html").status, 404);
+        QCOMPARE(fetch(m_server->port(), "/z?s=" + lower + suffix.toLatin1() + "&t=3m").status,
+                 404);
+        QCOMPARE(
+            fetch(m_server->port(), "/q?s=" + QUrl::toPercentEncoding(code.left(3) + QChar(0xFF21)))
+                .status,
+            404);
+    }
+
     void suffixOfUnknownCodeIsEmpty() {
         QVERIFY(m_server->suffixFor(m_unknown).isEmpty());
         QVERIFY(m_server->suffixFor(QStringLiteral("13a1")).isEmpty());
+        // The alphanumeric form, but not listed.
+        QVERIFY(m_server->suffixFor(QStringLiteral("130C")).isEmpty());
+        QCOMPARE(fetch(m_server->port(), "/q?s=130C").status, 404);
         QVERIFY(m_server->suffixFor(QString()).isEmpty());
     }
 
