@@ -1,46 +1,39 @@
 #include "composition.h"
 
-#include "settings/settingsstore.h"
-
 namespace chart {
 
 namespace {
 
+using settings::Key;
+
 const std::array<Term, 7> kTerms{{
-    {"TERM1d", TermKind::Intraday, "", "", "temp1.gif"},
-    {"TERM3m", TermKind::Technical, "&t=3m", "m25,m75", "temp2.gif"},
-    {"TERM6m", TermKind::Technical, "&t=6m", "m25,m75", "temp3.gif"},
-    {"TERM1y", TermKind::Technical, "&t=1y", "m65,m130", "temp4.gif"},
-    {"TERM2y", TermKind::Technical, "&t=2y", "m65,m130", "temp5.gif"},
-    {"TERM5y", TermKind::Technical, "&t=5y", "m130,m260", "temp6.gif"},
-    {"TERMay", TermKind::Technical, "&t=ay", "m130,m260", "temp7.gif"},
+    {Key::TERM1d, TermKind::Intraday, "", "", "temp1.gif"},
+    {Key::TERM3m, TermKind::Technical, "&t=3m", "m25,m75", "temp2.gif"},
+    {Key::TERM6m, TermKind::Technical, "&t=6m", "m25,m75", "temp3.gif"},
+    {Key::TERM1y, TermKind::Technical, "&t=1y", "m65,m130", "temp4.gif"},
+    {Key::TERM2y, TermKind::Technical, "&t=2y", "m65,m130", "temp5.gif"},
+    {Key::TERM5y, TermKind::Technical, "&t=5y", "m130,m260", "temp6.gif"},
+    {Key::TERMay, TermKind::Technical, "&t=ay", "m130,m260", "temp7.gif"},
 }};
 
 const std::array<const char*, 5> kExchangeSuffixes{".t", ".j", ".q", ".o", ".n"};
 
 // Week periods go to the server in trading days, five to the week.
 const std::array<Overlay, 13> kOverlays{{
-    {"AV25d", "m25,"},
-    {"AV75d", "m75,"},
-    {"AV13w", "m65,"},
-    {"AV26w", "m130,"},
-    {"AV52w", "m260,"},
-    {"EAV25d", "e25,"},
-    {"EAV75d", "e75,"},
-    {"EAV13w", "e65,"},
-    {"EAV26w", "e130,"},
-    {"EAV52w", "e260,"},
-    {"ITEM1", "b,"},
-    {"ITEM2", "p,"},
-    {"ITEM3", "v,"},
+    {Key::AV25d, "m25,"},
+    {Key::AV75d, "m75,"},
+    {Key::AV13w, "m65,"},
+    {Key::AV26w, "m130,"},
+    {Key::AV52w, "m260,"},
+    {Key::EAV25d, "e25,"},
+    {Key::EAV75d, "e75,"},
+    {Key::EAV13w, "e65,"},
+    {Key::EAV26w, "e130,"},
+    {Key::EAV52w, "e260,"},
+    {Key::ITEM1, "b,"},
+    {Key::ITEM2, "p,"},
+    {Key::ITEM3, "v,"},
 }};
-
-QString storedText(const settings::SettingsStore& store, const char* key) {
-    const settings::KeyInfo* info = settings::findKey(QLatin1String(key));
-    const QString section = QLatin1String(info ? info->section : settings::kSetup);
-    const QString fallback = QLatin1String(info ? info->defaultText : "");
-    return store.GetSetting(section, QLatin1String(key), fallback);
-}
 
 } // namespace
 
@@ -54,24 +47,18 @@ const std::array<Overlay, 13>& overlays() {
     return kOverlays;
 }
 
-bool ChartOptions::readFlagOn(const settings::SettingsStore& store, const char* key) {
-    const auto value = settings::parseFlag(storedText(store, key));
-    return value && *value == 1;
-}
-
-bool ChartOptions::readSwitchOn(const settings::SettingsStore& store, const char* key) {
-    return settings::parseSwitch(storedText(store, key)).value_or(false);
-}
-
 ChartOptions ChartOptions::read(const settings::SettingsStore& store) {
     ChartOptions o;
+    auto on = [&store](Key key) {
+        return store.readFlag(key) == 1;
+    };
     for (std::size_t i = 0; i < kTerms.size(); ++i)
-        o.terms[i] = readFlagOn(store, kTerms[i].key);
-    o.detail = readFlagOn(store, "TERMIF");
+        o.terms[i] = on(kTerms[i].key);
+    o.detail = on(Key::TERMIF);
     for (std::size_t i = 0; i < kOverlays.size(); ++i)
-        o.overlays[i] = readFlagOn(store, kOverlays[i].key);
-    o.normal = readSwitchOn(store, "NORMAL");
-    o.fourPanes = readSwitchOn(store, "GRAF");
+        o.overlays[i] = on(kOverlays[i].key);
+    o.normal = store.readSwitch(Key::NORMAL);
+    o.fourPanes = store.readSwitch(Key::GRAF);
     return o;
 }
 

@@ -1,19 +1,17 @@
 #pragma once
 
+#include "settings/settingsstore.h"
+
 #include <QString>
 
 #include <array>
-
-namespace settings {
-class SettingsStore;
-}
 
 namespace chart {
 
 enum class TermKind { Intraday, Technical };
 
 struct Term {
-    const char* key; // settings flag, "TERM1d" ...
+    settings::Key key; // its flag, TERM1d ...
     TermKind kind;
     const char* suffix;       // "&t=3m"; empty for the intraday term
     const char* standardPair; // "m25,m75"; empty for the intraday term
@@ -26,14 +24,14 @@ const std::array<Term, 7>& terms();
 const std::array<const char*, 5>& exchangeSuffixes();
 // The 13 overlay keys (AV25d ... ITEM3) and their tokens ("m25," ...), in token order.
 struct Overlay {
-    const char* key;
+    settings::Key key;
     const char* token;
 };
 const std::array<Overlay, 13>& overlays();
 
-// The chart options as one display reads them. A flag is on only when its text reads as exactly
-// 1 (anything else, including text that is no number, is off); a switch that does not parse is
-// False. Missing keys take the catalogue defaults.
+// The chart options as one display reads them, through the store's readers (a missing key or a
+// text that does not parse gives the key's default). A flag is on only when it reads as exactly
+// 1.
 struct ChartOptions {
     std::array<bool, 7> terms{};
     bool detail = false; // TERMIF
@@ -42,8 +40,6 @@ struct ChartOptions {
     bool fourPanes = true; // GRAF
 
     static ChartOptions read(const settings::SettingsStore& store);
-    static bool readFlagOn(const settings::SettingsStore& store, const char* key);
-    static bool readSwitchOn(const settings::SettingsStore& store, const char* key);
 };
 
 // The text after "&p=" before the standard pairs are applied: the tokens of the overlays that

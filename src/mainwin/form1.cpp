@@ -1,19 +1,18 @@
 #include "form1.h"
 
 #include "chart/composition.h"
+#include "chart/searchrules.h"
+#include "desktop/guiclipboard.h"
+#include "desktop/guimessagebox.h"
 #include "launch/launcher.h"
 #include "launch/portalpages.h"
+#include "mainwin/form2.h"
 #include "marks/markfile.h"
-#include "marks/marknavigation.h"
 #include "marks/markstring.h"
-#include "platform/guiclipboard.h"
-#include "platform/guimessagebox.h"
 #include "platform/twips.h"
-#include "settings/form2.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -22,10 +21,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
-#include <QSet>
 #include <QWebEngineView>
-
-#include <bitset>
 
 namespace {
 
@@ -39,12 +35,6 @@ const QString kNoCodeFoundMessage =
 const QString kServerUnreachableMessage =
     QStringLiteral("チャートサーバーに接続できません。サーバーの設定と接続を確認して下さい。");
 const QString kNoMarkShownMessage = QStringLiteral("表示できるマーク銘柄がありませんでした。");
-
-// A dead chart server is told from codes without charts by transfers that get no answer at all:
-// a search ends after this many such candidates in a row, or once such a streak has lasted this
-// long (a server that accepts and never answers costs a time-out per transfer).
-constexpr int kUnreachableCandidates = 3;
-constexpr qint64 kUnreachableStreakMs = 20000;
 
 QIcon makeIcon() {
     QIcon icon;
@@ -100,8 +90,9 @@ Form1::Form1(const ViewerContext& context, QWidget* parent)
 Form1::~Form1() = default;
 
 void Form1::createControls() {
-    auto button = [this](const char* caption, QRect geometry) {
+    auto button = [this](const char* name, const char* caption, QRect geometry) {
         auto* b = new QPushButton(QString::fromUtf8(caption), this);
+        b->setObjectName(QLatin1String(name));
         b->setGeometry(geometry);
         return b;
     };
@@ -111,6 +102,7 @@ void Form1::createControls() {
         pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         pane->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         pane->setAutoFillBackground(true);
+        pane->setObjectName(QStringLiteral("Picture1_%1").arg(i));
         Picture1[i] = pane;
     }
     Picture1[0]->setGeometry(twips(3480, 0, 7815, 4440));
@@ -119,13 +111,16 @@ void Form1::createControls() {
     Picture1[3]->setGeometry(twips(11280, 4200, 7815, 4440));
 
     WebBrowser2 = new QWebEngineView(Picture1[1]);
+    WebBrowser2->setObjectName(QStringLiteral("WebBrowser2"));
     WebBrowser2->setGeometry(twips(0, 0, 7815, 4455));
     WebBrowser3 = new QWebEngineView(Picture1[3]);
+    WebBrowser3->setObjectName(QStringLiteral("WebBrowser3"));
     WebBrowser3->setGeometry(twips(0, 0, 7815, 4455));
 
-    Command1 = button("設定", twips(0, 6720, 3495, 495));
+    Command1 = button("Command1", "設定", twips(0, 6720, 3495, 495));
 
     Text1 = new QLineEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setGeometry(twips(1200, 0, 975, 570));
     QFont codeFont;
     codeFont.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("Noto Sans Mono CJK JP"),
@@ -137,26 +132,28 @@ void Form1::createControls() {
     Text1->installEventFilter(this);
 
     WebBrowser1 = new QWebEngineView(this);
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
     WebBrowser1->setGeometry(twips(0, 2760, 3495, 3975));
 
-    Command2 = button("クリップ読込", twips(0, 0, 1215, 495));
-    Command3 = button("クリップ書出", twips(2160, 0, 1335, 495));
-    Command4 = button("マーク設定", twips(0, 960, 1695, 495));
-    Command5 = button("マーク解除", twips(1680, 960, 1815, 495));
-    Command6 = button("昇順検索", twips(0, 480, 1695, 495));
-    Command7 = button("降順検索", twips(1680, 480, 1815, 495));
-    Command8 = button("マーク昇順検索", twips(0, 1440, 1695, 495));
-    Command9 = button("マーク降順検索", twips(1680, 1440, 1815, 495));
-    Command10 = button("株価：詳細情報", twips(0, 3240, 3495, 495));
-    Command11 = button("企業情報", twips(0, 3720, 1695, 495));
-    Command12 = button("ニュース", twips(1680, 3720, 1815, 495));
-    Command13 = button("掲示板", twips(-120, 4200, 1815, 495));
-    Command14 = button("レポート", twips(1680, 4200, 1815, 495));
-    Command15 = button("サポートページを開く", twips(0, 7200, 3495, 495));
-    Command16 = button("電卓", twips(0, 7680, 3495, 495));
-    Command17 = button("ランキングMARKファイル作成", twips(0, 8160, 3495, 495));
+    Command2 = button("Command2", "クリップ読込", twips(0, 0, 1215, 495));
+    Command3 = button("Command3", "クリップ書出", twips(2160, 0, 1335, 495));
+    Command4 = button("Command4", "マーク設定", twips(0, 960, 1695, 495));
+    Command5 = button("Command5", "マーク解除", twips(1680, 960, 1815, 495));
+    Command6 = button("Command6", "昇順検索", twips(0, 480, 1695, 495));
+    Command7 = button("Command7", "降順検索", twips(1680, 480, 1815, 495));
+    Command8 = button("Command8", "マーク昇順検索", twips(0, 1440, 1695, 495));
+    Command9 = button("Command9", "マーク降順検索", twips(1680, 1440, 1815, 495));
+    Command10 = button("Command10", "株価：詳細情報", twips(0, 3240, 3495, 495));
+    Command11 = button("Command11", "企業情報", twips(0, 3720, 1695, 495));
+    Command12 = button("Command12", "ニュース", twips(1680, 3720, 1815, 495));
+    Command13 = button("Command13", "掲示板", twips(-120, 4200, 1815, 495));
+    Command14 = button("Command14", "レポート", twips(1680, 4200, 1815, 495));
+    Command15 = button("Command15", "サポートページを開く", twips(0, 7200, 3495, 495));
+    Command16 = button("Command16", "電卓", twips(0, 7680, 3495, 495));
+    Command17 = button("Command17", "ランキングMARKファイル作成", twips(0, 8160, 3495, 495));
 
     List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
     List1->setGeometry(twips(0, 1920, 3495, 1320));
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
 
@@ -202,19 +199,19 @@ void Form1::createControls() {
 // ---- Lifecycle -------------------------------------------------------------------------------
 
 void Form1::Form_Load() {
-    auto restored = [this](const char* key) {
+    auto restored = [this](settings::Key key) {
         const qint32 v = m_store->readPosition(key);
         return (v == 45000 || v < 0) ? 0 : v;
     };
-    const int left = restored("FORM_LEFT");
-    const int top = restored("FORM_TOP");
+    const int left = restored(settings::Key::FORM_LEFT);
+    const int top = restored(settings::Key::FORM_TOP);
     move(left / 15, top / 15);
 
     WebBrowser1->setUrl(QUrl(QStringLiteral("about:blank")));
     WebBrowser2->hide();
     WebBrowser3->hide();
 
-    setPaneArrangement(m_store->readSwitch("GRAF"));
+    setPaneArrangement(m_store->readSwitch(settings::Key::GRAF));
 
     // A position that puts the window wholly outside every screen would leave it unreachable.
     const QRect frame(pos(), size());
@@ -224,7 +221,7 @@ void Form1::Form_Load() {
     if (!onScreen && QGuiApplication::primaryScreen())
         move(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
 
-    Text1->setText(m_store->readText("LASTCODE"));
+    Text1->setText(m_store->readText(settings::Key::LASTCODE));
 
     Command4->setEnabled(false);
     Command5->setEnabled(false);
@@ -239,12 +236,9 @@ void Form1::MARK_LOAD() {
 }
 
 void Form1::Form_Unload() {
-    m_store->SaveSetting(QLatin1String(settings::kStartup), QStringLiteral("FORM_LEFT"),
-                         QString::number(x() * 15));
-    m_store->SaveSetting(QLatin1String(settings::kStartup), QStringLiteral("FORM_TOP"),
-                         QString::number(y() * 15));
-    m_store->SaveSetting(QLatin1String(settings::kSetup), QStringLiteral("LASTCODE"),
-                         Text1->text());
+    m_store->write(settings::Key::FORM_LEFT, QString::number(x() * 15));
+    m_store->write(settings::Key::FORM_TOP, QString::number(y() * 15));
+    m_store->write(settings::Key::LASTCODE, Text1->text());
     MARK_SAVE();
     m_store->sync();
 }
@@ -272,6 +266,16 @@ void Form1::setPaneArrangement(bool fourPanes) {
     Picture1[2]->setVisible(fourPanes);
     Picture1[3]->setVisible(fourPanes);
     setFixedSize(fourPanes ? kFourPaneWidth : kTwoPaneWidth, kClientHeight);
+}
+
+void Form1::setFourPanes(bool fourPanes) {
+    setPaneArrangement(fourPanes);
+    (fourPanes ? WebBrowser2 : WebBrowser3)->hide();
+}
+
+void Form1::hideDetailBrowsers() {
+    WebBrowser2->hide();
+    WebBrowser3->hide();
 }
 
 QString Form1::defaultMarkFile() const {
@@ -315,18 +319,13 @@ void Form1::BUSY_OUT() {
     Text1->setEnabled(true);
     Command6->setEnabled(true);
     Command7->setEnabled(true);
-    if (!G_strMARK.isEmpty()) {
-        Command8->setEnabled(true);
-        Command9->setEnabled(true);
-    }
+    enableMarkSearch();
 }
 
 void Form1::Text1_DblClick() {
     BUSY_IN();
     if (const auto code = chart::codeToDisplay(Text1->text())) {
-        G_bGETGIFERR = false;
-        GRAF_DISP(*code);
-        if (!G_bGETGIFERR) {
+        if (tryDisplay(*code)) {
             MARK_CHECK(*code);
             BUSY_OUT();
             return;
@@ -347,18 +346,15 @@ void Form1::GRAF_DISP(const QString& code) {
         if (pane < static_cast<int>(Picture1.size()))
             loadPicture(pane, path);
     });
-    if (m_lastDisplay.failed) {
-        G_bGETGIFERR = true;
+    if (m_lastDisplay.failed)
         return;
-    }
 
     WebBrowser1->setUrl(QUrl(
         chart::mobileSummaryAddress(m_servers.base(platform::ServerRole::MobileGateway), code)));
 
     if (options.detail) {
         const QUrl page(m_retrieval.prepareDetailPage(code));
-        QWebEngineView* detail =
-            chart::ChartOptions::readSwitchOn(*m_store, "GRAF") ? WebBrowser3 : WebBrowser2;
+        QWebEngineView* detail = options.fourPanes ? WebBrowser3 : WebBrowser2;
         detail->setVisible(true);
         detail->setUrl(page);
     }
@@ -391,9 +387,8 @@ void Form1::Command7_Click() {
 }
 
 bool Form1::tryDisplay(const QString& code) {
-    G_bGETGIFERR = false;
     GRAF_DISP(code);
-    return !G_bGETGIFERR;
+    return !m_lastDisplay.failed;
 }
 
 void Form1::codeStep(chart::StepDirection direction) {
@@ -406,60 +401,45 @@ void Form1::codeStep(chart::StepDirection direction) {
         BUSY_OUT();
     };
 
-    std::optional<QString> candidate = chart::firstStepCandidate(Text1->text(), direction);
-    if (!candidate) {
+    chart::CodeSearch search;
+    std::optional<QString> code = chart::CodeSearch::firstCandidate(Text1->text(), direction);
+    if (!code) {
         PicCLS();
         endSearch(kCheckCodeMessage);
         return;
     }
-
-    // One pass over the range: a code of 1000..9999 tried twice means every code was tried.
-    std::bitset<10000> tried;
-    int unreachableStreak = 0;
-    QElapsedTimer candidateTimer;
-    QElapsedTimer streakTimer;
     while (!m_closing) {
-        const std::optional<QString> normalized = chart::normalizeCode(*candidate);
-        if (!normalized) {
+        chart::SearchVerdict verdict = search.admit(*code);
+        if (verdict == chart::SearchVerdict::Continue) {
+            const bool shown = tryDisplay(*code);
+            verdict = search.judge(shown ? chart::CandidateOutcome::Displayed
+                                   : m_lastDisplay.serverUnreachable()
+                                       ? chart::CandidateOutcome::MissedUnreachable
+                                       : chart::CandidateOutcome::Missed);
+        }
+        switch (verdict) {
+        case chart::SearchVerdict::Found:
+            Text1->setText(*code);
+            MARK_CHECK(*code);
+            endSearch(QString());
+            return;
+        case chart::SearchVerdict::NoCodeFound:
+            PicCLS();
+            endSearch(kNoCodeFoundMessage);
+            return;
+        case chart::SearchVerdict::ServerUnreachable:
+            PicCLS();
+            endSearch(kServerUnreachableMessage);
+            return;
+        case chart::SearchVerdict::Continue:
+            break;
+        }
+        PicCLS();
+        code = chart::CodeSearch::candidateAfter(*code, direction);
+        if (!code) {
             endSearch(kCheckCodeMessage);
             return;
         }
-        if (chart::isCodeLength(*normalized)) {
-            bool inRange = false;
-            const int number = normalized->toInt(&inRange);
-            if (inRange && number >= 1000 && number <= 9999) {
-                if (tried[number]) {
-                    PicCLS();
-                    endSearch(kNoCodeFoundMessage);
-                    return;
-                }
-                tried[number] = true;
-            }
-            candidateTimer.start();
-            if (tryDisplay(*normalized)) {
-                Text1->setText(*normalized);
-                MARK_CHECK(*normalized);
-                endSearch(QString());
-                return;
-            }
-            if (m_lastDisplay.serverUnreachable()) {
-                // The streak counts from the start of its first candidate: with the shipped
-                // time-outs one unanswered candidate alone lasts most of the bound.
-                if (unreachableStreak++ == 0)
-                    streakTimer = candidateTimer;
-                if (unreachableStreak >= kUnreachableCandidates ||
-                    streakTimer.elapsed() >= kUnreachableStreakMs) {
-                    PicCLS();
-                    endSearch(kServerUnreachableMessage);
-                    return;
-                }
-            } else {
-                unreachableStreak = 0;
-            }
-        }
-        PicCLS();
-        candidate =
-            chart::nextPossibleCode(chart::nextStepCandidate(*normalized, direction), direction);
         QCoreApplication::processEvents();
     }
     endSearch(QString());
@@ -468,24 +448,34 @@ void Form1::codeStep(chart::StepDirection direction) {
 // ---- Marks -----------------------------------------------------------------------------------
 
 void Form1::reloadMarks(const QString& path) {
+    adoptMarkFile(path, marks::readMarkLine(path).value_or(QString()));
+}
+
+void Form1::adoptMarkFile(const QString& path, const QString& markLine) {
     G_strMARKFILENAME = path;
-    G_strMARK = marks::readMarkLine(path).value_or(QString());
+    G_strMARK = markLine;
     G_intMARK = 0;
-    const bool any = !G_strMARK.isEmpty();
-    Command8->setEnabled(any && !m_busy);
-    Command9->setEnabled(any && !m_busy);
-    if (any)
+    enableMarkSearch();
+    if (!G_strMARK.isEmpty())
         MARK_LIST();
     else
         List1->clear();
 }
 
-void Form1::MARK_SAVE() {
+void Form1::fallBackToDefaultMarkFile() {
+    reloadMarks(defaultMarkFile());
+}
+
+void Form1::enableMarkSearch() {
     // While a display or search holds the busy state, the search buttons stay locked; leaving
     // the busy state enables them again when there are marks.
     const bool any = !G_strMARK.isEmpty();
     Command8->setEnabled(any && !m_busy);
     Command9->setEnabled(any && !m_busy);
+}
+
+void Form1::MARK_SAVE() {
+    enableMarkSearch();
     marks::writeMarkLine(G_strMARKFILENAME, G_strMARK);
 }
 
@@ -533,24 +523,21 @@ void Form1::Command5_Click() {
 }
 
 void Form1::Command8_Click() {
-    markStep(true);
+    markStep(chart::StepDirection::Up);
 }
 void Form1::Command9_Click() {
-    markStep(false);
+    markStep(chart::StepDirection::Down);
 }
 
-void Form1::markStep(bool forward) {
+void Form1::markStep(chart::StepDirection direction) {
     BUSY_IN();
     m_searching = true;
     auto step = [&] {
-        const double n = marks::MarkString(G_strMARK).countReal();
-        G_intMARK =
-            forward ? marks::advancePosition(G_intMARK, n) : marks::stepBackPosition(G_intMARK, n);
+        G_intMARK = chart::MarkSearch::positionAfter(
+            G_intMARK, marks::MarkString(G_strMARK).countReal(), direction);
     };
 
-    // Positions move deterministically, so a position that failed once will fail the same way:
-    // once the next position has failed before, every position has.
-    QSet<int> failed;
+    chart::MarkSearch search;
     step();
     while (!m_closing && !G_strMARK.isEmpty()) {
         const QString candidate = marks::MarkString(G_strMARK).mark(G_intMARK);
@@ -564,9 +551,9 @@ void Form1::markStep(bool forward) {
             return;
         }
         PicCLS();
-        failed.insert(G_intMARK);
+        search.recordFailure(G_intMARK);
         step();
-        if (failed.contains(G_intMARK)) {
+        if (search.failedBefore(G_intMARK)) {
             showMessage(kNoMarkShownMessage);
             break;
         }

@@ -21,7 +21,36 @@ class QPushButton;
 class QWebEngineView;
 
 // The main window. Its handlers are short: they drive the controls and call into chart/, marks/,
-// settings/ and launch/, where the logic lives.
+// settings/ and launch/, where the logic lives. Its state and controls are its own: the settings
+// dialog asks for changes through the operations below, and tests find the controls by their
+// object names, which are the control names of the table.
+//
+// The control names and the handler names (Command6_Click ...) follow the program's historic
+// form; everything else (operations, accessors, m_ members) is ours.
+//
+// clang-format off
+// | control          | caption                     | handler: what it does                          |
+// |------------------|-----------------------------|------------------------------------------------|
+// | Text1            | the code box ("4674")       | Text1_DblClick: display the code's charts      |
+// | Command1         | 設定                        | Command1_Click: open the settings dialog       |
+// | Command2         | クリップ読込                | Command2_Click: code from the clipboard        |
+// | Command3         | クリップ書出                | Command3_Click: code box to the clipboard      |
+// | Command4         | マーク設定                  | Command4_Click: add the shown code to the marks|
+// | Command5         | マーク解除                  | Command5_Click: remove it from the marks       |
+// | Command6         | 昇順検索                    | Command6_Click: search the next code upwards   |
+// | Command7         | 降順検索                    | Command7_Click: search downwards               |
+// | Command8         | マーク昇順検索              | Command8_Click: step forward through the marks |
+// | Command9         | マーク降順検索              | Command9_Click: step back through the marks    |
+// | Command10..14    | 株価：詳細情報, 企業情報,   | open the code's portal page in the browser     |
+// |                  | ニュース, 掲示板, レポート  |                                                |
+// | Command15        | サポートページを開く        | Command15_Click: the support page              |
+// | Command16        | 電卓                        | Command16_Click: start a calculator            |
+// | Command17        | ランキングMARKファイル作成  | Command17_Click: open MAKEMARK.xls             |
+// | List1            | the mark list               | List1_DblClick: display the mark double-clicked|
+// | Picture1_0..3    | the chart panes             | (shows the fetched charts)                     |
+// | WebBrowser1      | the summary panel           | (shows the mobile summary page)                |
+// | WebBrowser2 / 3  | detail pane, 2 / 4 panes    | (shows the detail page when 詳細情報 is on)    |
+// clang-format on
 class Form1 : public QWidget {
     Q_OBJECT
 
@@ -29,59 +58,29 @@ public:
     explicit Form1(const ViewerContext& context = {}, QWidget* parent = nullptr);
     ~Form1() override;
 
-    // Window-level state shared with the settings dialog.
-    bool G_bGETGIFERR = false;
-    QString G_strMARK;
-    int G_intMARK = 0;
-    QString G_strMARKFILENAME;
+    // Operations the settings dialog asks for; each applies this window's own rules, the busy
+    // state included (a search running keeps the search buttons locked).
+    // Makes path the mark file in use with markLine as its marks: list, position 0, mark-search
+    // buttons.
+    void adoptMarkFile(const QString& path, const QString& markLine);
+    // Back to the default mark file, read again, so the marks in memory are that file's own and
+    // a later save cannot write another file's marks into it.
+    void fallBackToDefaultMarkFile();
+    // Two panes (first column only, narrow window) or four; the detail browser of the other
+    // arrangement is hidden.
+    void setFourPanes(bool fourPanes);
+    // Hides both detail browsers (the detail page was switched off).
+    void hideDetailBrowsers();
 
-    // Controls.
-    QPushButton* Command1 = nullptr; // 設定
-    QPushButton* Command2 = nullptr; // クリップ読込
-    QPushButton* Command3 = nullptr; // クリップ書出
-    QPushButton* Command4 = nullptr; // マーク設定
-    QPushButton* Command5 = nullptr; // マーク解除
-    QPushButton* Command6 = nullptr; // 昇順検索
-    QPushButton* Command7 = nullptr; // 降順検索
-    QPushButton* Command8 = nullptr; // マーク昇順検索
-    QPushButton* Command9 = nullptr; // マーク降順検索
-    QPushButton* Command10 = nullptr;
-    QPushButton* Command11 = nullptr;
-    QPushButton* Command12 = nullptr;
-    QPushButton* Command13 = nullptr;
-    QPushButton* Command14 = nullptr;
-    QPushButton* Command15 = nullptr;
-    QPushButton* Command16 = nullptr;
-    QPushButton* Command17 = nullptr;
-    QLineEdit* Text1 = nullptr;
-    QListWidget* List1 = nullptr;
-    std::array<QLabel*, 4> Picture1{};
-    QWebEngineView* WebBrowser1 = nullptr;
-    QWebEngineView* WebBrowser2 = nullptr;
-    QWebEngineView* WebBrowser3 = nullptr;
-
-    // Shared procedures.
-    void BUSY_IN();
-    void BUSY_OUT();
-    void GRAF_DISP(const QString& code);
-    void PicCLS();
-    void MARK_SAVE();
-    void MARK_LIST();
-    void MARK_CHECK(const QString& code);
-    void IE_DISP(const QString& address);
-
-    // Two panes (first column only, narrow window) or four.
-    void setPaneArrangement(bool fourPanes);
-    // Makes path the mark file in use and reads it again: marks, list, position 0 and the
-    // mark-search buttons, so that memory and the file in use always agree.
-    void reloadMarks(const QString& path);
-    void setMarkCaption();         // "Quorvix Chart Viewer  - " + mark file
-    void setMarkPositionCaption(); // the same + " - MARK No. " + position
     QString defaultMarkFile() const;
-
     const ViewerContext& context() const { return m_context; }
     settings::SettingsStore& store() { return *m_store; }
     const marks::CodeList& codeList() const { return m_codeList; }
+
+    // What tests and the status of the window can read.
+    const QString& markFileName() const { return G_strMARKFILENAME; }
+    const QString& markLine() const { return G_strMARK; }
+    int markPosition() const { return G_intMARK; }
     // The outcome of the last GRAF_DISP (transfers made, answered or not).
     const chart::RetrievalResult& lastDisplay() const { return m_lastDisplay; }
     // True while a search (code or mark stepping) runs.
@@ -121,12 +120,62 @@ private:
     void Form_Load();
     void Form_Unload();
     void MARK_LOAD();
+
+    // Shared procedures.
+    void BUSY_IN();
+    void BUSY_OUT();
+    void GRAF_DISP(const QString& code);
+    void PicCLS();
+    void MARK_SAVE();
+    void MARK_LIST();
+    void MARK_CHECK(const QString& code);
+    void IE_DISP(const QString& address);
+
+    void setPaneArrangement(bool fourPanes);
+    // Makes path the mark file in use and reads it again: marks, list, position 0 and the
+    // mark-search buttons, so that memory and the file in use always agree.
+    void reloadMarks(const QString& path);
+    // The mark-search buttons follow the marks, and stay locked while the busy state holds.
+    void enableMarkSearch();
+    void setMarkCaption();         // "Quorvix Chart Viewer  - " + mark file
+    void setMarkPositionCaption(); // the same + " - MARK No. " + position
     void codeStep(chart::StepDirection direction);
-    void markStep(bool forward);
+    void markStep(chart::StepDirection direction);
     bool tryDisplay(const QString& code);
     void loadPicture(int pane, const QString& path);
     void showMessage(const QString& text);
     void openPortalPage(launch::PortalPage page);
+
+    // Window-level state. Whether the last GRAF_DISP fetched a chart (the historic G_bGETGIFERR)
+    // is m_lastDisplay.failed.
+    QString G_strMARK;
+    int G_intMARK = 0;
+    QString G_strMARKFILENAME;
+
+    // Controls, named as in the table above.
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command4 = nullptr;
+    QPushButton* Command5 = nullptr;
+    QPushButton* Command6 = nullptr;
+    QPushButton* Command7 = nullptr;
+    QPushButton* Command8 = nullptr;
+    QPushButton* Command9 = nullptr;
+    QPushButton* Command10 = nullptr;
+    QPushButton* Command11 = nullptr;
+    QPushButton* Command12 = nullptr;
+    QPushButton* Command13 = nullptr;
+    QPushButton* Command14 = nullptr;
+    QPushButton* Command15 = nullptr;
+    QPushButton* Command16 = nullptr;
+    QPushButton* Command17 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QListWidget* List1 = nullptr;
+    std::array<QLabel*, 4> Picture1{};
+    QWebEngineView* WebBrowser1 = nullptr;
+    QWebEngineView* WebBrowser2 = nullptr;
+    QWebEngineView* WebBrowser3 = nullptr;
 
     ViewerContext m_context;
     std::unique_ptr<settings::SettingsStore> m_store;

@@ -1,6 +1,6 @@
 #include "viewercontext.h"
 
-#include "platform/guifiledialog.h"
+#include "desktop/guifiledialog.h"
 
 #include <QCoreApplication>
 

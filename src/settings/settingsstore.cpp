@@ -2,28 +2,50 @@
 
 #include <QSettings>
 
-#include <cstdlib>
 #include <limits>
 
 namespace settings {
 
 namespace {
 
-const std::array<KeyInfo, 26> kCatalogue{{
-    {kStartup, "FORM_LEFT", Kind::Position, "0"}, {kStartup, "FORM_TOP", Kind::Position, "0"},
-    {kSetup, "GRAF", Kind::Switch, "True"},       {kSetup, "LASTCODE", Kind::Text, "4674"},
-    {kSetup, "TERM1d", Kind::Flag, "1"},          {kSetup, "TERM3m", Kind::Flag, "1"},
-    {kSetup, "TERM6m", Kind::Flag, "1"},          {kSetup, "TERM1y", Kind::Flag, "1"},
-    {kSetup, "TERM2y", Kind::Flag, "0"},          {kSetup, "TERM5y", Kind::Flag, "0"},
-    {kSetup, "TERMay", Kind::Flag, "0"},          {kSetup, "TERMIF", Kind::Flag, "0"},
-    {kSetup, "AV25d", Kind::Flag, "1"},           {kSetup, "AV75d", Kind::Flag, "1"},
-    {kSetup, "AV13w", Kind::Flag, "0"},           {kSetup, "AV26w", Kind::Flag, "0"},
-    {kSetup, "AV52w", Kind::Flag, "0"},           {kSetup, "EAV25d", Kind::Flag, "1"},
-    {kSetup, "EAV75d", Kind::Flag, "1"},          {kSetup, "EAV13w", Kind::Flag, "0"},
-    {kSetup, "EAV26w", Kind::Flag, "0"},          {kSetup, "EAV52w", Kind::Flag, "0"},
-    {kSetup, "ITEM1", Kind::Flag, "0"},           {kSetup, "ITEM2", Kind::Flag, "0"},
-    {kSetup, "ITEM3", Kind::Flag, "0"},           {kSetup, "NORMAL", Kind::Switch, "True"},
+constexpr std::array<KeyInfo, kKeyCount> kCatalogue{{
+    {Key::FORM_LEFT, kStartup, "FORM_LEFT", Kind::Position, "0"},
+    {Key::FORM_TOP, kStartup, "FORM_TOP", Kind::Position, "0"},
+    {Key::GRAF, kSetup, "GRAF", Kind::Switch, "True"},
+    {Key::LASTCODE, kSetup, "LASTCODE", Kind::Text, "4674"},
+    {Key::TERM1d, kSetup, "TERM1d", Kind::Flag, "1"},
+    {Key::TERM3m, kSetup, "TERM3m", Kind::Flag, "1"},
+    {Key::TERM6m, kSetup, "TERM6m", Kind::Flag, "1"},
+    {Key::TERM1y, kSetup, "TERM1y", Kind::Flag, "1"},
+    {Key::TERM2y, kSetup, "TERM2y", Kind::Flag, "0"},
+    {Key::TERM5y, kSetup, "TERM5y", Kind::Flag, "0"},
+    {Key::TERMay, kSetup, "TERMay", Kind::Flag, "0"},
+    {Key::TERMIF, kSetup, "TERMIF", Kind::Flag, "0"},
+    {Key::AV25d, kSetup, "AV25d", Kind::Flag, "1"},
+    {Key::AV75d, kSetup, "AV75d", Kind::Flag, "1"},
+    {Key::AV13w, kSetup, "AV13w", Kind::Flag, "0"},
+    {Key::AV26w, kSetup, "AV26w", Kind::Flag, "0"},
+    {Key::AV52w, kSetup, "AV52w", Kind::Flag, "0"},
+    {Key::EAV25d, kSetup, "EAV25d", Kind::Flag, "1"},
+    {Key::EAV75d, kSetup, "EAV75d", Kind::Flag, "1"},
+    {Key::EAV13w, kSetup, "EAV13w", Kind::Flag, "0"},
+    {Key::EAV26w, kSetup, "EAV26w", Kind::Flag, "0"},
+    {Key::EAV52w, kSetup, "EAV52w", Kind::Flag, "0"},
+    {Key::ITEM1, kSetup, "ITEM1", Kind::Flag, "0"},
+    {Key::ITEM2, kSetup, "ITEM2", Kind::Flag, "0"},
+    {Key::ITEM3, kSetup, "ITEM3", Kind::Flag, "0"},
+    {Key::NORMAL, kSetup, "NORMAL", Kind::Switch, "True"},
 }};
+
+// Indexing by Key relies on the entries standing in the enumeration's order.
+constexpr bool inKeyOrder() {
+    for (std::size_t i = 0; i < kCatalogue.size(); ++i) {
+        if (static_cast<std::size_t>(kCatalogue[i].id) != i)
+            return false;
+    }
+    return true;
+}
+static_assert(inKeyOrder(), "the catalogue must list the keys in Key order");
 
 std::optional<qint64> parseWhole(const QString& text, qint64 low, qint64 high) {
     bool ok = false;
@@ -35,16 +57,20 @@ std::optional<qint64> parseWhole(const QString& text, qint64 low, qint64 high) {
 
 } // namespace
 
-const std::array<KeyInfo, 26>& catalogue() {
+const std::array<KeyInfo, kKeyCount>& catalogue() {
     return kCatalogue;
 }
 
-const KeyInfo* findKey(const QString& key) {
+const KeyInfo& info(Key key) {
+    return kCatalogue[static_cast<std::size_t>(key)];
+}
+
+std::optional<Key> findKey(const QString& name) {
     for (const KeyInfo& k : kCatalogue) {
-        if (key == QLatin1String(k.key))
-            return &k;
+        if (name == QLatin1String(k.key))
+            return k.id;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 std::optional<bool> parseSwitch(const QString& text) {
@@ -107,30 +133,35 @@ void SettingsStore::SaveSetting(const QString& section, const QString& key, cons
     m_settings->setValue(section + QLatin1Char('/') + key, value);
 }
 
-const KeyInfo& SettingsStore::info(const char* key) const {
-    const KeyInfo* k = findKey(QLatin1String(key));
-    if (!k)
-        std::abort(); // a key name outside the catalogue is a programming error
-    return *k;
-}
-
-QString SettingsStore::readText(const char* key) const {
+QString SettingsStore::readText(Key key) const {
     const KeyInfo& k = info(key);
     return GetSetting(QLatin1String(k.section), QLatin1String(k.key), QLatin1String(k.defaultText));
 }
 
-bool SettingsStore::readSwitch(const char* key) const {
-    const KeyInfo& k = info(key);
-    return parseSwitch(readText(key)).value_or(*parseSwitch(QLatin1String(k.defaultText)));
+bool SettingsStore::readSwitch(Key key) const {
+    return parseSwitch(readText(key)).value_or(*parseSwitch(QLatin1String(info(key).defaultText)));
 }
 
-qint16 SettingsStore::readFlag(const char* key) const {
-    const KeyInfo& k = info(key);
-    return parseFlag(readText(key)).value_or(*parseFlag(QLatin1String(k.defaultText)));
+qint16 SettingsStore::readFlag(Key key) const {
+    return parseFlag(readText(key)).value_or(*parseFlag(QLatin1String(info(key).defaultText)));
 }
 
-qint32 SettingsStore::readPosition(const char* key) const {
-    return parsePosition(readText(key)).value_or(0);
+qint32 SettingsStore::readPosition(Key key) const {
+    return parsePosition(readText(key))
+        .value_or(*parsePosition(QLatin1String(info(key).defaultText)));
+}
+
+void SettingsStore::write(Key key, const QString& text) {
+    const KeyInfo& k = info(key);
+    SaveSetting(QLatin1String(k.section), QLatin1String(k.key), text);
+}
+
+void SettingsStore::writeSwitch(Key key, bool on) {
+    write(key, switchText(on));
+}
+
+void SettingsStore::writeFlag(Key key, bool on) {
+    write(key, flagText(on));
 }
 
 void SettingsStore::sync() {

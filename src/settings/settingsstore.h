@@ -13,7 +13,40 @@ namespace settings {
 // How a key's text is read back.
 enum class Kind { Position, Switch, Flag, Text };
 
+// Every key the program stores, named as it is stored, in catalogue order. Reading and writing
+// take this enumeration, so a key outside the catalogue does not compile.
+enum class Key {
+    FORM_LEFT,
+    FORM_TOP,
+    GRAF,
+    LASTCODE,
+    TERM1d,
+    TERM3m,
+    TERM6m,
+    TERM1y,
+    TERM2y,
+    TERM5y,
+    TERMay,
+    TERMIF,
+    AV25d,
+    AV75d,
+    AV13w,
+    AV26w,
+    AV52w,
+    EAV25d,
+    EAV75d,
+    EAV13w,
+    EAV26w,
+    EAV52w,
+    ITEM1,
+    ITEM2,
+    ITEM3,
+    NORMAL,
+};
+inline constexpr std::size_t kKeyCount = 26;
+
 struct KeyInfo {
+    Key id;
     const char* section;
     const char* key;
     Kind kind;
@@ -23,10 +56,12 @@ struct KeyInfo {
 inline constexpr const char* kStartup = "STARTUP";
 inline constexpr const char* kSetup = "SETUP";
 
-// Every key the program stores, in one place; readers take their defaults from here.
-const std::array<KeyInfo, 26>& catalogue();
-// nullptr for a key that is not in the catalogue.
-const KeyInfo* findKey(const QString& key);
+// Every key the program stores, in one place, indexed by Key; readers take their defaults from
+// here.
+const std::array<KeyInfo, kKeyCount>& catalogue();
+const KeyInfo& info(Key key);
+// The key stored under this name, if it is one of the catalogue's.
+std::optional<Key> findKey(const QString& name);
 
 // The stored forms, parsed. Blanks around the text are allowed; anything else fails.
 std::optional<bool> parseSwitch(const QString& text);     // "True"/"False" or a number
@@ -51,20 +86,24 @@ public:
                        const QString& defaultText) const;
     void SaveSetting(const QString& section, const QString& key, const QString& value);
 
-    // Typed readers over the catalogue: a missing key gives the catalogue default, and a stored
-    // text that does not parse gives the default too (position: 0), so no stored text can upset
-    // a reader.
-    QString readText(const char* key) const;
-    bool readSwitch(const char* key) const;
-    qint16 readFlag(const char* key) const;
-    qint32 readPosition(const char* key) const;
+    // The one reader of each kind for the whole program: a missing key gives the catalogue
+    // default, and so does a stored text that does not parse in the key's kind, so no stored
+    // text can upset a reader and every reader of a key agrees.
+    QString readText(Key key) const;
+    bool readSwitch(Key key) const;
+    qint16 readFlag(Key key) const;
+    qint32 readPosition(Key key) const;
+
+    // Writes in the key's stored form.
+    void write(Key key, const QString& text);
+    void writeSwitch(Key key, bool on); // "True" / "False"
+    void writeFlag(Key key, bool on);   // "1" / "0"
 
     // Writes what is pending to disk; the store also syncs when it is destroyed.
     void sync();
     QString fileName() const;
 
 private:
-    const KeyInfo& info(const char* key) const;
     std::unique_ptr<QSettings> m_settings;
 };
 

@@ -21,14 +21,16 @@ using Stored = QMap<QString, QString>;
 Stored allOverlays(const QString& value) {
     Stored s;
     for (const chart::Overlay& o : chart::overlays())
-        s[QLatin1String(o.key)] = value;
+        s[QLatin1String(settings::info(o.key).key)] = value;
     return s;
 }
 
 Stored onlyTerms(const QStringList& on) {
     Stored s;
-    for (const chart::Term& t : chart::terms())
-        s[QLatin1String(t.key)] = on.contains(QLatin1String(t.key)) ? "1" : "0";
+    for (const chart::Term& t : chart::terms()) {
+        const QLatin1String name(settings::info(t.key).key);
+        s[name] = on.contains(name) ? "1" : "0";
+    }
     return s;
 }
 
@@ -133,30 +135,34 @@ void TestComposition::addresses_data() {
                        technical("4674", ".n", "m130,m260", "ay")}
         << true << false << QString() << QString();
 
-    QTest::newRow("term keys 2, -1 and text are off")
+    // Only 1 is on; a text that is no flag reads as the key's default, as every reader does.
+    QTest::newRow("term keys 2 and -1 are off, text is the default")
         << Stored{{"TERM1d", "2"}, {"TERM3m", "-1"}, {"TERM6m", "abc"}, {"TERM1y", "1"}} << "4674"
-        << ".t" << QStringList{technical("4674", ".t", "m65,m130", "1y")} << true << false
-        << QString() << QString();
+        << ".t"
+        << QStringList{technical("4674", ".t", "m25,m75", "6m"),
+                       technical("4674", ".t", "m65,m130", "1y")}
+        << true << false << QString() << QString();
 
-    QTest::newRow("term key beyond 16 bits is off")
+    QTest::newRow("term key beyond 16 bits is the default")
         << Stored{{"TERM1d", "65537"}, {"TERM3m", "0"}, {"TERM6m", "0"}, {"TERM1y", " 1 "}}
         << "4674"
-        << ".t" << QStringList{technical("4674", ".t", "m65,m130", "1y")} << true << false
-        << QString() << QString();
+        << ".t"
+        << QStringList{kBase + "/c/1d/4/4674.t.gif", technical("4674", ".t", "m65,m130", "1y")}
+        << true << false << QString() << QString();
 
-    QTest::newRow("overlay keys 2, -1 and text are off")
+    QTest::newRow("overlay keys 2 and -1 are off, text is the default")
         << merged(onlyTerms({"TERM3m"}), {{"NORMAL", "False"},
                                           {"AV25d", "2"},
                                           {"AV75d", "-1"},
                                           {"EAV25d", "abc"},
                                           {"EAV75d", "1"}})
         << "4674"
-        << ".t" << QStringList{technical("4674", ".t", "e75", "3m")} << true << false << QString()
-        << QString();
+        << ".t" << QStringList{technical("4674", ".t", "e25,e75", "3m")} << true << false
+        << QString() << QString();
 
-    QTest::newRow("NORMAL that is no switch counts False")
+    QTest::newRow("NORMAL that is no switch is the default, True")
         << merged(onlyTerms({"TERM6m"}), {{"NORMAL", "maybe"}}) << "4674"
-        << ".t" << QStringList{technical("4674", ".t", "m25,m75,e25,e75", "6m")} << true << false
+        << ".t" << QStringList{technical("4674", ".t", "m25,m75", "6m")} << true << false
         << QString() << QString();
 
     QTest::newRow("no term at all")
@@ -179,9 +185,9 @@ void TestComposition::addresses_data() {
         << ".j" << QStringList{kBase + "/c/1d/4/4674.j.gif"} << false << true << QString()
         << QString();
 
-    QTest::newRow("GRAF that is no switch counts False, TERMIF 2 is off")
+    QTest::newRow("GRAF that is no switch is the default, TERMIF 2 is off")
         << merged(onlyTerms({"TERM1d"}), {{"GRAF", "four"}, {"TERMIF", "2"}}) << "4674"
-        << ".t" << QStringList{kBase + "/c/1d/4/4674.t.gif"} << false << false << QString()
+        << ".t" << QStringList{kBase + "/c/1d/4/4674.t.gif"} << true << false << QString()
         << QString();
 }
 

@@ -1,3 +1,4 @@
+#include "controls.h"
 #include "mainwin/form1.h"
 #include "testsupport.h"
 
@@ -89,17 +90,17 @@ void TstClipboard::read() {
     } else {
         QGuiApplication::clipboard()->setText(clipboard);
     }
-    m_window->Text1->setText(QStringLiteral("1301"));
+    testing::ui(*m_window).Text1->setText(QStringLiteral("1301"));
     m_portal->clearLog();
 
     testing::MessageCatcher messages;
-    m_window->Command2->click();
+    testing::ui(*m_window).Command2->click();
 
-    QCOMPARE(m_window->Text1->text(), codeBox);
+    QCOMPARE(testing::ui(*m_window).Text1->text(), codeBox);
     QCOMPARE(messages.texts(), QStringList());
     // Reading a code displays nothing: no chart was asked for.
     QCOMPARE(m_portal->targets(), QStringList());
-    QVERIFY(m_window->Picture1[0]->pixmap().isNull());
+    QVERIFY(testing::ui(*m_window).Picture1[0]->pixmap().isNull());
     // The clipboard itself is left as it was.
     if (imageOnly)
         QVERIFY(QGuiApplication::clipboard()->mimeData()->hasImage());
@@ -123,16 +124,16 @@ void TstClipboard::write() {
 
     // Whatever was there before, a picture included, is replaced.
     putImageOnly();
-    m_window->Text1->setText(codeBox);
+    testing::ui(*m_window).Text1->setText(codeBox);
 
     testing::MessageCatcher messages;
-    m_window->Command3->click();
+    testing::ui(*m_window).Command3->click();
 
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     QVERIFY(data);
     QVERIFY(!data->hasImage());
     QCOMPARE(QGuiApplication::clipboard()->text(), codeBox);
-    QCOMPARE(m_window->Text1->text(), codeBox);
+    QCOMPARE(testing::ui(*m_window).Text1->text(), codeBox);
     QCOMPARE(messages.texts(), QStringList());
 }
 

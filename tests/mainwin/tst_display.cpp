@@ -1,3 +1,4 @@
+#include "controls.h"
 #include "mainwin/form1.h"
 #include "platform/transfer.h"
 #include "testsupport.h"
@@ -107,13 +108,13 @@ QString suffixOf(const QString& target) {
 }
 
 bool paneBlank(const Form1& w, int pane) {
-    return w.Picture1[pane]->pixmap().isNull();
+    return testing::ui(w).Picture1[pane]->pixmap().isNull();
 }
 
 // The pane shows the image of the file: same pixels.
 bool paneShows(const Form1& w, int pane, const QString& path) {
     const QImage file(path);
-    const QPixmap shown = w.Picture1[pane]->pixmap();
+    const QPixmap shown = testing::ui(w).Picture1[pane]->pixmap();
     if (file.isNull() || shown.isNull())
         return false;
     return shown.toImage().convertToFormat(QImage::Format_ARGB32) ==
@@ -121,8 +122,9 @@ bool paneShows(const Form1& w, int pane, const QString& path) {
 }
 
 bool busy(const Form1& w) {
-    return !w.Text1->isEnabled() && !w.Command6->isEnabled() && !w.Command7->isEnabled() &&
-           !w.Command8->isEnabled() && !w.Command9->isEnabled();
+    return !testing::ui(w).Text1->isEnabled() && !testing::ui(w).Command6->isEnabled() &&
+           !testing::ui(w).Command7->isEnabled() && !testing::ui(w).Command8->isEnabled() &&
+           !testing::ui(w).Command9->isEnabled();
 }
 
 // A second web server for the quote role only, answering every detail page with one fixed
@@ -228,7 +230,7 @@ void TestDisplay::chartsOfACode() {
 
     auto w = openWindow();
     testing::MessageCatcher messages;
-    w->Text1->setText(code);
+    testing::ui(*w).Text1->setText(code);
     w->Text1_DblClick();
 
     // Every term starts again from ".t" and goes on until the code's own suffix answers.
@@ -248,24 +250,25 @@ void TestDisplay::chartsOfACode() {
                  qPrintable(file));
         QVERIFY2(paneShows(*w, pane, file), qPrintable(QString::number(pane)));
     }
-    QCOMPARE(w->WebBrowser1->url(), QUrl(summaryAddress(code)));
+    QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(summaryAddress(code)));
     // The summary panel really loads the gateway's page for this code.
     QTRY_VERIFY_WITH_TIMEOUT(
         m_portal->targets().contains(summaryAddress(code).mid(m_portal->base().size())), 20000);
 
     QCOMPARE(messages.texts(), QStringList());
-    QCOMPARE(w->Text1->text(), code);
-    QVERIFY(w->Text1->isEnabled());
+    QCOMPARE(testing::ui(*w).Text1->text(), code);
+    QVERIFY(testing::ui(*w).Text1->isEnabled());
     // Not marked: setting it is offered.
-    QVERIFY(w->Command4->isEnabled());
-    QVERIFY(!w->Command5->isEnabled());
+    QVERIFY(testing::ui(*w).Command4->isEnabled());
+    QVERIFY(!testing::ui(*w).Command5->isEnabled());
 }
 
 void TestDisplay::realDoubleClick() {
     auto w = openWindow();
     testing::MessageCatcher messages;
-    w->Text1->setText(m_tCode);
-    QTest::mouseDClick(w->Text1, Qt::LeftButton, Qt::NoModifier, w->Text1->rect().center());
+    testing::ui(*w).Text1->setText(m_tCode);
+    QTest::mouseDClick(testing::ui(*w).Text1, Qt::LeftButton, Qt::NoModifier,
+                       testing::ui(*w).Text1->rect().center());
     QCOMPARE(chartTargets().size(), kDefaultTerms.size());
     for (int pane = 0; pane < 4; ++pane)
         QVERIFY(!paneBlank(*w, pane));
@@ -278,14 +281,14 @@ void TestDisplay::unknownCode() {
     testing::MessageCatcher messages;
 
     // A marked code shown first: charts in the panes, clearing offered.
-    w->Text1->setText(m_tCode);
+    testing::ui(*w).Text1->setText(m_tCode);
     w->Text1_DblClick();
     QVERIFY(!paneBlank(*w, 0));
-    QVERIFY(!w->Command4->isEnabled());
-    QVERIFY(w->Command5->isEnabled());
+    QVERIFY(!testing::ui(*w).Command4->isEnabled());
+    QVERIFY(testing::ui(*w).Command5->isEnabled());
 
     m_portal->clearLog();
-    w->Text1->setText(m_unknownCode);
+    testing::ui(*w).Text1->setText(m_unknownCode);
     w->Text1_DblClick();
 
     // The one-day chart under all five suffixes, then nothing more.
@@ -301,16 +304,16 @@ void TestDisplay::unknownCode() {
     QCOMPARE(messages.texts(), QStringList{kCheckCode});
     for (int pane = 0; pane < 4; ++pane)
         QVERIFY(paneBlank(*w, pane));
-    QCOMPARE(w->WebBrowser1->url(), QUrl(QStringLiteral("about:blank")));
-    QVERIFY(w->Text1->isEnabled());
-    QVERIFY(w->Command6->isEnabled());
-    QVERIFY(w->Command7->isEnabled());
-    QVERIFY(w->Command8->isEnabled());
-    QVERIFY(w->Command9->isEnabled());
+    QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(QStringLiteral("about:blank")));
+    QVERIFY(testing::ui(*w).Text1->isEnabled());
+    QVERIFY(testing::ui(*w).Command6->isEnabled());
+    QVERIFY(testing::ui(*w).Command7->isEnabled());
+    QVERIFY(testing::ui(*w).Command8->isEnabled());
+    QVERIFY(testing::ui(*w).Command9->isEnabled());
     // The mark buttons still speak of the code shown before.
-    QVERIFY(!w->Command4->isEnabled());
-    QVERIFY(w->Command5->isEnabled());
-    QCOMPARE(w->Text1->text(), m_unknownCode);
+    QVERIFY(!testing::ui(*w).Command4->isEnabled());
+    QVERIFY(testing::ui(*w).Command5->isEnabled());
+    QCOMPARE(testing::ui(*w).Text1->text(), m_unknownCode);
 }
 
 void TestDisplay::panes_data() {
@@ -364,7 +367,7 @@ void TestDisplay::panes() {
 
     auto w = openWindow();
     testing::MessageCatcher messages;
-    w->Text1->setText(m_tCode);
+    testing::ui(*w).Text1->setText(m_tCode);
     w->Text1_DblClick();
 
     QStringList fetched;
@@ -372,8 +375,8 @@ void TestDisplay::panes() {
         fetched << termOf(t);
     QCOMPARE(fetched, terms);
 
-    QCOMPARE(w->Picture1[2]->isVisible(), fourPanes);
-    QCOMPARE(w->Picture1[3]->isVisible(), fourPanes);
+    QCOMPARE(testing::ui(*w).Picture1[2]->isVisible(), fourPanes);
+    QCOMPARE(testing::ui(*w).Picture1[3]->isVisible(), fourPanes);
     for (int pane = 0; pane < 4; ++pane) {
         if (shown[pane].isEmpty())
             QVERIFY2(paneBlank(*w, pane), qPrintable(QString::number(pane)));
@@ -391,9 +394,9 @@ void TestDisplay::panes() {
     }
 
     // The summary panel follows in every case, even with no chart at all.
-    QCOMPARE(w->WebBrowser1->url(), QUrl(summaryAddress(m_tCode)));
+    QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(summaryAddress(m_tCode)));
     QCOMPARE(messages.texts(), QStringList());
-    QVERIFY(w->Command4->isEnabled());
+    QVERIFY(testing::ui(*w).Command4->isEnabled());
 }
 
 void TestDisplay::answerThatIsNoImage() {
@@ -403,7 +406,7 @@ void TestDisplay::answerThatIsNoImage() {
 
     auto w = openWindow();
     testing::MessageCatcher messages;
-    w->Text1->setText(m_tCode);
+    testing::ui(*w).Text1->setText(m_tCode);
     w->Text1_DblClick();
 
     // Accepted on its first byte from ".t": one transfer per term, no message.
@@ -418,7 +421,7 @@ void TestDisplay::answerThatIsNoImage() {
         QVERIFY(paneBlank(*w, pane));
     }
     QCOMPARE(messages.texts(), QStringList());
-    QCOMPARE(w->WebBrowser1->url(), QUrl(summaryAddress(m_tCode)));
+    QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(summaryAddress(m_tCode)));
 }
 
 void TestDisplay::oneTermFailing_data() {
@@ -440,7 +443,7 @@ void TestDisplay::oneTermFailing() {
     }
     auto w = openWindow();
     testing::MessageCatcher messages;
-    w->Text1->setText(m_tCode);
+    testing::ui(*w).Text1->setText(m_tCode);
     w->Text1_DblClick();
 
     // Nothing after the failing term is asked for.
@@ -453,9 +456,9 @@ void TestDisplay::oneTermFailing() {
     QCOMPARE(messages.texts(), QStringList{kCheckCode});
     for (int pane = 0; pane < 4; ++pane)
         QVERIFY(paneBlank(*w, pane));
-    QCOMPARE(w->WebBrowser1->url(), QUrl(QStringLiteral("about:blank")));
-    QVERIFY(!w->Command4->isEnabled());
-    QVERIFY(w->Text1->isEnabled());
+    QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(QStringLiteral("about:blank")));
+    QVERIFY(!testing::ui(*w).Command4->isEnabled());
+    QVERIFY(testing::ui(*w).Text1->isEnabled());
 }
 
 void TestDisplay::transferFaults_data() {
@@ -472,7 +475,7 @@ void TestDisplay::transferFaults() {
 
     auto w = openWindow();
     testing::MessageCatcher messages;
-    w->Text1->setText(m_tCode);
+    testing::ui(*w).Text1->setText(m_tCode);
     w->Text1_DblClick();
     QVERIFY(!paneBlank(*w, 0));
 
@@ -497,8 +500,8 @@ void TestDisplay::transferFaults() {
     QCOMPARE(messages.texts(), QStringList{kCheckCode});
     for (int pane = 0; pane < 4; ++pane)
         QVERIFY(paneBlank(*w, pane));
-    QVERIFY(w->Text1->isEnabled());
-    QVERIFY(w->Command6->isEnabled());
+    QVERIFY(testing::ui(*w).Text1->isEnabled());
+    QVERIFY(testing::ui(*w).Command6->isEnabled());
 }
 
 void TestDisplay::detailPage_data() {
@@ -597,14 +600,14 @@ void TestDisplay::detailPage() {
     auto w = openWindow();
     testing::MessageCatcher messages;
     m_portal->clearLog();
-    w->Text1->setText(m_tCode);
+    testing::ui(*w).Text1->setText(m_tCode);
     w->Text1_DblClick();
     QCOMPARE(messages.texts(), QStringList());
-    QCOMPARE(w->WebBrowser1->url(), QUrl(summaryAddress(m_tCode)));
+    QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(summaryAddress(m_tCode)));
 
     const bool fourPanes = graf == QLatin1String("True");
-    QWebEngineView* pane = fourPanes ? w->WebBrowser3 : w->WebBrowser2;
-    QWebEngineView* other = fourPanes ? w->WebBrowser2 : w->WebBrowser3;
+    QWebEngineView* pane = fourPanes ? testing::ui(*w).WebBrowser3 : testing::ui(*w).WebBrowser2;
+    QWebEngineView* other = fourPanes ? testing::ui(*w).WebBrowser2 : testing::ui(*w).WebBrowser3;
     const QByteArray written = m_folder->readFile(QStringLiteral("temp2.html"));
 
     if (!on) {
@@ -689,7 +692,7 @@ void TestDisplay::codeBoxTexts() {
 
     auto w = openWindow();
     testing::MessageCatcher messages;
-    w->Text1->setText(text);
+    testing::ui(*w).Text1->setText(text);
     w->Text1_DblClick();
 
     QStringList asked;
@@ -710,19 +713,19 @@ void TestDisplay::codeBoxTexts() {
         QCOMPARE(messages.texts(), QStringList());
         for (int pane = 0; pane < 4; ++pane)
             QVERIFY(!paneBlank(*w, pane));
-        QCOMPARE(w->WebBrowser1->url(), QUrl(summaryAddress(requested)));
-        QVERIFY(w->Command4->isEnabled());
+        QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(summaryAddress(requested)));
+        QVERIFY(testing::ui(*w).Command4->isEnabled());
     } else {
         QCOMPARE(messages.texts(), QStringList{kCheckCode});
         for (int pane = 0; pane < 4; ++pane)
             QVERIFY(paneBlank(*w, pane));
-        QVERIFY(!w->Command4->isEnabled());
+        QVERIFY(!testing::ui(*w).Command4->isEnabled());
     }
     // The code box keeps what the user typed, and is usable again.
-    QCOMPARE(w->Text1->text(), text);
-    QVERIFY(w->Text1->isEnabled());
-    QVERIFY(w->Command6->isEnabled());
-    QVERIFY(w->Command7->isEnabled());
+    QCOMPARE(testing::ui(*w).Text1->text(), text);
+    QVERIFY(testing::ui(*w).Text1->isEnabled());
+    QVERIFY(testing::ui(*w).Command6->isEnabled());
+    QVERIFY(testing::ui(*w).Command7->isEnabled());
 }
 
 void TestDisplay::busyStateInsideTheMessage_data() {
@@ -736,28 +739,29 @@ void TestDisplay::busyStateInsideTheMessage() {
     if (marks)
         m_folder->writeFile(QStringLiteral("MARK.csv"), m_tCode.toLatin1() + ",\r\n");
     auto w = openWindow();
-    QCOMPARE(w->Command8->isEnabled(), marks);
+    QCOMPARE(testing::ui(*w).Command8->isEnabled(), marks);
 
     testing::MessageCatcher messages;
     bool busyInside = false;
     bool othersUsable = false;
     messages.onMessage([&] {
         busyInside = busy(*w);
-        othersUsable = w->Command1->isEnabled() && w->Command2->isEnabled() &&
-                       w->Command3->isEnabled() && w->Command10->isEnabled() &&
-                       w->List1->isEnabled();
+        othersUsable = testing::ui(*w).Command1->isEnabled() &&
+                       testing::ui(*w).Command2->isEnabled() &&
+                       testing::ui(*w).Command3->isEnabled() &&
+                       testing::ui(*w).Command10->isEnabled() && testing::ui(*w).List1->isEnabled();
     });
-    w->Text1->setText(m_unknownCode);
+    testing::ui(*w).Text1->setText(m_unknownCode);
     w->Text1_DblClick();
 
     QCOMPARE(messages.texts(), QStringList{kCheckCode});
     QVERIFY(busyInside);
     QVERIFY(othersUsable);
-    QVERIFY(w->Text1->isEnabled());
-    QVERIFY(w->Command6->isEnabled());
-    QVERIFY(w->Command7->isEnabled());
-    QCOMPARE(w->Command8->isEnabled(), marks);
-    QCOMPARE(w->Command9->isEnabled(), marks);
+    QVERIFY(testing::ui(*w).Text1->isEnabled());
+    QVERIFY(testing::ui(*w).Command6->isEnabled());
+    QVERIFY(testing::ui(*w).Command7->isEnabled());
+    QCOMPARE(testing::ui(*w).Command8->isEnabled(), marks);
+    QCOMPARE(testing::ui(*w).Command9->isEnabled(), marks);
 }
 
 void TestDisplay::busyStateInsideASearch() {
@@ -771,18 +775,18 @@ void TestDisplay::busyStateInsideASearch() {
     testing::whenSearching(*w, [&] {
         looked = true;
         busyInside = busy(*w);
-        othersUsable =
-            w->Command1->isEnabled() && w->List1->isEnabled() && w->Command10->isEnabled();
+        othersUsable = testing::ui(*w).Command1->isEnabled() &&
+                       testing::ui(*w).List1->isEnabled() && testing::ui(*w).Command10->isEnabled();
     });
     w->Command8_Click();
 
     QVERIFY(looked);
     QVERIFY(busyInside);
     QVERIFY(othersUsable);
-    QCOMPARE(w->Text1->text(), m_tCode);
+    QCOMPARE(testing::ui(*w).Text1->text(), m_tCode);
     QVERIFY(!busy(*w));
-    QVERIFY(w->Command8->isEnabled());
-    QVERIFY(w->Command9->isEnabled());
+    QVERIFY(testing::ui(*w).Command8->isEnabled());
+    QVERIFY(testing::ui(*w).Command9->isEnabled());
     QCOMPARE(messages.texts(), QStringList());
 }
 
@@ -802,14 +806,14 @@ void TestDisplay::busyStateAfterADisplay() {
         m_folder->writeFile(QStringLiteral("MARK.csv"), "1301,\r\n");
     auto w = openWindow();
     testing::MessageCatcher messages;
-    w->Text1->setText(served ? m_tCode : QStringLiteral("abc"));
+    testing::ui(*w).Text1->setText(served ? m_tCode : QStringLiteral("abc"));
     w->Text1_DblClick();
     QCOMPARE(messages.texts().size(), served ? 0 : 1);
-    QVERIFY(w->Text1->isEnabled());
-    QVERIFY(w->Command6->isEnabled());
-    QVERIFY(w->Command7->isEnabled());
-    QCOMPARE(w->Command8->isEnabled(), marks);
-    QCOMPARE(w->Command9->isEnabled(), marks);
+    QVERIFY(testing::ui(*w).Text1->isEnabled());
+    QVERIFY(testing::ui(*w).Command6->isEnabled());
+    QVERIFY(testing::ui(*w).Command7->isEnabled());
+    QCOMPARE(testing::ui(*w).Command8->isEnabled(), marks);
+    QCOMPARE(testing::ui(*w).Command9->isEnabled(), marks);
 }
 
 int main(int argc, char** argv) {

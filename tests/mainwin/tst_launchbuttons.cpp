@@ -1,3 +1,4 @@
+#include "controls.h"
 #include "launch/launcher.h"
 #include "mainwin/form1.h"
 #include "recorder.h"
@@ -102,9 +103,11 @@ void TstLaunchButtons::cleanupTestCase() {
 }
 
 QPushButton* TstLaunchButtons::button(int number) const {
-    QPushButton* const buttons[] = {m_window->Command10, m_window->Command11, m_window->Command12,
-                                    m_window->Command13, m_window->Command14, m_window->Command15,
-                                    m_window->Command16, m_window->Command17};
+    QPushButton* const buttons[] = {
+        testing::ui(*m_window).Command10, testing::ui(*m_window).Command11,
+        testing::ui(*m_window).Command12, testing::ui(*m_window).Command13,
+        testing::ui(*m_window).Command14, testing::ui(*m_window).Command15,
+        testing::ui(*m_window).Command16, testing::ui(*m_window).Command17};
     return buttons[number - 10];
 }
 
@@ -163,7 +166,7 @@ void TstLaunchButtons::pageAddresses() {
     QFETCH(QString, address);
 
     qputenv("BROWSER", m_bin.filePath(QStringLiteral("browser")).toLocal8Bit());
-    m_window->Text1->setText(codeBox);
+    testing::ui(*m_window).Text1->setText(codeBox);
 
     testing::MessageCatcher messages;
     button(command)->click();
@@ -177,7 +180,7 @@ void TstLaunchButtons::pageAddresses() {
     QVERIFY(noFileX());
 
     QCOMPARE(messages.texts(), QStringList());
-    QCOMPARE(m_window->Text1->text(), codeBox);
+    QCOMPARE(testing::ui(*m_window).Text1->text(), codeBox);
 }
 
 void TstLaunchButtons::browserWithoutVariable() {
@@ -187,9 +190,9 @@ void TstLaunchButtons::browserWithoutVariable() {
     QVERIFY(opener.isValid());
     QVERIFY(writeRecorder(opener.path(), QStringLiteral("xdg-open")));
     setPath({opener.path()});
-    m_window->Text1->setText(QStringLiteral("4674"));
+    testing::ui(*m_window).Text1->setText(QStringLiteral("4674"));
 
-    m_window->Command12->click();
+    testing::ui(*m_window).Command12->click();
 
     QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_record).launches, 1, 10000);
     const Record r = readRecord(m_record);
@@ -222,7 +225,7 @@ void TstLaunchButtons::calculatorOrder() {
     setPath({early.path(), late.path(), m_bin.path()});
 
     testing::MessageCatcher messages;
-    m_window->Command16->click();
+    testing::ui(*m_window).Command16->click();
 
     QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_record).launches, 1, 10000);
     const Record r = readRecord(m_record);
@@ -235,12 +238,12 @@ void TstLaunchButtons::noCalculator() {
     setPath({m_bin.path()}); // the recorder only, under a name no calculator has
 
     testing::MessageCatcher messages;
-    m_window->Command16->click();
-    m_window->Command16->click();
+    testing::ui(*m_window).Command16->click();
+    testing::ui(*m_window).Command16->click();
 
     QCOMPARE(messages.texts(), QStringList());
     QVERIFY(m_window->isVisible());
-    QVERIFY(m_window->Command16->isEnabled());
+    QVERIFY(testing::ui(*m_window).Command16->isEnabled());
 }
 
 void TstLaunchButtons::spreadsheet_data() {
@@ -262,7 +265,7 @@ void TstLaunchButtons::spreadsheet() {
     setPath({m_bin.path(), office.path()});
 
     testing::MessageCatcher messages;
-    m_window->Command17->click();
+    testing::ui(*m_window).Command17->click();
 
     QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_record).launches, 1, 10000);
     const Record r = readRecord(m_record);
@@ -277,7 +280,7 @@ void TstLaunchButtons::noSpreadsheet() {
     setPath({m_bin.path()});
 
     testing::MessageCatcher messages;
-    m_window->Command17->click();
+    testing::ui(*m_window).Command17->click();
 
     QCOMPARE(messages.texts().size(), 1);
     const QString message = messages.texts().first();
@@ -287,9 +290,9 @@ void TstLaunchButtons::noSpreadsheet() {
 
     // The program goes on: the window stays and its buttons still work.
     QVERIFY(m_window->isVisible());
-    m_window->Text1->setText(QStringLiteral("4674"));
+    testing::ui(*m_window).Text1->setText(QStringLiteral("4674"));
     qputenv("BROWSER", m_bin.filePath(QStringLiteral("browser")).toLocal8Bit());
-    m_window->Command12->click();
+    testing::ui(*m_window).Command12->click();
     QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_record).launches, 1, 10000);
     QCOMPARE(readRecord(m_record).arguments,
              QStringList{QStringLiteral("http://news.test:8003/news?s=4674")});
@@ -307,7 +310,7 @@ void TstLaunchButtons::spreadsheetThatCannotStart() {
     setPath({m_bin.path(), office.path()});
 
     testing::MessageCatcher messages;
-    m_window->Command17->click();
+    testing::ui(*m_window).Command17->click();
 
     QCOMPARE(messages.texts().size(), 1);
     // Names the program that was found, and does not claim it is missing.

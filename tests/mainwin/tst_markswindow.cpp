@@ -1,3 +1,4 @@
+#include "controls.h"
 #include "mainwin/form1.h"
 #include "testsupport.h"
 
@@ -57,12 +58,13 @@ namespace {
 const QString kCaptionPrefix = QStringLiteral("Quorvix Chart Viewer  - ");
 
 bool busy(const Form1& w) {
-    return !w.Text1->isEnabled() && !w.Command6->isEnabled() && !w.Command7->isEnabled() &&
-           !w.Command8->isEnabled() && !w.Command9->isEnabled();
+    return !testing::ui(w).Text1->isEnabled() && !testing::ui(w).Command6->isEnabled() &&
+           !testing::ui(w).Command7->isEnabled() && !testing::ui(w).Command8->isEnabled() &&
+           !testing::ui(w).Command9->isEnabled();
 }
 
 bool panesBlank(const Form1& w) {
-    for (QLabel* pane : w.Picture1) {
+    for (QLabel* pane : testing::ui(w).Picture1) {
         if (!pane->pixmap().isNull())
             return false;
     }
@@ -70,7 +72,7 @@ bool panesBlank(const Form1& w) {
 }
 
 bool panesFilled(const Form1& w) {
-    for (QLabel* pane : w.Picture1) {
+    for (QLabel* pane : testing::ui(w).Picture1) {
         if (pane->pixmap().isNull())
             return false;
     }
@@ -137,8 +139,8 @@ void TestMarksWindow::writeMarks(const QString& markString) {
 
 QStringList TestMarksWindow::rows(const Form1& w) const {
     QStringList out;
-    for (int i = 0; i < w.List1->count(); ++i)
-        out << w.List1->item(i)->text();
+    for (int i = 0; i < testing::ui(w).List1->count(); ++i)
+        out << testing::ui(w).List1->item(i)->text();
     return out;
 }
 
@@ -170,27 +172,27 @@ QStringList TestMarksWindow::chartCodes() const {
 void TestMarksWindow::setThreeMarks() {
     const QStringList codes{"4674", "1000", "9999"};
     auto w = openWindow();
-    QVERIFY(!w->Command8->isEnabled());
+    QVERIFY(!testing::ui(*w).Command8->isEnabled());
 
     QStringList expectedRows;
     QString expectedFile;
     for (const QString& code : codes) {
-        w->Text1->setText(code);
+        testing::ui(*w).Text1->setText(code);
         w->Command4_Click();
         expectedRows << expectedRow(code);
         expectedFile += code + QLatin1Char(',');
         QCOMPARE(rows(*w), expectedRows);
         QCOMPARE(markFile(), expectedFile.toLatin1() + "\r\n");
         // Marked: clearing is offered, and there is something to step through.
-        QVERIFY(!w->Command4->isEnabled());
-        QVERIFY(w->Command5->isEnabled());
-        QVERIFY(w->Command8->isEnabled());
-        QVERIFY(w->Command9->isEnabled());
+        QVERIFY(!testing::ui(*w).Command4->isEnabled());
+        QVERIFY(testing::ui(*w).Command5->isEnabled());
+        QVERIFY(testing::ui(*w).Command8->isEnabled());
+        QVERIFY(testing::ui(*w).Command9->isEnabled());
     }
     QCOMPARE(markFile(), QByteArray("4674,1000,9999,\r\n"));
 
     // Setting a marked code again changes nothing.
-    w->Text1->setText(QStringLiteral("1000"));
+    testing::ui(*w).Text1->setText(QStringLiteral("1000"));
     w->Command4_Click();
     QCOMPARE(rows(*w), expectedRows);
     QCOMPARE(markFile(), QByteArray("4674,1000,9999,\r\n"));
@@ -198,26 +200,26 @@ void TestMarksWindow::setThreeMarks() {
     // The next start lists the same marks.
     auto again = m_folder->openWindow();
     QCOMPARE(rows(*again), expectedRows);
-    QVERIFY(again->Command8->isEnabled());
+    QVERIFY(testing::ui(*again).Command8->isEnabled());
 }
 
 void TestMarksWindow::clearTheMiddleMark() {
     writeMarks(QStringLiteral("4674,1000,9999,"));
     auto w = openWindow();
     QCOMPARE(rows(*w).size(), 3);
-    QListWidgetItem* first = w->List1->item(0);
-    QListWidgetItem* last = w->List1->item(2);
+    QListWidgetItem* first = testing::ui(*w).List1->item(0);
+    QListWidgetItem* last = testing::ui(*w).List1->item(2);
 
-    w->Text1->setText(QStringLiteral("1000"));
+    testing::ui(*w).Text1->setText(QStringLiteral("1000"));
     w->Command5_Click();
 
     QCOMPARE(rows(*w), QStringList({expectedRow("4674"), expectedRow("9999")}));
-    QCOMPARE(w->List1->item(0), first);
-    QCOMPARE(w->List1->item(1), last);
+    QCOMPARE(testing::ui(*w).List1->item(0), first);
+    QCOMPARE(testing::ui(*w).List1->item(1), last);
     QCOMPARE(markFile(), QByteArray("4674,9999,\r\n"));
-    QVERIFY(w->Command4->isEnabled());
-    QVERIFY(!w->Command5->isEnabled());
-    QVERIFY(w->Command8->isEnabled());
+    QVERIFY(testing::ui(*w).Command4->isEnabled());
+    QVERIFY(!testing::ui(*w).Command5->isEnabled());
+    QVERIFY(testing::ui(*w).Command8->isEnabled());
 
     // Clearing a code that is not marked changes nothing.
     w->Command5_Click();
@@ -227,23 +229,23 @@ void TestMarksWindow::clearTheMiddleMark() {
 
 void TestMarksWindow::clearTheOnlyMark() {
     auto w = openWindow();
-    w->Text1->setText(QStringLiteral("4674"));
+    testing::ui(*w).Text1->setText(QStringLiteral("4674"));
     w->Command4_Click();
-    QVERIFY(w->Command8->isEnabled());
+    QVERIFY(testing::ui(*w).Command8->isEnabled());
 
     w->Command5_Click();
-    QCOMPARE(w->List1->count(), 0);
+    QCOMPARE(testing::ui(*w).List1->count(), 0);
     QCOMPARE(markFile(), QByteArray("\r\n"));
-    QVERIFY(!w->Command8->isEnabled());
-    QVERIFY(!w->Command9->isEnabled());
-    QVERIFY(w->Command4->isEnabled());
-    QVERIFY(!w->Command5->isEnabled());
+    QVERIFY(!testing::ui(*w).Command8->isEnabled());
+    QVERIFY(!testing::ui(*w).Command9->isEnabled());
+    QVERIFY(testing::ui(*w).Command4->isEnabled());
+    QVERIFY(!testing::ui(*w).Command5->isEnabled());
 }
 
 void TestMarksWindow::codeNotInTheCodeList() {
     const QString code = m_codes.value(QStringLiteral("X"));
     auto w = openWindow();
-    w->Text1->setText(code);
+    testing::ui(*w).Text1->setText(code);
     w->Command4_Click();
     QCOMPARE(rows(*w), QStringList{code + QStringLiteral(",????,????")});
     QCOMPARE(markFile(), code.toLatin1() + ",\r\n");
@@ -255,7 +257,7 @@ void TestMarksWindow::rowsInMarkOrderWithNames() {
                             m_codes.value("B")};
     auto w = openWindow();
     for (const QString& code : codes) {
-        w->Text1->setText(code);
+        testing::ui(*w).Text1->setText(code);
         w->Command4_Click();
     }
     const QStringList shown = rows(*w);
@@ -286,19 +288,19 @@ void TestMarksWindow::markFileThatCannotBeWritten() {
     // Even root cannot write a file where a folder stands.
     QVERIFY(QDir(m_folder->path()).mkdir(QStringLiteral("MARK.csv")));
     auto w = openWindow();
-    QCOMPARE(w->List1->count(), 0);
+    QCOMPARE(testing::ui(*w).List1->count(), 0);
 
-    w->Text1->setText(QStringLiteral("4674"));
+    testing::ui(*w).Text1->setText(QStringLiteral("4674"));
     w->Command4_Click();
     // Not saved, but kept: listed, and offered for clearing and stepping.
     QVERIFY(QFileInfo(m_folder->file(QStringLiteral("MARK.csv"))).isDir());
     QCOMPARE(rows(*w), QStringList{expectedRow("4674")});
-    QVERIFY(w->Command5->isEnabled());
-    QVERIFY(w->Command8->isEnabled());
+    QVERIFY(testing::ui(*w).Command5->isEnabled());
+    QVERIFY(testing::ui(*w).Command8->isEnabled());
 
     // Once the file can be written again, the next save holds the marks kept in memory.
     QVERIFY(QDir(m_folder->path()).rmdir(QStringLiteral("MARK.csv")));
-    w->Text1->setText(QStringLiteral("1000"));
+    testing::ui(*w).Text1->setText(QStringLiteral("1000"));
     w->Command4_Click();
     QCOMPARE(markFile(), QByteArray("4674,1000,\r\n"));
 }
@@ -323,7 +325,7 @@ void TestMarksWindow::textThatIsNoCode() {
     const QStringList before = rows(*w);
     const QByteArray file = markFile();
 
-    w->Text1->setText(text);
+    testing::ui(*w).Text1->setText(text);
     w->Command4_Click();
     QCOMPARE(rows(*w), before);
     QCOMPARE(markFile(), file);
@@ -334,7 +336,7 @@ void TestMarksWindow::textThatIsNoCode() {
     // The marks are whole still: stepping shows the first one.
     testing::MessageCatcher messages;
     w->Command8_Click();
-    QCOMPARE(w->Text1->text(), QStringLiteral("4674"));
+    QCOMPARE(testing::ui(*w).Text1->text(), QStringLiteral("4674"));
 }
 
 void TestMarksWindow::navigation_data() {
@@ -395,18 +397,18 @@ void TestMarksWindow::navigation() {
     int step = 0;
     for (const QString& action : actions) {
         if (action.startsWith(QLatin1String("clear"))) {
-            w->Text1->setText(codeOf(action.mid(5)));
+            testing::ui(*w).Text1->setText(codeOf(action.mid(5)));
             w->Command5_Click();
             continue;
         }
         const int messagesBefore = int(messages.texts().size());
-        const QString textBefore = w->Text1->text();
+        const QString textBefore = testing::ui(*w).Text1->text();
         if (action == QLatin1String("+")) {
             w->Command8_Click();
         } else if (action == QLatin1String("-")) {
             w->Command9_Click();
         } else {
-            w->List1->setCurrentRow(action.mid(3).toInt());
+            testing::ui(*w).List1->setCurrentRow(action.mid(3).toInt());
             w->List1_DblClick();
         }
         const QString want = expected.value(step++);
@@ -418,21 +420,21 @@ void TestMarksWindow::navigation() {
             QVERIFY2(messages.texts().size() == messagesBefore + 1, qPrintable(where));
             QVERIFY2(!messages.texts().last().isEmpty(), qPrintable(where));
             QVERIFY2(panesBlank(*w), qPrintable(where));
-            QCOMPARE(w->Text1->text(), textBefore);
-            QVERIFY(w->Command8->isEnabled());
-            QVERIFY(w->Command9->isEnabled());
+            QCOMPARE(testing::ui(*w).Text1->text(), textBefore);
+            QVERIFY(testing::ui(*w).Command8->isEnabled());
+            QVERIFY(testing::ui(*w).Command9->isEnabled());
             continue;
         }
         const QString code = codeOf(want.section(QLatin1Char('@'), 0, 0));
         const int position = want.section(QLatin1Char('@'), 1).toInt();
         QVERIFY2(messages.texts().size() == messagesBefore, qPrintable(where));
-        QCOMPARE(w->Text1->text(), code);
+        QCOMPARE(testing::ui(*w).Text1->text(), code);
         QCOMPARE(w->windowTitle(), caption + QStringLiteral(" - MARK No. %1").arg(position));
-        QCOMPARE(w->List1->currentRow(), position - 1);
+        QCOMPARE(testing::ui(*w).List1->currentRow(), position - 1);
         QVERIFY2(listed(code) ? panesFilled(*w) : panesBlank(*w), qPrintable(where));
         // Shown and marked: clearing is offered.
-        QVERIFY(!w->Command4->isEnabled());
-        QVERIFY(w->Command5->isEnabled());
+        QVERIFY(!testing::ui(*w).Command4->isEnabled());
+        QVERIFY(testing::ui(*w).Command5->isEnabled());
     }
     QCOMPARE(step, expected.size());
 }
@@ -449,7 +451,7 @@ void TestMarksWindow::closingDuringASearch() {
     testing::MessageCatcher messages;
     w->move(40, 30);
     QTRY_COMPARE(w->pos(), QPoint(40, 30));
-    w->Text1->setText(QStringLiteral("8888"));
+    testing::ui(*w).Text1->setText(QStringLiteral("8888"));
 
     testing::whenSearching(*w, [&] { w->close(); });
     m_portal->clearLog();
@@ -479,20 +481,21 @@ void TestMarksWindow::listOpenedDuringASearch() {
     testing::MessageCatcher messages;
     bool lockedAfterOpening = false;
     testing::whenSearching(*w, [&] {
-        w->List1->setCurrentRow(2);
+        testing::ui(*w).List1->setCurrentRow(2);
         w->List1_DblClick();
         // The outer search still runs: a second search must not be startable from here.
-        lockedAfterOpening = !w->Text1->isEnabled() && !w->Command6->isEnabled() &&
-                             !w->Command7->isEnabled() && !w->Command8->isEnabled() &&
-                             !w->Command9->isEnabled();
+        lockedAfterOpening =
+            !testing::ui(*w).Text1->isEnabled() && !testing::ui(*w).Command6->isEnabled() &&
+            !testing::ui(*w).Command7->isEnabled() && !testing::ui(*w).Command8->isEnabled() &&
+            !testing::ui(*w).Command9->isEnabled();
     });
     w->Command8_Click();
 
     QVERIFY(lockedAfterOpening);
     QVERIFY(!w->searching());
-    QCOMPARE(w->Text1->text(), a);
-    QVERIFY(w->Text1->isEnabled());
-    QVERIFY(w->Command8->isEnabled());
+    QCOMPARE(testing::ui(*w).Text1->text(), a);
+    QVERIFY(testing::ui(*w).Text1->isEnabled());
+    QVERIFY(testing::ui(*w).Command8->isEnabled());
     QCOMPARE(messages.texts(), QStringList());
 }
 

@@ -1,3 +1,4 @@
+#include "controls.h"
 #include "mainwin/form1.h"
 #include "testsupport.h"
 
@@ -137,29 +138,29 @@ void TestStartup::restoredFromSettings() {
 
     QCOMPARE(window->pos(), QPoint(leftTwips / 15, topTwips / 15));
     QCOMPARE(window->size(), QSize(fourPanes ? 1272 : 751, 578));
-    QVERIFY(window->Picture1[0]->isVisible());
-    QVERIFY(window->Picture1[1]->isVisible());
-    QCOMPARE(window->Picture1[2]->isVisible(), fourPanes);
-    QCOMPARE(window->Picture1[3]->isVisible(), fourPanes);
+    QVERIFY(testing::ui(*window).Picture1[0]->isVisible());
+    QVERIFY(testing::ui(*window).Picture1[1]->isVisible());
+    QCOMPARE(testing::ui(*window).Picture1[2]->isVisible(), fourPanes);
+    QCOMPARE(testing::ui(*window).Picture1[3]->isVisible(), fourPanes);
 
-    QCOMPARE(window->Text1->text(), code);
+    QCOMPARE(testing::ui(*window).Text1->text(), code);
     QCOMPARE(window->windowTitle(), QStringLiteral("Quorvix Chart Viewer  - ") + m_folder->path() +
                                         QStringLiteral("/MARK.csv"));
 
     // Nothing is displayed or marked yet: the mark buttons wait for a display, there are no
     // marks to step through, the detail panes are hidden and the summary panel is blank.
-    QVERIFY(window->Text1->isEnabled());
-    QVERIFY(window->Command6->isEnabled());
-    QVERIFY(window->Command7->isEnabled());
-    QVERIFY(!window->Command4->isEnabled());
-    QVERIFY(!window->Command5->isEnabled());
-    QVERIFY(!window->Command8->isEnabled());
-    QVERIFY(!window->Command9->isEnabled());
-    QCOMPARE(window->List1->count(), 0);
-    QVERIFY(!window->WebBrowser2->isVisible());
-    QVERIFY(!window->WebBrowser3->isVisible());
-    QCOMPARE(window->WebBrowser1->url(), QUrl(QStringLiteral("about:blank")));
-    for (QLabel* pane : window->Picture1)
+    QVERIFY(testing::ui(*window).Text1->isEnabled());
+    QVERIFY(testing::ui(*window).Command6->isEnabled());
+    QVERIFY(testing::ui(*window).Command7->isEnabled());
+    QVERIFY(!testing::ui(*window).Command4->isEnabled());
+    QVERIFY(!testing::ui(*window).Command5->isEnabled());
+    QVERIFY(!testing::ui(*window).Command8->isEnabled());
+    QVERIFY(!testing::ui(*window).Command9->isEnabled());
+    QCOMPARE(testing::ui(*window).List1->count(), 0);
+    QVERIFY(!testing::ui(*window).WebBrowser2->isVisible());
+    QVERIFY(!testing::ui(*window).WebBrowser3->isVisible());
+    QCOMPARE(testing::ui(*window).WebBrowser1->url(), QUrl(QStringLiteral("about:blank")));
+    for (QLabel* pane : testing::ui(*window).Picture1)
         QVERIFY(pane->pixmap().isNull());
     QCOMPARE(chartTransfers(), 0);
 }
@@ -185,21 +186,21 @@ void TestStartup::closingStoresPositionAndCode() {
         window->move(position);
         QTRY_COMPARE(window->pos(), position);
 
-        window->Text1->setFocus();
-        window->Text1->selectAll();
-        QTest::keyClick(window->Text1, Qt::Key_Delete);
+        testing::ui(*window).Text1->setFocus();
+        testing::ui(*window).Text1->selectAll();
+        QTest::keyClick(testing::ui(*window).Text1, Qt::Key_Delete);
         // Plain characters come as key presses, the full-width ones as what a Japanese input
         // method commits.
         for (const QChar c : typed) {
             if (c.unicode() < 0x80) {
-                QTest::keyClick(window->Text1, c.toLatin1());
+                QTest::keyClick(testing::ui(*window).Text1, c.toLatin1());
             } else {
                 QInputMethodEvent commit;
                 commit.setCommitString(QString(c));
-                QApplication::sendEvent(window->Text1, &commit);
+                QApplication::sendEvent(testing::ui(*window).Text1, &commit);
             }
         }
-        QCOMPARE(window->Text1->text(), typed);
+        QCOMPARE(testing::ui(*window).Text1->text(), typed);
 
         QVERIFY(window->close());
     }
@@ -218,7 +219,7 @@ void TestStartup::closingStoresPositionAndCode() {
     // The next start finds the window and the text where the user left them.
     auto again = m_folder->openWindow();
     QCOMPARE(again->pos(), position);
-    QCOMPARE(again->Text1->text(), typed);
+    QCOMPARE(testing::ui(*again).Text1->text(), typed);
 }
 
 int main(int argc, char** argv) {

@@ -1,3 +1,4 @@
+#include "controls.h"
 #include "mainwin/form1.h"
 #include "testsupport.h"
 
@@ -187,25 +188,25 @@ void TstStepping::stepsToTheNextServedCode() {
     if (foundIsMarked)
         folder.writeFile(QStringLiteral("MARK.csv"), (found + QStringLiteral(",\r\n")).toLatin1());
     auto window = folder.openWindow();
-    window->Text1->setText(codeBox);
+    testing::ui(*window).Text1->setText(codeBox);
 
     testing::MessageCatcher messages;
-    (step > 0 ? window->Command6 : window->Command7)->click();
+    (step > 0 ? testing::ui(*window).Command6 : testing::ui(*window).Command7)->click();
 
     QCOMPARE(candidatesIn(m_portal->targets()), expected);
-    QCOMPARE(window->Text1->text(), found);
-    QVERIFY(!window->Picture1[0]->pixmap().isNull());
+    QCOMPARE(testing::ui(*window).Text1->text(), found);
+    QVERIFY(!testing::ui(*window).Picture1[0]->pixmap().isNull());
     QCOMPARE(messages.texts(), QStringList());
 
     // The mark buttons follow the found code; the search buttons are free again, the mark
     // searches only when there are marks.
-    QCOMPARE(window->Command4->isEnabled(), !foundIsMarked);
-    QCOMPARE(window->Command5->isEnabled(), foundIsMarked);
-    QVERIFY(window->Text1->isEnabled());
-    QVERIFY(window->Command6->isEnabled());
-    QVERIFY(window->Command7->isEnabled());
-    QCOMPARE(window->Command8->isEnabled(), foundIsMarked);
-    QCOMPARE(window->Command9->isEnabled(), foundIsMarked);
+    QCOMPARE(testing::ui(*window).Command4->isEnabled(), !foundIsMarked);
+    QCOMPARE(testing::ui(*window).Command5->isEnabled(), foundIsMarked);
+    QVERIFY(testing::ui(*window).Text1->isEnabled());
+    QVERIFY(testing::ui(*window).Command6->isEnabled());
+    QVERIFY(testing::ui(*window).Command7->isEnabled());
+    QCOMPARE(testing::ui(*window).Command8->isEnabled(), foundIsMarked);
+    QCOMPARE(testing::ui(*window).Command9->isEnabled(), foundIsMarked);
     QVERIFY(!window->searching());
 }
 
@@ -226,17 +227,17 @@ void TstStepping::textThatIsNoNumber() {
 
     testing::ProgramFolder folder(m_portal->base());
     auto window = folder.openWindow();
-    window->Text1->setText(codeBox);
+    testing::ui(*window).Text1->setText(codeBox);
 
     testing::MessageCatcher messages;
-    (step > 0 ? window->Command6 : window->Command7)->click();
+    (step > 0 ? testing::ui(*window).Command6 : testing::ui(*window).Command7)->click();
 
     QCOMPARE(messages.texts(), QStringList{kCheckCode});
     QCOMPARE(oneDayTransfers(m_portal->targets()), 0);
-    QCOMPARE(window->Text1->text(), codeBox);
-    QVERIFY(window->Text1->isEnabled());
-    QVERIFY(window->Command6->isEnabled());
-    QVERIFY(window->Command7->isEnabled());
+    QCOMPARE(testing::ui(*window).Text1->text(), codeBox);
+    QVERIFY(testing::ui(*window).Text1->isEnabled());
+    QVERIFY(testing::ui(*window).Command6->isEnabled());
+    QVERIFY(testing::ui(*window).Command7->isEnabled());
     QVERIFY(!window->searching());
 }
 
@@ -248,8 +249,8 @@ void TstStepping::busyStateBetweenCandidates() {
     auto window = folder.openWindow();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QVERIFY(window->Command8->isEnabled());
-    window->Text1->setText(QStringLiteral("9998"));
+    QVERIFY(testing::ui(*window).Command8->isEnabled());
+    testing::ui(*window).Text1->setText(QStringLiteral("9998"));
 
     bool ran = false;
     int candidatesBefore = 0;
@@ -257,20 +258,22 @@ void TstStepping::busyStateBetweenCandidates() {
     testing::whenSearching(*window, [&] {
         ran = true;
         candidatesBefore = candidatesIn(m_portal->targets()).size();
-        seen.codeBox = window->Text1->isEnabled();
-        seen.up = window->Command6->isEnabled();
-        seen.down = window->Command7->isEnabled();
-        seen.markUp = window->Command8->isEnabled();
-        seen.markDown = window->Command9->isEnabled();
-        for (QPushButton* b :
-             {window->Command1, window->Command2, window->Command3, window->Command10,
-              window->Command11, window->Command12, window->Command13, window->Command14,
-              window->Command15, window->Command16, window->Command17}) {
+        seen.codeBox = testing::ui(*window).Text1->isEnabled();
+        seen.up = testing::ui(*window).Command6->isEnabled();
+        seen.down = testing::ui(*window).Command7->isEnabled();
+        seen.markUp = testing::ui(*window).Command8->isEnabled();
+        seen.markDown = testing::ui(*window).Command9->isEnabled();
+        for (QPushButton* b : {testing::ui(*window).Command1, testing::ui(*window).Command2,
+                               testing::ui(*window).Command3, testing::ui(*window).Command10,
+                               testing::ui(*window).Command11, testing::ui(*window).Command12,
+                               testing::ui(*window).Command13, testing::ui(*window).Command14,
+                               testing::ui(*window).Command15, testing::ui(*window).Command16,
+                               testing::ui(*window).Command17}) {
             if (!b->isEnabled())
                 seen.othersDisabled << b;
         }
     });
-    window->Command6->click();
+    testing::ui(*window).Command6->click();
 
     QVERIFY(ran);
     // The handler ran after a candidate had failed and before the search was over.
@@ -282,13 +285,13 @@ void TstStepping::busyStateBetweenCandidates() {
     QVERIFY(!seen.markUp);
     QVERIFY(!seen.markDown);
     QCOMPARE(seen.othersDisabled.size(), 0);
-    QVERIFY(window->List1->isEnabled());
+    QVERIFY(testing::ui(*window).List1->isEnabled());
 
-    QVERIFY(window->Text1->isEnabled());
-    QVERIFY(window->Command6->isEnabled());
-    QVERIFY(window->Command7->isEnabled());
-    QVERIFY(window->Command8->isEnabled());
-    QVERIFY(window->Command9->isEnabled());
+    QVERIFY(testing::ui(*window).Text1->isEnabled());
+    QVERIFY(testing::ui(*window).Command6->isEnabled());
+    QVERIFY(testing::ui(*window).Command7->isEnabled());
+    QVERIFY(testing::ui(*window).Command8->isEnabled());
+    QVERIFY(testing::ui(*window).Command9->isEnabled());
 }
 
 void TstStepping::passWithNoCodeServed() {
@@ -305,7 +308,7 @@ void TstStepping::passWithNoCodeServed() {
 
     testing::ProgramFolder folder(empty.baseUrl());
     auto window = folder.openWindow();
-    window->Text1->setText(QStringLiteral("9998"));
+    testing::ui(*window).Text1->setText(QStringLiteral("9998"));
 
     // The portal keeps only its latest requests, fewer than a pass makes: move them out between
     // two candidates, when the search lets events through and no transfer is under way.
@@ -322,7 +325,7 @@ void TstStepping::passWithNoCodeServed() {
     testing::MessageCatcher messages;
     QElapsedTimer clock;
     clock.start();
-    window->Command6->click();
+    testing::ui(*window).Command6->click();
     qInfo("one pass with no code served: %lld ms", clock.elapsed());
     drainer.stop();
     drain();
@@ -339,9 +342,9 @@ void TstStepping::passWithNoCodeServed() {
     QCOMPARE(oneDayTransfers(targets), 5 * 9000);
 
     QCOMPARE(messages.texts(), QStringList{kNoCodeFound});
-    QCOMPARE(window->Text1->text(), QStringLiteral("9998"));
-    QVERIFY(window->Text1->isEnabled());
-    QVERIFY(window->Command6->isEnabled());
+    QCOMPARE(testing::ui(*window).Text1->text(), QStringLiteral("9998"));
+    QVERIFY(testing::ui(*window).Text1->isEnabled());
+    QVERIFY(testing::ui(*window).Command6->isEnabled());
     QVERIFY(!window->searching());
 }
 
@@ -353,21 +356,21 @@ void TstStepping::portalStopped() {
 
     testing::ProgramFolder folder(base);
     auto window = folder.openWindow();
-    window->Text1->setText(QStringLiteral("4674"));
+    testing::ui(*window).Text1->setText(QStringLiteral("4674"));
 
     testing::MessageCatcher messages;
     QElapsedTimer clock;
     clock.start();
-    window->Command6->click();
+    testing::ui(*window).Command6->click();
     qInfo("search against a stopped portal: %lld ms", clock.elapsed());
 
     QCOMPARE(messages.texts(), QStringList{kUnreachable});
     // The last candidate got no answer to any of its transfers.
     QVERIFY(window->lastDisplay().transfers > 0);
     QVERIFY(window->lastDisplay().serverUnreachable());
-    QCOMPARE(window->Text1->text(), QStringLiteral("4674"));
-    QVERIFY(window->Text1->isEnabled());
-    QVERIFY(window->Command6->isEnabled());
+    QCOMPARE(testing::ui(*window).Text1->text(), QStringLiteral("4674"));
+    QVERIFY(testing::ui(*window).Text1->isEnabled());
+    QVERIFY(testing::ui(*window).Command6->isEnabled());
     QVERIFY(!window->searching());
 }
 
@@ -393,12 +396,12 @@ void TstStepping::serverThatNeverAnswers() {
     if (shippedTimeouts)
         context.transfer = platform::Transfer::Options{};
     auto window = std::make_unique<Form1>(context);
-    window->Text1->setText(QStringLiteral("4674"));
+    testing::ui(*window).Text1->setText(QStringLiteral("4674"));
 
     testing::MessageCatcher messages;
     QElapsedTimer clock;
     clock.start();
-    window->Command6->click();
+    testing::ui(*window).Command6->click();
     qInfo("search against a silent server: %lld ms", clock.elapsed());
 
     QCOMPARE(messages.texts(), QStringList{kUnreachable});
@@ -411,8 +414,8 @@ void TstStepping::serverThatNeverAnswers() {
     const qint64 waited = qint64(oneDayTransfers(targets)) * context.transfer.totalTimeoutMs;
     QVERIFY2(waited <= 30000, qPrintable(QString::number(waited)));
 
-    QCOMPARE(window->Text1->text(), QStringLiteral("4674"));
-    QVERIFY(window->Text1->isEnabled());
+    QCOMPARE(testing::ui(*window).Text1->text(), QStringLiteral("4674"));
+    QVERIFY(testing::ui(*window).Text1->isEnabled());
     QVERIFY(!window->searching());
 }
 
@@ -430,7 +433,7 @@ void TstStepping::closingDuringSearch() {
     // Only the window's own save can bring the mark file back.
     QVERIFY(QFile::remove(folder.file(QStringLiteral("MARK.csv"))));
     // From 9998 upwards the first served code lies hundreds of candidates away.
-    window->Text1->setText(QStringLiteral("9998"));
+    testing::ui(*window).Text1->setText(QStringLiteral("9998"));
 
     int candidatesAtClose = -1;
     testing::whenSearching(*window, [&] {
@@ -438,13 +441,13 @@ void TstStepping::closingDuringSearch() {
         window->close();
     });
     testing::MessageCatcher messages;
-    window->Command6->click();
+    testing::ui(*window).Command6->click();
 
     // No further candidate after the close (the log may trail the transfers by one entry), and
     // nothing found: the code box still holds where the search started.
     QVERIFY(candidatesAtClose >= 1);
     QVERIFY(candidatesIn(m_portal->targets()).size() <= candidatesAtClose + 1);
-    QCOMPARE(window->Text1->text(), QStringLiteral("9998"));
+    QCOMPARE(testing::ui(*window).Text1->text(), QStringLiteral("9998"));
     QVERIFY(!window->searching());
     QVERIFY(!window->isVisible());
     QCOMPARE(messages.texts(), QStringList());

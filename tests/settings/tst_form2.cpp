@@ -1,6 +1,7 @@
 // The settings dialog as the user meets it: its window and controls, what it shows when it opens
 // on a given store, and what it writes back when it closes.
 
+#include "controls.h"
 #include "viewerfixture.h"
 
 #include <QFontInfo>
@@ -24,20 +25,20 @@ QRect px(int left, int top, int width, int height) {
 QMap<QString, QWidget*> controls(Form2& d) {
     QMap<QString, QWidget*> m;
     for (int i = 0; i < 2; ++i)
-        m.insert(QStringLiteral("Option1(%1)").arg(i), d.Option1[i]);
+        m.insert(QStringLiteral("Option1(%1)").arg(i), testing::ui(d).Option1[i]);
     for (int i = 0; i < 8; ++i)
-        m.insert(QStringLiteral("Check1(%1)").arg(i), d.Check1[i]);
+        m.insert(QStringLiteral("Check1(%1)").arg(i), testing::ui(d).Check1[i]);
     for (int i = 0; i < 13; ++i)
-        m.insert(QStringLiteral("Check2(%1)").arg(i), d.Check2[i]);
+        m.insert(QStringLiteral("Check2(%1)").arg(i), testing::ui(d).Check2[i]);
     for (int i = 0; i < 9; ++i)
-        m.insert(QStringLiteral("Check4(%1)").arg(i), d.Check4[i]);
+        m.insert(QStringLiteral("Check4(%1)").arg(i), testing::ui(d).Check4[i]);
     for (int i = 0; i < 3; ++i)
-        m.insert(QStringLiteral("Label1(%1)").arg(i), d.Label1[i]);
-    m.insert(QStringLiteral("Frame1"), d.Frame1);
-    m.insert(QStringLiteral("Frame2"), d.Frame2);
-    m.insert(QStringLiteral("Frame4"), d.Frame4);
-    m.insert(QStringLiteral("ToggleButton1"), d.ToggleButton1);
-    m.insert(QStringLiteral("Command2"), d.Command2);
+        m.insert(QStringLiteral("Label1(%1)").arg(i), testing::ui(d).Label1[i]);
+    m.insert(QStringLiteral("Frame1"), testing::ui(d).Frame1);
+    m.insert(QStringLiteral("Frame2"), testing::ui(d).Frame2);
+    m.insert(QStringLiteral("Frame4"), testing::ui(d).Frame4);
+    m.insert(QStringLiteral("ToggleButton1"), testing::ui(d).ToggleButton1);
+    m.insert(QStringLiteral("Command2"), testing::ui(d).Command2);
     m.insert(QStringLiteral("dialog"), &d);
     return m;
 }
@@ -176,16 +177,18 @@ void TestForm2::tabOrder() {
     for (auto it = all.cbegin(); it != all.cend(); ++it)
         names.insert(it.value(), it.key());
     QStringList met;
-    QWidget* w = d.Option1[0];
+    QWidget* w = testing::ui(d).Option1[0];
     do {
         if (names.contains(w) && w->focusPolicy() & Qt::TabFocus)
             met << names.value(w);
         w = w->nextInFocusChain();
-    } while (w != d.Option1[0]);
+    } while (w != testing::ui(d).Option1[0]);
     QCOMPARE(met, expected);
     // The frames and labels take no focus.
-    for (QWidget* x : {static_cast<QWidget*>(d.Frame1), static_cast<QWidget*>(d.Frame2),
-                       static_cast<QWidget*>(d.Frame4), static_cast<QWidget*>(d.Label1[0])})
+    for (QWidget* x : {static_cast<QWidget*>(testing::ui(d).Frame1),
+                       static_cast<QWidget*>(testing::ui(d).Frame2),
+                       static_cast<QWidget*>(testing::ui(d).Frame4),
+                       static_cast<QWidget*>(testing::ui(d).Label1[0])})
         QVERIFY(!(x->focusPolicy() & Qt::TabFocus));
     d.close();
 }
@@ -193,8 +196,8 @@ void TestForm2::tabOrder() {
 void TestForm2::toggleLooksAndFont() {
     Viewer v;
     Form2 d(*v.w);
-    QVERIFY(d.ToggleButton1->isCheckable());
-    const QFont f = d.ToggleButton1->font();
+    QVERIFY(testing::ui(d).ToggleButton1->isCheckable());
+    const QFont f = testing::ui(d).ToggleButton1->font();
     QCOMPARE(f.pointSize(), 9);
     QCOMPARE(f.families().value(0), QStringLiteral("ＭＳ Ｐゴシック"));
     // Where that face is missing a Japanese face draws the caption.
@@ -204,7 +207,8 @@ void TestForm2::toggleLooksAndFont() {
              qPrintable(used.family()));
     QVERIFY(QFontMetrics(f).inFont(QChar(u'標')));
     // The whole caption fits into the button on one line.
-    QVERIFY(QFontMetrics(f).horizontalAdvance(d.ToggleButton1->text()) < d.ToggleButton1->width());
+    QVERIFY(QFontMetrics(f).horizontalAdvance(testing::ui(d).ToggleButton1->text()) <
+            testing::ui(d).ToggleButton1->width());
 }
 
 void TestForm2::additionalIndicatorsAreDisplayOnly() {
@@ -212,11 +216,11 @@ void TestForm2::additionalIndicatorsAreDisplayOnly() {
     {
         Form2 d(*v.w);
         d.show();
-        QCOMPARE(fixture::marks(d.Check4), QStringLiteral("000000100"));
-        QCOMPARE(fixture::enabledCount(d.Check4), 0);
+        QCOMPARE(fixture::marks(testing::ui(d).Check4), QStringLiteral("000000100"));
+        QCOMPARE(fixture::enabledCount(testing::ui(d).Check4), 0);
         // A click on a disabled box changes nothing.
-        d.Check4[0]->click();
-        QCOMPARE(fixture::marks(d.Check4), QStringLiteral("000000100"));
+        testing::ui(d).Check4[0]->click();
+        QCOMPARE(fixture::marks(testing::ui(d).Check4), QStringLiteral("000000100"));
         d.close();
     }
     // Only the dialog's own keys are written (GRAF, the eight terms, the thirteen averages and
@@ -306,23 +310,23 @@ void TestForm2::openAndClose() {
 
     Viewer v(store);
     // The main window in the other arrangement, so that opening visibly applies the stored one.
-    v.w->setPaneArrangement(!fourPanes);
+    v.w->setFourPanes(!fourPanes);
     {
         Form2 d(*v.w);
         d.show();
-        QCOMPARE(d.Option1[1]->isChecked(), fourPanes);
-        QCOMPARE(d.Option1[0]->isChecked(), !fourPanes);
-        QCOMPARE(fixture::marks(d.Check1), terms);
-        QCOMPARE(fixture::marks(d.Check2), averages);
-        QCOMPARE(d.ToggleButton1->isChecked(), pressed);
-        QCOMPARE(fixture::enabledCount(d.Check2), pressed ? 0 : 13);
-        QCOMPARE(fixture::enabledCount(d.Check1), 8);
+        QCOMPARE(testing::ui(d).Option1[1]->isChecked(), fourPanes);
+        QCOMPARE(testing::ui(d).Option1[0]->isChecked(), !fourPanes);
+        QCOMPARE(fixture::marks(testing::ui(d).Check1), terms);
+        QCOMPARE(fixture::marks(testing::ui(d).Check2), averages);
+        QCOMPARE(testing::ui(d).ToggleButton1->isChecked(), pressed);
+        QCOMPARE(fixture::enabledCount(testing::ui(d).Check2), pressed ? 0 : 13);
+        QCOMPARE(fixture::enabledCount(testing::ui(d).Check1), 8);
 
         QCOMPARE(v.w->width(), fourPanes ? 1272 : 751);
-        QCOMPARE(v.w->Picture1[2]->isHidden(), !fourPanes);
-        QCOMPARE(v.w->Picture1[3]->isHidden(), !fourPanes);
-        QVERIFY(!v.w->Picture1[0]->isHidden());
-        QVERIFY(!v.w->Picture1[1]->isHidden());
+        QCOMPARE(testing::ui(*v.w).Picture1[2]->isHidden(), !fourPanes);
+        QCOMPARE(testing::ui(*v.w).Picture1[3]->isHidden(), !fourPanes);
+        QVERIFY(!testing::ui(*v.w).Picture1[0]->isHidden());
+        QVERIFY(!testing::ui(*v.w).Picture1[1]->isHidden());
 
         // Opening alone writes nothing; the store keeps its texts until the close.
         QCOMPARE(v.storedSetup(), store);
@@ -350,11 +354,11 @@ void TestForm2::everyWayOfClosingSavesOnce() {
     Form2 d(*v.w);
     // The user's choices: two panes, no standard parameters, "２年" in place of "３か月".
     d.show();
-    d.Option1[0]->click();
-    d.ToggleButton1->click();
-    d.Check1[1]->click();
-    d.Check1[4]->click();
-    QCOMPARE(fixture::marks(d.Check1), QStringLiteral("10001000"));
+    testing::ui(d).Option1[0]->click();
+    testing::ui(d).ToggleButton1->click();
+    testing::ui(d).Check1[1]->click();
+    testing::ui(d).Check1[4]->click();
+    QCOMPARE(fixture::marks(testing::ui(d).Check1), QStringLiteral("10001000"));
 
     if (how == QLatin1String("close")) {
         d.close();
@@ -379,7 +383,7 @@ void TestForm2::everyWayOfClosingSavesOnce() {
     QCOMPARE(v.storedSetup(), expected);
 
     // Closed once, written once: what happens to the controls afterwards is not stored.
-    d.ToggleButton1->click();
+    testing::ui(d).ToggleButton1->click();
     d.close();
     d.reject();
     QCOMPARE(v.storedSetup(), expected);
@@ -396,10 +400,10 @@ void TestForm2::settingsButtonOpensItModally() {
         // The main window takes no input while the dialog is open.
         mainBlocked = QApplication::activeModalWidget() != v.w.get() && d->isModal() &&
                       d->windowModality() != Qt::NonModal;
-        d->Option1[0]->click();
+        testing::ui(*d).Option1[0]->click();
         d->close();
     });
-    v.w->Command1->click();
+    testing::ui(*v.w).Command1->click();
     QVERIFY(user.done());
     QVERIFY(mainBlocked);
     QCOMPARE(title, QStringLiteral("Quorvix Chart Viewer 設定"));

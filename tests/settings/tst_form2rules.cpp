@@ -1,6 +1,7 @@
 // The rules the settings dialog applies while it is open: two or four panes, the number of
 // terms, the number of averages and overlays, and the standard-parameter toggle.
 
+#include "controls.h"
 #include "viewerfixture.h"
 
 #include <QLabel>
@@ -22,8 +23,8 @@ Values start(bool fourPanes, const QString& terms) {
 
 // Both detail browsers on screen, as after a display with the detail page.
 void showBrowsers(Form1& w) {
-    w.WebBrowser2->show();
-    w.WebBrowser3->show();
+    testing::ui(w).WebBrowser2->show();
+    testing::ui(w).WebBrowser3->show();
 }
 
 } // namespace
@@ -80,22 +81,22 @@ void TestForm2Rules::paneRule() {
     Viewer v(start(fourPanes, terms));
     Form2 d(*v.w);
     d.show();
-    QCOMPARE(fixture::marks(d.Check1), terms);
+    QCOMPARE(fixture::marks(testing::ui(d).Check1), terms);
     showBrowsers(*v.w);
 
-    d.Option1[select]->click();
+    testing::ui(d).Option1[select]->click();
 
     const bool nowFour = select == 1;
-    QCOMPARE(d.Option1[1]->isChecked(), nowFour);
-    QCOMPARE(fixture::marks(d.Check1), after);
+    QCOMPARE(testing::ui(d).Option1[1]->isChecked(), nowFour);
+    QCOMPARE(fixture::marks(testing::ui(d).Check1), after);
     QCOMPARE(v.w->width(), nowFour ? 1272 : 751);
     QCOMPARE(v.w->height(), 578);
-    QCOMPARE(v.w->Picture1[2]->isHidden(), !nowFour);
-    QCOMPARE(v.w->Picture1[3]->isHidden(), !nowFour);
-    QVERIFY(!v.w->Picture1[0]->isHidden());
-    QVERIFY(!v.w->Picture1[1]->isHidden());
-    QCOMPARE(v.w->WebBrowser2->isHidden(), browser2Hidden);
-    QCOMPARE(v.w->WebBrowser3->isHidden(), browser3Hidden);
+    QCOMPARE(testing::ui(*v.w).Picture1[2]->isHidden(), !nowFour);
+    QCOMPARE(testing::ui(*v.w).Picture1[3]->isHidden(), !nowFour);
+    QVERIFY(!testing::ui(*v.w).Picture1[0]->isHidden());
+    QVERIFY(!testing::ui(*v.w).Picture1[1]->isHidden());
+    QCOMPARE(testing::ui(*v.w).WebBrowser2->isHidden(), browser2Hidden);
+    QCOMPARE(testing::ui(*v.w).WebBrowser3->isHidden(), browser3Hidden);
     d.close();
     QCOMPARE(v.storedSetup().value(QStringLiteral("GRAF")),
              nowFour ? QStringLiteral("True") : QStringLiteral("False"));
@@ -144,18 +145,18 @@ void TestForm2Rules::termRule() {
     Viewer v(start(fourPanes, terms));
     Form2 d(*v.w);
     d.show();
-    QCOMPARE(fixture::marks(d.Check1), terms);
+    QCOMPARE(fixture::marks(testing::ui(d).Check1), terms);
     showBrowsers(*v.w);
     const int widthBefore = v.w->width();
 
-    d.Check1[box]->click();
+    testing::ui(d).Check1[box]->click();
 
-    QCOMPARE(fixture::marks(d.Check1), after);
-    QCOMPARE(v.w->WebBrowser2->isHidden(), browsersHidden);
-    QCOMPARE(v.w->WebBrowser3->isHidden(), browsersHidden);
+    QCOMPARE(fixture::marks(testing::ui(d).Check1), after);
+    QCOMPARE(testing::ui(*v.w).WebBrowser2->isHidden(), browsersHidden);
+    QCOMPARE(testing::ui(*v.w).WebBrowser3->isHidden(), browsersHidden);
     // Terms never change the arrangement.
     QCOMPARE(v.w->width(), widthBefore);
-    QCOMPARE(d.Option1[1]->isChecked(), fourPanes);
+    QCOMPARE(testing::ui(d).Option1[1]->isChecked(), fourPanes);
     d.close();
     QCOMPARE(v.storedSetup(),
              fixture::written(fourPanes, after, QStringLiteral("1100011000000"), true));
@@ -188,12 +189,12 @@ void TestForm2Rules::averageRule() {
     Viewer v(store);
     Form2 d(*v.w);
     d.show();
-    QCOMPARE(fixture::marks(d.Check2), averages);
+    QCOMPARE(fixture::marks(testing::ui(d).Check2), averages);
 
-    d.Check2[box]->click();
+    testing::ui(d).Check2[box]->click();
 
-    QCOMPARE(fixture::marks(d.Check2), after);
-    QCOMPARE(fixture::marks(d.Check1), QStringLiteral("11110000"));
+    QCOMPARE(fixture::marks(testing::ui(d).Check2), after);
+    QCOMPARE(fixture::marks(testing::ui(d).Check1), QStringLiteral("11110000"));
     d.close();
     QCOMPARE(v.storedSetup(), fixture::written(true, QStringLiteral("11110000"), after, false));
 }
@@ -224,20 +225,21 @@ void TestForm2Rules::toggleRule() {
     Form2 d(*v.w);
     d.show();
     bool pressed = normal == QLatin1String("True");
-    QCOMPARE(d.ToggleButton1->isChecked(), pressed);
-    QCOMPARE(fixture::enabledCount(d.Check2), pressed ? 0 : 13);
+    QCOMPARE(testing::ui(d).ToggleButton1->isChecked(), pressed);
+    QCOMPARE(fixture::enabledCount(testing::ui(d).Check2), pressed ? 0 : 13);
 
     for (int i = 0; i < clicks; ++i) {
-        d.ToggleButton1->click();
+        testing::ui(d).ToggleButton1->click();
         pressed = !pressed;
-        QCOMPARE(d.ToggleButton1->isChecked(), pressed);
-        QCOMPARE(fixture::enabledCount(d.Check2), pressed ? 0 : 13);
+        QCOMPARE(testing::ui(d).ToggleButton1->isChecked(), pressed);
+        QCOMPARE(fixture::enabledCount(testing::ui(d).Check2), pressed ? 0 : 13);
         // The marks stay as they were.
-        QCOMPARE(fixture::marks(d.Check2), averages);
+        QCOMPARE(fixture::marks(testing::ui(d).Check2), averages);
     }
     // A disabled box cannot be clicked; an enabled one can.
-    d.Check2[3]->click();
-    QCOMPARE(d.Check2[3]->isChecked(), (averages.at(3) == QLatin1Char('1')) == pressed);
+    testing::ui(d).Check2[3]->click();
+    QCOMPARE(testing::ui(d).Check2[3]->isChecked(),
+             (averages.at(3) == QLatin1Char('1')) == pressed);
     d.close();
     QCOMPARE(v.storedSetup().value(QStringLiteral("NORMAL")),
              pressed ? QStringLiteral("True") : QStringLiteral("False"));

@@ -1,6 +1,7 @@
 // Switching the mark file from the settings dialog: real files in a temporary program folder,
 // the file chooser handed in, the message box read from the real box.
 
+#include "controls.h"
 #include "viewerfixture.h"
 
 #include <QFile>
@@ -56,14 +57,14 @@ struct Setup {
         chooser.answer = path;
         Form2 d(*w);
         d.show();
-        d.Command2->click();
+        testing::ui(d).Command2->click();
         d.close();
     }
 
     QStringList rows() const {
         QStringList r;
-        for (int i = 0; i < w->List1->count(); ++i)
-            r << w->List1->item(i)->text();
+        for (int i = 0; i < testing::ui(*w).List1->count(); ++i)
+            r << testing::ui(*w).List1->item(i)->text();
         return r;
     }
 };
@@ -83,6 +84,25 @@ bool rowsMatch(const QStringList& rows, const QStringList& patterns) {
     return true;
 }
 
+// Calls back each time the watched control becomes enabled.
+class EnableWatch : public QObject {
+public:
+    EnableWatch(QWidget* watched, std::function<void()> enabled)
+        : m_enabled(std::move(enabled)) {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::EnabledChange && static_cast<QWidget*>(watched)->isEnabled())
+            m_enabled();
+        return false;
+    }
+
+private:
+    std::function<void()> m_enabled;
+};
+
 } // namespace
 
 class TestMarkSwitch : public QObject {
@@ -93,14 +113,15 @@ private Q_SLOTS:
     void switchFile_data();
     void switchFile();
     void switchThroughTheSettingsButton();
+    void switchDuringCodeSearch();
 };
 
 void TestMarkSwitch::initTestCase() {
     Setup s;
     QVERIFY(s.portal.started());
     // The start the cases build on: the default file's marks, listed, position 0.
-    QCOMPARE(s.w->G_strMARKFILENAME, s.defaultFile());
-    QCOMPARE(s.w->G_strMARK, QStringLiteral("9999,1301,"));
+    QCOMPARE(s.w->markFileName(), s.defaultFile());
+    QCOMPARE(s.w->markLine(), QStringLiteral("9999,1301,"));
     QVERIFY(rowsMatch(s.rows(), {"9999,????,????", "1301,*"}));
 }
 
@@ -168,13 +189,15 @@ void TestMarkSwitch::switchFile() {
     if (previous) {
         s.folder.writeFile(QStringLiteral("previous.csv"), kPreviousMarks);
         s.switchTo(previousFile);
-        QCOMPARE(s.w->G_strMARKFILENAME, previousFile);
-        QCOMPARE(s.w->G_strMARK, QStringLiteral("1000,2000,3000,"));
+        QCOMPARE(s.w->markFileName(), previousFile);
+        QCOMPARE(s.w->markLine(), QStringLiteral("1000,2000,3000,"));
     }
     if (content != kMissing && !cancel)
         s.folder.writeFile(QStringLiteral("chosen.csv"), content);
-    // As if a mark had been shown: a switch or fallback starts the position over.
-    s.w->G_intMARK = 2;
+    // A mark shown from the list: a switch or fallback starts the position over.
+    testing::ui(*s.w).List1->setCurrentRow(1);
+    s.w->List1_DblClick();
+    QCOMPARE(s.w->markPosition(), 2);
 
     testing::MessageCatcher boxes;
     s.switchTo(cancel ? std::nullopt : std::optional<QString>(chosenFile));
@@ -196,12 +219,12 @@ void TestMarkSwitch::switchFile() {
         QCOMPARE(boxes.seen()[0].icon, QMessageBox::NoIcon);
     }
 
-    QCOMPARE(s.w->G_strMARKFILENAME, chosenInUse ? chosenFile : s.defaultFile());
-    QCOMPARE(s.w->G_strMARK, marks);
+    QCOMPARE(s.w->markFileName(), chosenInUse ? chosenFile : s.defaultFile());
+    QCOMPARE(s.w->markLine(), marks);
     QVERIFY2(rowsMatch(s.rows(), rows), qPrintable(s.rows().join(QLatin1Char('|'))));
-    QCOMPARE(s.w->G_intMARK, 0);
-    QCOMPARE(s.w->Command8->isEnabled(), !marks.isEmpty());
-    QCOMPARE(s.w->Command9->isEnabled(), !marks.isEmpty());
+    QCOMPARE(s.w->markPosition(), 0);
+    QCOMPARE(testing::ui(*s.w).Command8->isEnabled(), !marks.isEmpty());
+    QCOMPARE(testing::ui(*s.w).Command9->isEnabled(), !marks.isEmpty());
 
     // The main window closes and saves its marks: each file keeps its own.
     s.w->close();
@@ -222,28 +245,97 @@ void TestMarkSwitch::switchThroughTheSettingsButton() {
     const QString ranking = s.folder.file(QStringLiteral("ranking.csv"));
     s.chooser.answer = ranking;
     s.w->show();
-    QCOMPARE(s.w->Text1->text(), QStringLiteral("7203"));
+    QCOMPARE(testing::ui(*s.w).Text1->text(), QStringLiteral("7203"));
 
     // The user opens the settings, presses the mark-file button, picks the file, closes.
     fixture::WhenDialogOpen user([](Form2* d) {
-        d->Command2->click();
+        testing::ui(*d).Command2->click();
         d->close();
     });
-    s.w->Command1->click();
+    testing::ui(*s.w).Command1->click();
     QVERIFY(user.done());
 
     QCOMPARE(s.w->windowTitle(), QStringLiteral("Quorvix Chart Viewer  - ") + ranking);
-    QCOMPARE(s.w->List1->count(), 2);
-    QVERIFY(s.w->Command8->isEnabled());
-    QVERIFY(s.w->Command9->isEnabled());
+    QCOMPARE(testing::ui(*s.w).List1->count(), 2);
+    QVERIFY(testing::ui(*s.w).Command8->isEnabled());
+    QVERIFY(testing::ui(*s.w).Command9->isEnabled());
 
     // The next forward step shows the file's first mark.
-    s.w->Command8->click();
-    QTRY_COMPARE(s.w->Text1->text(), QStringLiteral("4674"));
-    QCOMPARE(s.w->G_intMARK, 1);
-    QCOMPARE(s.w->List1->currentRow(), 0);
+    testing::ui(*s.w).Command8->click();
+    QTRY_COMPARE(testing::ui(*s.w).Text1->text(), QStringLiteral("4674"));
+    QCOMPARE(s.w->markPosition(), 1);
+    QCOMPARE(testing::ui(*s.w).List1->currentRow(), 0);
     QCOMPARE(s.w->windowTitle(), QStringLiteral("Quorvix Chart Viewer  - ") + ranking +
                                      QStringLiteral(" - MARK No. 1"));
+}
+
+void TestMarkSwitch::switchDuringCodeSearch() {
+    Setup s;
+    s.folder.writeFile(QStringLiteral("other.csv"), "4674,\r\n");
+    const QString other = s.folder.file(QStringLiteral("other.csv"));
+    s.chooser.answer = other;
+
+    // A start two unserved codes below a served one: the search tries two candidates in vain,
+    // then finds that code.
+    const portal::PortalServer& server = s.portal.server();
+    QString start, found;
+    for (int c = 1303; c <= 9999 && found.isEmpty(); ++c) {
+        const auto served = [&server](int code) {
+            return !server.suffixFor(QString::number(code)).isEmpty();
+        };
+        if (served(c) && !served(c - 1) && !served(c - 2)) {
+            start = QString::number(c - 3);
+            found = QString::number(c);
+        }
+    }
+    QVERIFY(!found.isEmpty());
+    portal::Faults slow;
+    slow.delayMs = 50;
+    s.portal.server().setFaults(slow);
+
+    const testing::MainControls ui = testing::ui(*s.w);
+    s.w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(s.w.get()));
+    ui.Text1->setText(start);
+    auto busyControls = [&ui] {
+        return testing::enabledStates(
+            {ui.Text1, ui.Command6, ui.Command7, ui.Command8, ui.Command9});
+    };
+    const QString busy = QStringLiteral("Text1:0 Command6:0 Command7:0 Command8:0 Command9:0");
+    const QString free = QStringLiteral("Text1:1 Command6:1 Command7:1 Command8:1 Command9:1");
+
+    // Every time the code box becomes usable again, the busy state was left.
+    int busyLeft = 0;
+    EnableWatch watch(ui.Text1, [&busyLeft] { ++busyLeft; });
+
+    // Between two candidates the user opens the settings, adopts another mark file, closes the
+    // dialog and tries the mark search.
+    QString afterDialog, afterMarkSearch;
+    bool searchingAfterMarkSearch = false;
+    testing::whenSearching(*s.w, [&] {
+        fixture::WhenDialogOpen user([](Form2* d) {
+            testing::ui(*d).Command2->click();
+            d->close();
+        });
+        ui.Command1->click();
+        afterDialog = busyControls();
+        ui.Command8->click();
+        afterMarkSearch = busyControls();
+        searchingAfterMarkSearch = s.w->searching();
+    });
+    testing::MessageCatcher boxes;
+    ui.Command6->click();
+
+    QCOMPARE(afterDialog, busy);
+    QCOMPARE(afterMarkSearch, busy);
+    QVERIFY(searchingAfterMarkSearch);
+    QCOMPARE(busyLeft, 1);
+    QCOMPARE(boxes.texts(), QStringList());
+    // The code search ended on its own find, with the adopted file in use.
+    QCOMPARE(ui.Text1->text(), found);
+    QCOMPARE(s.w->markFileName(), other);
+    QCOMPARE(busyControls(), free);
+    QVERIFY(!s.w->searching());
 }
 
 FORM2_TEST_MAIN(TestMarkSwitch)

@@ -10,6 +10,7 @@
 
 #include <optional>
 
+using settings::Key;
 using settings::Kind;
 using settings::SettingsStore;
 
@@ -17,7 +18,7 @@ namespace {
 
 // What a reader of the given kind makes of a key's text, as a comparable string: "true"/"false"
 // for switches, the decimal number for flags and positions, the text itself for text.
-QString readAs(SettingsStore& store, const char* key, Kind kind) {
+QString readAs(SettingsStore& store, Key key, Kind kind) {
     switch (kind) {
     case Kind::Switch:
         return store.readSwitch(key) ? QStringLiteral("true") : QStringLiteral("false");
@@ -102,17 +103,17 @@ void TestSettingsStore::emptyStoreGivesDefaults() {
     QFETCH(QString, defaultText);
     QFETCH(QString, read);
 
-    const settings::KeyInfo* info = settings::findKey(key);
-    QVERIFY(info);
+    const std::optional<Key> found = settings::findKey(key);
+    QVERIFY(found);
+    const settings::KeyInfo* info = &settings::info(*found);
     QCOMPARE(QString::fromLatin1(info->section), section);
     QCOMPARE(static_cast<int>(info->kind), kind);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     SettingsStore store(dir.filePath(QStringLiteral("settings.ini")));
-    const QByteArray k = key.toLatin1();
-    QCOMPARE(store.readText(k.constData()), defaultText);
-    QCOMPARE(readAs(store, k.constData(), static_cast<Kind>(kind)), read);
+    QCOMPARE(store.readText(*found), defaultText);
+    QCOMPARE(readAs(store, *found, static_cast<Kind>(kind)), read);
     // Reading never writes: the empty store stays empty.
     store.sync();
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("settings.ini"))) ||
@@ -122,8 +123,11 @@ void TestSettingsStore::emptyStoreGivesDefaults() {
 void TestSettingsStore::catalogueHoldsExactlyTheKeys() {
     // Every key once, and the names compared exactly (letter case included).
     QSet<QString> names;
-    for (const settings::KeyInfo& k : settings::catalogue())
+    for (const settings::KeyInfo& k : settings::catalogue()) {
         names.insert(QString::fromLatin1(k.key));
+        // The catalogue is indexed by the enumeration.
+        QCOMPARE(&settings::info(k.id), &k);
+    }
     QCOMPARE(names.size(), 26);
     QVERIFY(!settings::findKey(QStringLiteral("graf")));
     QVERIFY(!settings::findKey(QStringLiteral("MARKFILE")));
@@ -230,17 +234,17 @@ void TestSettingsStore::storedTextIsParsed() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("settings.ini"));
-    const settings::KeyInfo* info = settings::findKey(key);
-    QVERIFY(info);
+    const std::optional<Key> found = settings::findKey(key);
+    QVERIFY(found);
+    const settings::KeyInfo* info = &settings::info(*found);
     {
         SettingsStore writer(path);
         writer.SaveSetting(QString::fromLatin1(info->section), key, stored);
     }
     // A new store on the same file: what a later run of the program sees.
     SettingsStore reader(path);
-    const QByteArray k = key.toLatin1();
-    QCOMPARE(reader.readText(k.constData()), stored);
-    QCOMPARE(readAs(reader, k.constData(), info->kind), read);
+    QCOMPARE(reader.readText(*found), stored);
+    QCOMPARE(readAs(reader, *found, info->kind), read);
 }
 
 void TestSettingsStore::handWrittenFileIsRead() {
@@ -251,14 +255,14 @@ void TestSettingsStore::handWrittenFileIsRead() {
     writeIni(path, "[STARTUP]\nFORM_LEFT=abc\nFORM_TOP=1200\n"
                    "[SETUP]\nGRAF=0\nTERM1d=x\nTERM2y=1\nNORMAL=False\nLASTCODE=9999\n");
     SettingsStore store(path);
-    QCOMPARE(store.readPosition("FORM_LEFT"), 0);
-    QCOMPARE(store.readPosition("FORM_TOP"), 1200);
-    QCOMPARE(store.readSwitch("GRAF"), false);
-    QCOMPARE(store.readFlag("TERM1d"), qint16(1));
-    QCOMPARE(store.readFlag("TERM2y"), qint16(1));
-    QCOMPARE(store.readFlag("TERM3m"), qint16(1));
-    QCOMPARE(store.readSwitch("NORMAL"), false);
-    QCOMPARE(store.readText("LASTCODE"), QStringLiteral("9999"));
+    QCOMPARE(store.readPosition(Key::FORM_LEFT), 0);
+    QCOMPARE(store.readPosition(Key::FORM_TOP), 1200);
+    QCOMPARE(store.readSwitch(Key::GRAF), false);
+    QCOMPARE(store.readFlag(Key::TERM1d), qint16(1));
+    QCOMPARE(store.readFlag(Key::TERM2y), qint16(1));
+    QCOMPARE(store.readFlag(Key::TERM3m), qint16(1));
+    QCOMPARE(store.readSwitch(Key::NORMAL), false);
+    QCOMPARE(store.readText(Key::LASTCODE), QStringLiteral("9999"));
 }
 
 void TestSettingsStore::valuesSurviveANewStore() {
@@ -280,9 +284,9 @@ void TestSettingsStore::valuesSurviveANewStore() {
     SettingsStore again(path);
     QCOMPARE(again.GetSetting(QStringLiteral("SETUP"), QStringLiteral("GRAF"), QStringLiteral("x")),
              QStringLiteral("False"));
-    QCOMPARE(again.readFlag("TERMIF"), qint16(1));
-    QCOMPARE(again.readPosition("FORM_LEFT"), 1200);
-    QCOMPARE(again.readText("LASTCODE"), QStringLiteral("７２０３"));
+    QCOMPARE(again.readFlag(Key::TERMIF), qint16(1));
+    QCOMPARE(again.readPosition(Key::FORM_LEFT), 1200);
+    QCOMPARE(again.readText(Key::LASTCODE), QStringLiteral("７２０３"));
     // The sections are the groups of the file, as another tool reading the INI file sees them.
     QSettings raw(path, QSettings::IniFormat);
     QCOMPARE(raw.value(QStringLiteral("SETUP/GRAF")).toString(), QStringLiteral("False"));

@@ -5,8 +5,8 @@
 // way to act on the dialog once the settings button has opened it.
 
 #include "mainwin/form1.h"
+#include "mainwin/form2.h"
 #include "mainwin/viewercontext.h"
-#include "settings/form2.h"
 #include "settings/settingsstore.h"
 #include "testsupport.h"
 

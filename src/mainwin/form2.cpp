@@ -1,20 +1,18 @@
 #include "form2.h"
 
+#include "desktop/guifiledialog.h"
+#include "desktop/guimessagebox.h"
 #include "mainwin/form1.h"
 #include "marks/markfile.h"
-#include "platform/guifiledialog.h"
-#include "platform/guimessagebox.h"
 #include "platform/twips.h"
 #include "settings/settingsstore.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QListWidget>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QWebEngineView>
 
 namespace {
 
@@ -52,14 +50,20 @@ template <std::size_t N> int checkedCount(const std::array<QCheckBox*, N>& boxes
     return n;
 }
 
-// Keys of the term boxes and of the average and overlay boxes, in box order.
-constexpr std::array<const char*, 8> kTermKeys{"TERM1d", "TERM3m", "TERM6m", "TERM1y",
-                                               "TERM2y", "TERM5y", "TERMay", "TERMIF"};
-constexpr std::array<const char*, 13> kAverageKeys{"AV25d",  "AV75d",  "AV13w",  "AV26w",  "AV52w",
-                                                   "EAV25d", "EAV75d", "EAV13w", "EAV26w", "EAV52w",
-                                                   "ITEM1",  "ITEM2",  "ITEM3"};
+using settings::Key;
 
-const QString kSetup = QString::fromLatin1(settings::kSetup);
+// Keys of the term boxes and of the average and overlay boxes, in box order.
+constexpr std::array<Key, 8> kTermKeys{Key::TERM1d, Key::TERM3m, Key::TERM6m, Key::TERM1y,
+                                       Key::TERM2y, Key::TERM5y, Key::TERMay, Key::TERMIF};
+constexpr std::array<Key, 13> kAverageKeys{
+    Key::AV25d,  Key::AV75d,  Key::AV13w,  Key::AV26w, Key::AV52w, Key::EAV25d, Key::EAV75d,
+    Key::EAV13w, Key::EAV26w, Key::EAV52w, Key::ITEM1, Key::ITEM2, Key::ITEM3};
+
+// Box arrays are named as the historic control arrays, with the index: "Check1_0" ...
+template <std::size_t N, typename T> void nameArray(const char* name, std::array<T*, N>& boxes) {
+    for (std::size_t i = 0; i < N; ++i)
+        boxes[i]->setObjectName(QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(i));
+}
 
 } // namespace
 
@@ -148,6 +152,18 @@ void Form2::createControls() {
     for (QCheckBox* box : Check4)
         box->setEnabled(false);
 
+    Option1[0]->setObjectName(QStringLiteral("Option1_0"));
+    Option1[1]->setObjectName(QStringLiteral("Option1_1"));
+    nameArray("Check1", Check1);
+    nameArray("Check2", Check2);
+    nameArray("Check4", Check4);
+    nameArray("Label1", Label1);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    Frame4->setObjectName(QStringLiteral("Frame4"));
+    ToggleButton1->setObjectName(QStringLiteral("ToggleButton1"));
+
     auto* compact = new CompactBoxStyle;
     compact->setParent(this);
     for (QAbstractButton* b : findChildren<QAbstractButton*>()) {
@@ -195,7 +211,7 @@ void Form2::Form_Load() {
     settings::SettingsStore& store = m_main.store();
 
     // 1. Pane arrangement; selecting an option runs the pane rule.
-    const bool fourPanes = store.readSwitch("GRAF");
+    const bool fourPanes = store.readSwitch(Key::GRAF);
     Option1[fourPanes ? 0 : 1]->setChecked(false);
     Option1[fourPanes ? 1 : 0]->setChecked(true);
 
@@ -235,7 +251,7 @@ void Form2::Form_Load() {
         box->setEnabled(false);
     {
         const QSignalBlocker quiet(ToggleButton1);
-        ToggleButton1->setChecked(store.readSwitch("NORMAL"));
+        ToggleButton1->setChecked(store.readSwitch(Key::NORMAL));
     }
     ToggleButton1_Change();
 }
@@ -248,18 +264,12 @@ void Form2::Form_Unload() {
     // 6. Every key of the dialog (GRAF, eight terms, thirteen averages and overlays, NORMAL),
     // changed or not, in this order.
     settings::SettingsStore& store = m_main.store();
-    store.SaveSetting(kSetup, QStringLiteral("GRAF"),
-                      settings::switchText(Option1[1]->isChecked()));
-    for (std::size_t i = 0; i < kTermKeys.size(); ++i) {
-        store.SaveSetting(kSetup, QString::fromLatin1(kTermKeys[i]),
-                          settings::flagText(Check1[i]->isChecked()));
-    }
-    for (std::size_t i = 0; i < kAverageKeys.size(); ++i) {
-        store.SaveSetting(kSetup, QString::fromLatin1(kAverageKeys[i]),
-                          settings::flagText(Check2[i]->isChecked()));
-    }
-    store.SaveSetting(kSetup, QStringLiteral("NORMAL"),
-                      settings::switchText(ToggleButton1->isChecked()));
+    store.writeSwitch(Key::GRAF, Option1[1]->isChecked());
+    for (std::size_t i = 0; i < kTermKeys.size(); ++i)
+        store.writeFlag(kTermKeys[i], Check1[i]->isChecked());
+    for (std::size_t i = 0; i < kAverageKeys.size(); ++i)
+        store.writeFlag(kAverageKeys[i], Check2[i]->isChecked());
+    store.writeSwitch(Key::NORMAL, ToggleButton1->isChecked());
     // On disk at once, so the next display (and a crash) sees what the user chose.
     store.sync();
 }
@@ -271,8 +281,7 @@ void Form2::done(int result) {
 
 void Form2::Option1_Click() {
     const bool fourPanes = Option1[1]->isChecked();
-    m_main.setPaneArrangement(fourPanes);
-    (fourPanes ? m_main.WebBrowser2 : m_main.WebBrowser3)->hide();
+    m_main.setFourPanes(fourPanes);
 
     const int capacity = fourPanes ? 4 : 2;
     for (int j = 7; j >= 2; --j) {
@@ -286,8 +295,7 @@ void Form2::Option1_Click() {
 void Form2::Check1_Click(int index) {
     if (index == 7 && !Check1[7]->isChecked()) {
         // The detail page goes at once, in either arrangement.
-        m_main.WebBrowser2->hide();
-        m_main.WebBrowser3->hide();
+        m_main.hideDetailBrowsers();
     }
     const int capacity = Option1[1]->isChecked() ? 4 : 2;
     for (int j = 7; j >= 1; --j) {
@@ -329,36 +337,21 @@ void Form2::Command2_Click() {
         choose ? choose(this, title, filter, offered)
                : platform::chooseOpenFile(this, title, filter, offered);
     if (!chosen) {
-        markFileFallback();
+        m_main.fallBackToDefaultMarkFile();
         return;
     }
 
-    m_main.G_strMARKFILENAME = *chosen;
     const std::optional<QString> line = marks::readMarkLine(*chosen);
     if (!line) {
-        markFileFallback(); // cannot be opened, or no line at all
+        m_main.fallBackToDefaultMarkFile(); // cannot be opened, or no line at all
         return;
     }
     // Only the fifth character is tested: it must be the comma after the first code.
     if (!line->isEmpty() && (line->size() < 5 || line->at(4) != QLatin1Char(','))) {
         platform::showMessage(this, QStringLiteral("ﾌｧｲﾙの内容が不正です。"));
-        markFileFallback();
+        m_main.fallBackToDefaultMarkFile();
         return;
     }
 
-    m_main.G_strMARK = *line;
-    const bool haveMarks = !line->isEmpty();
-    m_main.Command8->setEnabled(haveMarks);
-    m_main.Command9->setEnabled(haveMarks);
-    if (haveMarks)
-        m_main.MARK_LIST();
-    else
-        m_main.List1->clear();
-    m_main.G_intMARK = 0;
-}
-
-void Form2::markFileFallback() {
-    // Back to the default file, read again, so the marks in memory are that file's own and a
-    // later save cannot write another file's marks into it.
-    m_main.reloadMarks(m_main.defaultMarkFile());
+    m_main.adoptMarkFile(*chosen, *line);
 }

@@ -1,0 +1,92 @@
+#include "searchrules.h"
+
+#include "marks/marknavigation.h"
+
+#include <chrono>
+
+namespace chart {
+
+namespace {
+
+qint64 steadyNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Stepping reaches a four-character candidate within a few steps from anywhere (the jump and the
+// wrap see to that); the bound only guards against a loop.
+constexpr int kMaxSkippedCandidates = 16;
+
+// candidate itself when it can be tried, else the first one after it that can.
+std::optional<QString> firstTriable(const QString& candidate, StepDirection dir) {
+    std::optional<QString> normalized = normalizeCode(candidate);
+    for (int i = 0; normalized && i < kMaxSkippedCandidates; ++i) {
+        if (isCodeLength(*normalized))
+            return normalized;
+        normalized = normalizeCode(nextPossibleCode(nextStepCandidate(*normalized, dir), dir));
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+CodeSearch::CodeSearch(Clock clock)
+    : m_clock(clock ? std::move(clock) : Clock(steadyNowMs)) {}
+
+std::optional<QString> CodeSearch::firstCandidate(const QString& codeBoxText, StepDirection dir) {
+    const std::optional<QString> first = firstStepCandidate(codeBoxText, dir);
+    if (!first)
+        return std::nullopt;
+    return firstTriable(*first, dir);
+}
+
+std::optional<QString> CodeSearch::candidateAfter(const QString& code, StepDirection dir) {
+    return firstTriable(nextPossibleCode(nextStepCandidate(code, dir), dir), dir);
+}
+
+QStringList CodeSearch::candidatesAfter(const QString& code, StepDirection dir, int n) {
+    QStringList out;
+    std::optional<QString> next = code;
+    while (out.size() < n && (next = candidateAfter(*next, dir)))
+        out << *next;
+    return out;
+}
+
+SearchVerdict CodeSearch::admit(const QString& code) {
+    if (m_tried.contains(code))
+        return SearchVerdict::NoCodeFound;
+    m_tried.insert(code);
+    m_candidateStart = m_clock();
+    return SearchVerdict::Continue;
+}
+
+SearchVerdict CodeSearch::judge(CandidateOutcome outcome) {
+    return judge(outcome, m_candidateStart);
+}
+
+SearchVerdict CodeSearch::judge(CandidateOutcome outcome, qint64 startedMs) {
+    switch (outcome) {
+    case CandidateOutcome::Displayed:
+        m_unreachableStreak = 0;
+        return SearchVerdict::Found;
+    case CandidateOutcome::Missed:
+        m_unreachableStreak = 0;
+        return SearchVerdict::Continue;
+    case CandidateOutcome::MissedUnreachable:
+        if (m_unreachableStreak++ == 0)
+            m_streakStart = startedMs;
+        if (m_unreachableStreak >= kUnreachableCandidates ||
+            m_clock() - m_streakStart >= kUnreachableStreakMs)
+            return SearchVerdict::ServerUnreachable;
+        return SearchVerdict::Continue;
+    }
+    return SearchVerdict::Continue;
+}
+
+int MarkSearch::positionAfter(int position, double markCount, StepDirection dir) {
+    return dir == StepDirection::Up ? marks::advancePosition(position, markCount)
+                                    : marks::stepBackPosition(position, markCount);
+}
+
+} // namespace chart
