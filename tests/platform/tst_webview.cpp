@@ -1,0 +1,344 @@
+#include "chart/detailpage.h"
+#include "platform/guiwebview.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QWebEngineView>
+#include <QtTest>
+
+namespace {
+
+// A web server on loopback that answers from a table of pages and keeps everything it was sent:
+// every request line, every byte (headers and bodies), and every WebSocket attempt, which it
+// records and then refuses.
+class RecordingServer : public QObject {
+public:
+    RecordingServer() {
+        connect(&m_server, &QTcpServer::newConnection, this, &RecordingServer::accept);
+        m_server.listen(QHostAddress::LocalHost, 0);
+    }
+
+    QString base() const {
+        return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
+    }
+    QString wsBase() const {
+        return QStringLiteral("ws://127.0.0.1:%1").arg(m_server.serverPort());
+    }
+    void serve(const QByteArray& path, const QByteArray& type, const QByteArray& body) {
+        m_pages.insert(path, {type, body});
+    }
+    // "GET /path?query", "POST /path", "WS /path?query".
+    const QList<QByteArray>& requests() const { return m_requests; }
+    const QByteArray& received() const { return m_received; }
+    bool saw(const QByteArray& request) const { return m_requests.contains(request); }
+    bool sawPathStarting(const QByteArray& path) const {
+        for (const QByteArray& r : m_requests) {
+            if (r.mid(r.indexOf(' ') + 1).startsWith(path))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    struct Page {
+        QByteArray type;
+        QByteArray body;
+    };
+
+    void accept() {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            auto buffer = std::make_shared<QByteArray>();
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
+                const QByteArray bytes = socket->readAll();
+                m_received += bytes;
+                *buffer += bytes;
+                answerWhenComplete(socket, *buffer);
+            });
+        }
+    }
+
+    void answerWhenComplete(QTcpSocket* socket, QByteArray& buffer) {
+        const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return;
+        const QByteArray head = buffer.left(headEnd);
+        const QList<QByteArray> lines = head.split('\n');
+        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+        qsizetype length = 0;
+        bool upgrade = false;
+        for (const QByteArray& line : lines) {
+            const QByteArray l = line.trimmed().toLower();
+            if (l.startsWith("content-length:"))
+                length = l.mid(15).trimmed().toLongLong();
+            if (l.startsWith("upgrade:") && l.contains("websocket"))
+                upgrade = true;
+        }
+        if (buffer.size() < headEnd + 4 + length)
+            return;
+        buffer.clear();
+        const QByteArray method = upgrade ? QByteArray("WS") : requestLine.value(0);
+        const QByteArray target = requestLine.value(1);
+        m_requests << method + ' ' + target;
+
+        const qsizetype query = target.indexOf('?');
+        const auto page = m_pages.constFind(query < 0 ? target : target.left(query));
+        QByteArray answer;
+        if (!upgrade && page != m_pages.constEnd()) {
+            answer = "HTTP/1.1 200 OK\r\nContent-Type: " + page->type +
+                     "\r\nContent-Length: " + QByteArray::number(page->body.size()) +
+                     "\r\nConnection: close\r\n\r\n" + page->body;
+        } else {
+            answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        }
+        socket->write(answer);
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    QHash<QByteArray, Page> m_pages;
+    QList<QByteArray> m_requests;
+    QByteArray m_received;
+};
+
+QByteArray pngOf(int width, int height, QColor colour) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+QByteArray fileUrl(const QString& path) {
+    return QUrl::fromLocalFile(path).toEncoded();
+}
+
+// A page that tries every way a page has to read a local file and carry it off. What it reads
+// it sends by image, by fetch and by WebSocket ("/leak..."); what it cannot read it notes by an
+// image ("/report?..."). Before anything else it sends "channel" by all three, which shows that
+// the ways out were open. "/report?done" ends it.
+QByteArray hostilePageText(const QString& base, const QString& wsBase, const QString& secretText,
+                           const QString& secretImage) {
+    QFile file(QStringLiteral(QUORVIX_SOURCE_DIR "/tests/platform/hostile.html"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return QString::fromUtf8(file.readAll())
+        .arg(base, wsBase, QString::fromUtf8(fileUrl(secretText)),
+             QString::fromUtf8(fileUrl(secretImage)))
+        .toUtf8();
+}
+
+// The result of a script in the view's page, waited for.
+QVariant evaluate(QWebEngineView& view, const QString& script) {
+    QVariant result;
+    bool done = false;
+    view.page()->runJavaScript(script, [&](const QVariant& v) {
+        result = v;
+        done = true;
+    });
+    if (!QTest::qWaitFor([&] { return done; }, 30000))
+        return QVariant();
+    return result;
+}
+
+} // namespace
+
+// The web panes run the real web view, offscreen, against pages served on loopback: what a
+// hostile or intercepted quote page can reach, and what a good one still shows.
+class TestWebView : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void hostilePage_data();
+    void hostilePage();
+    void portalImageAndStyle_data();
+    void portalImageAndStyle();
+    void anchor();
+    void navigation_data();
+    void navigation();
+
+private:
+    void show(QWebEngineView& view, bool localPage, const QByteArray& page);
+    QString localPage() const { return m_dir->filePath(QStringLiteral("temp2.html")); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<RecordingServer> m_server;
+};
+
+void TestWebView::init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_server = std::make_unique<RecordingServer>();
+}
+
+void TestWebView::cleanup() {
+    m_server.reset();
+    m_dir.reset();
+}
+
+// The detail pane shows the saved page from the program folder as the window does: the file's
+// address with "#ZELK"; the summary panel shows a page of the portal's.
+void TestWebView::show(QWebEngineView& view, bool local, const QByteArray& page) {
+    view.resize(520, 300);
+    view.show();
+    if (local) {
+        platform::isolateWebView(&view, localPage());
+        QFile file(localPage());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(page);
+        file.close();
+        view.setUrl(QUrl(QUrl::fromLocalFile(localPage()).toString() +
+                         QLatin1String(chart::kDetailFragment)));
+    } else {
+        platform::isolateWebView(&view);
+        m_server->serve("/page", "text/html; charset=utf-8", page);
+        view.setUrl(QUrl(m_server->base() + QStringLiteral("/page")));
+    }
+}
+
+void TestWebView::hostilePage_data() {
+    QTest::addColumn<bool>("local");
+    QTest::newRow("detail pane (saved page)") << true;
+    QTest::newRow("summary panel (portal page)") << false;
+}
+
+void TestWebView::hostilePage() {
+    QFETCH(bool, local);
+    const QByteArray secret =
+        "secret-" + QByteArray::number(QRandomGenerator::global()->generate());
+    const QString secretText = m_dir->filePath(QStringLiteral("MARK.csv"));
+    const QString secretImage = m_dir->filePath(QStringLiteral("photo.png"));
+    QFile text(secretText);
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write(secret + "\r\n");
+    text.close();
+    QFile image(secretImage);
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    image.write(pngOf(3, 3, QColor(200, 100, 50)));
+    image.close();
+    QFile hostname(QStringLiteral("/etc/hostname"));
+    const QByteArray host = hostname.open(QIODevice::ReadOnly) ? hostname.readAll().trimmed() : "";
+
+    QWebEngineView view;
+    show(view, local,
+         hostilePageText(m_server->base(), m_server->wsBase(), secretText, secretImage));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        m_server->saw("GET /report?done") || m_server->sawPathStarting("/leak"), 60000);
+    // Nothing was read, so nothing was sent: no leak by any way, the file's text nowhere.
+    QVERIFY2(!m_server->sawPathStarting("/leak"), m_server->requests().join('\n').constData());
+    QVERIFY(!m_server->received().contains(secret));
+    QTRY_VERIFY_WITH_TIMEOUT(m_server->saw("GET /report?done"), 60000);
+
+    // The ways out were open: an image, a fetch and a WebSocket all reached the server.
+    QVERIFY(m_server->sawPathStarting("/channel?image=open"));
+    QVERIFY(m_server->saw("POST /channel"));
+    QVERIFY(m_server->sawPathStarting("/channel?ws=open"));
+    QVERIFY2(!m_server->sawPathStarting("/leak"), m_server->requests().join('\n').constData());
+    QVERIFY(!m_server->received().contains(secret));
+    if (host.size() >= 3)
+        QVERIFY(!m_server->received().contains("=" + host));
+    for (const char* refused : {"fetch-refused", "xhr-refused", "xhr-system-refused",
+                                "image-refused", "textFrame-refused", "systemFrame-refused"})
+        QVERIFY2(m_server->saw("GET /report?" + QByteArray(refused)), refused);
+    // No window was opened.
+    QVERIFY(!m_server->sawPathStarting("/popup"));
+}
+
+void TestWebView::portalImageAndStyle_data() {
+    QTest::addColumn<bool>("local");
+    QTest::newRow("detail pane (saved page)") << true;
+    QTest::newRow("summary panel (portal page)") << false;
+}
+
+// The quote page's own chart picture and style sheet come from the portal and are shown.
+void TestWebView::portalImageAndStyle() {
+    QFETCH(bool, local);
+    m_server->serve("/chart.png", "image/png", pngOf(60, 40, Qt::darkGreen));
+    m_server->serve("/style.css", "text/css", "#quote { width: 123px; }");
+    const QByteArray page =
+        QStringLiteral(
+            "<!DOCTYPE html>\n<html><head><link rel=\"stylesheet\" href=\"%1/style.css\">"
+            "</head>\n<body><div id=\"quote\">4674</div>"
+            "<img id=\"chart\" src=\"%1/chart.png\"></body></html>\n")
+            .arg(m_server->base())
+            .toUtf8();
+    QWebEngineView view;
+    show(view, local, page);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        evaluate(view,
+                 QStringLiteral("document.images.length ? document.images[0].naturalWidth : 0"))
+            .toInt(),
+        60, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        evaluate(view, QStringLiteral("getComputedStyle(document.getElementById('quote')).width"))
+            .toString(),
+        QStringLiteral("123px"), 30000);
+    QVERIFY(m_server->saw("GET /chart.png"));
+}
+
+// The saved detail page opens scrolled to the anchor written over the marker.
+void TestWebView::anchor() {
+    QByteArray page = "<!DOCTYPE html><html><body><div style=\"height: 4000px\">header</div>"
+                      "<!-- AD END Location: CT -->"
+                      "<p id=\"data\">data</p><div style=\"height: 4000px\"></div></body></html>";
+    QVERIFY(chart::writeDetailAnchor(page));
+    QWebEngineView view;
+    show(view, true, page);
+    QTRY_VERIFY_WITH_TIMEOUT(evaluate(view, QStringLiteral("window.scrollY")).toInt() > 3000,
+                             60000);
+    QCOMPARE(evaluate(view, QStringLiteral("document.getElementById('ZELK') !== null")).toBool(),
+             true);
+}
+
+void TestWebView::navigation_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("http") << "http://127.0.0.1:8470/q?s=4674" << true;
+    QTest::newRow("https") << "https://quote.example.jp/q?s=4674" << true;
+    QTest::newRow("blank") << "about:blank" << true;
+    QTest::newRow("the saved page") << "file:///opt/quorvix/temp2.html" << true;
+    QTest::newRow("the saved page at its anchor") << "file:///opt/quorvix/temp2.html#ZELK" << true;
+    QTest::newRow("the saved page by another path")
+        << "file:///opt/quorvix/./charts/../temp2.html#ZELK" << true;
+    QTest::newRow("the saved page with a query") << "file:///opt/quorvix/temp2.html?x=1" << false;
+    QTest::newRow("another file beside it") << "file:///opt/quorvix/MARK.csv" << false;
+    QTest::newRow("a system file") << "file:///etc/passwd" << false;
+    QTest::newRow("a file on a host") << "file://server/opt/quorvix/temp2.html" << false;
+    QTest::newRow("ftp") << "ftp://127.0.0.1/" << false;
+    QTest::newRow("data") << "data:text/html,<b>x</b>" << false;
+    QTest::newRow("javascript") << "javascript:alert(1)" << false;
+    QTest::newRow("mailto") << "mailto:a@example.jp" << false;
+    QTest::newRow("view-source") << "view-source:http://127.0.0.1/" << false;
+    QTest::newRow("chrome") << "chrome://settings" << false;
+    QTest::newRow("qrc") << "qrc:/page.html" << false;
+    QTest::newRow("another about page") << "about:settings" << false;
+    QTest::newRow("http without a host") << "http:///etc/passwd" << false;
+    QTest::newRow("upper-case scheme") << "HTTP://127.0.0.1/" << true;
+}
+
+void TestWebView::navigation() {
+    QFETCH(QString, url);
+    QFETCH(bool, allowed);
+    QCOMPARE(platform::isAllowedWebNavigation(QUrl(url), QStringLiteral("/opt/quorvix/temp2.html")),
+             allowed);
+}
+
+int main(int argc, char** argv) {
+    testing::prepareWindowTests();
+    QApplication app(argc, argv);
+    TestWebView tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_webview.moc"
