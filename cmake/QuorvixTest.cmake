@@ -1,3 +1,9 @@
+# The environment every test program runs in (and, in a sanitizer tree, the sanitizers' options).
+set(QUORVIX_TEST_ENV
+    "QT_QPA_PLATFORM=offscreen" "LANG=C.UTF-8" "LC_ALL=C.UTF-8"
+    "QTWEBENGINE_CHROMIUM_FLAGS=--no-sandbox --disable-gpu" "QTWEBENGINE_DISABLE_SANDBOX=1"
+    "QT_LOGGING_RULES=qt.webenginecontext.debug=false" ${QUORVIX_SANITIZER_ENV})
+
 # quorvix_add_test(NAME SOURCES src... [LIBS lib...])
 # One QtTest program per unit, run by ctest in the environment every test expects.
 function(quorvix_add_test name)
@@ -14,5 +20,8 @@ function(quorvix_add_test name)
     endif()
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8;LC_ALL=C.UTF-8;QTWEBENGINE_CHROMIUM_FLAGS=--no-sandbox --disable-gpu;QTWEBENGINE_DISABLE_SANDBOX=1;QT_LOGGING_RULES=qt.webenginecontext.debug=false")
+        ENVIRONMENT "${QUORVIX_TEST_ENV}")
+    if(QUORVIX_SANITIZE AND name IN_LIST QUORVIX_SANITIZE_EXCLUDED)
+        set_tests_properties(${name} PROPERTIES DISABLED TRUE)
+    endif()
 endfunction()

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the program and the tests need, when any is missing.
+# clang, its runtime (AddressSanitizer, UndefinedBehaviorSanitizer, libFuzzer) and llvm (the
+# symbolizer for readable reports) serve the sanitizer suite and the fuzz runs.
 set -euo pipefail
 
 packages=(
@@ -7,6 +9,7 @@ packages=(
     qt6-base-dev qt6-webengine-dev qt6-httpserver-dev qt6-websockets-dev
     libcurl4-openssl-dev libgif-dev
     fonts-noto-cjk xvfb xauth
+    clang libclang-rt-14-dev llvm
 )
 
 missing=()
