@@ -1,5 +1,5 @@
 #include "chart/detailpage.h"
-#include "platform/guiwebview.h"
+#include "desktop/guiwebview.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -127,7 +127,7 @@ QByteArray fileUrl(const QString& path) {
 // the ways out were open. "/report?done" ends it.
 QByteArray hostilePageText(const QString& base, const QString& wsBase, const QString& secretText,
                            const QString& secretImage) {
-    QFile file(QStringLiteral(QUORVIX_SOURCE_DIR "/tests/platform/hostile.html"));
+    QFile file(QStringLiteral(QUORVIX_SOURCE_DIR "/tests/desktop/hostile.html"));
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
     return QString::fromUtf8(file.readAll())
