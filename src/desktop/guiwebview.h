@@ -25,6 +25,8 @@ class GuiWebPage : public QWebEnginePage {
 public:
     explicit GuiWebPage(const QString& localPage, QObject* parent = nullptr);
     ~GuiWebPage() override;
+    // Whether the pane may go to url (isAllowedWebNavigation with its own local page).
+    bool allows(const QUrl& url) const { return isAllowedWebNavigation(url, m_localPage); }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;

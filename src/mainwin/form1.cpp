@@ -4,6 +4,7 @@
 #include "chart/searchrules.h"
 #include "desktop/guiclipboard.h"
 #include "desktop/guimessagebox.h"
+#include "desktop/guiwebview.h"
 #include "launch/launcher.h"
 #include "launch/portalpages.h"
 #include "mainwin/form2.h"
@@ -116,6 +117,8 @@ void Form1::createControls() {
     WebBrowser3 = new QWebEngineView(Picture1[3]);
     WebBrowser3->setObjectName(QStringLiteral("WebBrowser3"));
     WebBrowser3->setGeometry(twips(0, 0, 7815, 4455));
+    platform::isolateWebView(WebBrowser2, m_retrieval.detailFilePath());
+    platform::isolateWebView(WebBrowser3, m_retrieval.detailFilePath());
 
     Command1 = button("Command1", "設定", twips(0, 6720, 3495, 495));
 
@@ -134,6 +137,7 @@ void Form1::createControls() {
     WebBrowser1 = new QWebEngineView(this);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
     WebBrowser1->setGeometry(twips(0, 2760, 3495, 3975));
+    platform::isolateWebView(WebBrowser1);
 
     Command2 = button("Command2", "クリップ読込", twips(0, 0, 1215, 495));
     Command3 = button("Command3", "クリップ書出", twips(2160, 0, 1335, 495));

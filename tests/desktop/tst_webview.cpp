@@ -1,5 +1,7 @@
 #include "chart/detailpage.h"
+#include "controls.h"
 #include "desktop/guiwebview.h"
+#include "mainwin/form1.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -9,6 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QtTest>
 
@@ -167,6 +170,7 @@ private Q_SLOTS:
     void anchor();
     void navigation_data();
     void navigation();
+    void windowPanes();
 
 private:
     void show(QWebEngineView& view, bool localPage, const QByteArray& page);
@@ -331,6 +335,26 @@ void TestWebView::navigation() {
     QFETCH(bool, allowed);
     QCOMPARE(platform::isAllowedWebNavigation(QUrl(url), QStringLiteral("/opt/quorvix/temp2.html")),
              allowed);
+}
+
+// The main window's three panes are such panes; the detail panes may show the saved page.
+void TestWebView::windowPanes() {
+    testing::ProgramFolder folder(testing::deadBase());
+    const std::unique_ptr<Form1> window = folder.openWindow();
+    for (QWebEngineView* pane : {testing::ui(*window).WebBrowser1, testing::ui(*window).WebBrowser2,
+                                 testing::ui(*window).WebBrowser3}) {
+        QVERIFY(qobject_cast<platform::GuiWebPage*>(pane->page()));
+        QVERIFY(
+            !pane->settings()->testAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls));
+    }
+    const QUrl saved = QUrl::fromLocalFile(folder.file(QStringLiteral("temp2.html")));
+    const auto* detail =
+        qobject_cast<platform::GuiWebPage*>(testing::ui(*window).WebBrowser2->page());
+    QVERIFY(detail->allows(saved));
+    QVERIFY(qobject_cast<platform::GuiWebPage*>(testing::ui(*window).WebBrowser3->page())
+                ->allows(saved));
+    QVERIFY(!qobject_cast<platform::GuiWebPage*>(testing::ui(*window).WebBrowser1->page())
+                 ->allows(saved));
 }
 
 int main(int argc, char** argv) {
