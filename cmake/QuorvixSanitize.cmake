@@ -12,9 +12,12 @@ if(QUORVIX_SANITIZE)
                         -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
     set(supp ${CMAKE_SOURCE_DIR}/cmake/lsan.supp)
-    # QtWebEngine's Chromium registers its own signal handlers and stacks; ASan must leave them be.
+    # new_delete_type_mismatch=0: QtWebEngine's Chromium, built by GCC with sized deallocation,
+    # frees some objects with a size other than the one allocated (seen in ~WebContentsAdapter
+    # in desktop_webview and every window test). Our code, built by clang without sized
+    # deallocation, never passes a size, so the check only ever reported that library.
     set(QUORVIX_SANITIZER_ENV
-        "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:allow_user_segv_handler=1:use_sigaltstack=0:detect_stack_use_after_return=0:handle_segv=1:strict_string_checks=0"
+        "ASAN_OPTIONS=detect_leaks=1:new_delete_type_mismatch=0"
         "LSAN_OPTIONS=suppressions=${supp}:print_suppressions=0"
         "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 endif()
