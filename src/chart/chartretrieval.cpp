@@ -1,29 +1,14 @@
 #include "chartretrieval.h"
 
 #include "detailpage.h"
+#include "platform/filereplace.h"
 #include "platform/serverconfig.h"
 #include "platform/transfer.h"
 
 #include <QDir>
-#include <QFile>
 #include <QUrl>
 
 namespace chart {
-
-namespace {
-
-// Creates the file or replaces its whole content. A file that cannot be written is passed over:
-// the pane is then loaded from whatever the file holds.
-void writeWhole(const QString& path, const QByteArray& bytes) {
-    // A fresh file costs a fraction of truncating the old one, which the file system may flush
-    // first. Where the old file cannot be removed, it is truncated instead.
-    QFile::remove(path);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(bytes);
-}
-
-} // namespace
 
 ChartRetrieval::ChartRetrieval(platform::Transfer& transfer, const platform::ServerConfig& servers,
                                const QString& programFolder)
@@ -72,7 +57,8 @@ RetrievalResult ChartRetrieval::fetchTerms(const QString& code, const ChartOptio
             return result;
         }
         const QString path = folder.filePath(QLatin1String(term.fileName));
-        writeWhole(path, image);
+        // A file that cannot be written is passed over: the pane shows whatever the file holds.
+        platform::replaceFile(path, image);
         // Panes beyond those the window has are the caller's to ignore; the counter still moves.
         if (showPane)
             showPane(paneCounter, path);
@@ -94,9 +80,9 @@ QString ChartRetrieval::prepareDetailPage(const QString& code) {
         // With no marker the page is still written, unchanged, so the pane shows this code's
         // page and never one left from an earlier display.
         writeDetailAnchor(answer.body);
-        writeWhole(path, answer.body);
+        platform::replaceFile(path, answer.body);
     } else {
-        writeWhole(path, QByteArray());
+        platform::replaceFile(path, QByteArray());
     }
     return QUrl::fromLocalFile(path).toString() + QLatin1String(kDetailFragment);
 }
