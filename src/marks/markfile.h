@@ -6,13 +6,39 @@
 
 namespace marks {
 
-// The first line of a mark file without its line end (CR LF, LF or none). nullopt when the file
-// cannot be opened or holds no byte at all; "" when the first line is empty.
+// The first line of a mark file without its line end, decoded from code page 932 (the code
+// list's code page, and that of mark files made on other systems). A line ends at CR LF, at a
+// lone CR or at LF. nullopt when the file cannot be opened or holds no byte at all; "" when the
+// first line is empty.
 std::optional<QString> readMarkLine(const QString& path);
 
-// Writes text + CR LF so that the old file stays whole until the new one is complete (written
-// beside it and renamed into place). Returns false when nothing was replaced; the old file is
-// then untouched.
-bool writeMarkLine(const QString& path, const QString& text);
+// Why a save did not reach the file.
+enum class SaveFailure {
+    None,
+    FolderMissing, // the folder is not there, or is a file
+    NotAFile,      // a folder stands at the file's name
+    NotPermitted,  // the file or its folder may not be written
+    WriteFailed,   // writing or finishing the file failed (a full disk, an I/O error)
+};
+
+struct SaveResult {
+    SaveFailure failure = SaveFailure::None;
+    QString detail; // the system's own words, for a log or the curious
+    bool saved() const { return failure == SaveFailure::None; }
+    explicit operator bool() const { return saved(); }
+};
+
+// Writes text in code page 932 + CR LF so that the old file stays whole until the new one is
+// complete (written beside it and renamed into place). Where the folder allows no new file but
+// the file itself may be written, the file is overwritten in place. On failure the result says
+// why; the old file is then untouched, except when an in-place write failed half-way.
+SaveResult writeMarkLine(const QString& path, const QString& text);
+
+// What the user is told when a save failed: the file's full path and the reason, in Japanese.
+// atExit: the last save as the window closes, after which the marks are gone from memory.
+QString saveFailureMessage(const QString& path, const SaveResult& result, bool atExit);
+
+// Removes temporary files that a killed save left beside the mark file.
+void removeSaveLeftovers(const QString& path);
 
 } // namespace marks

@@ -1,4 +1,6 @@
 #include "marks/markfile.h"
+#include "marks/markstring.h"
+#include "unprivileged.h"
 
 #include <QtTest>
 
@@ -6,7 +8,15 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+Q_DECLARE_METATYPE(marks::SaveFailure)
+
+// The same program is the child that saves where only an ordinary user is stopped: with
+// MARKSAVE_CHILD_PATH set it saves MARKSAVE_CHILD_TEXT there and exits with the failure's number.
+
 namespace {
+
+const char* const kChildPath = "MARKSAVE_CHILD_PATH";
+const char* const kChildText = "MARKSAVE_CHILD_TEXT";
 
 QByteArray fileBytes(const QString& path) {
     QFile f(path);
@@ -63,6 +73,10 @@ private Q_SLOTS:
     void write();
     void writeFails_data();
     void writeFails();
+    void readOnlyFolder_data();
+    void readOnlyFolder();
+    void keepsItsBytes_data();
+    void keepsItsBytes();
 };
 
 void TstMarkFile::read_data() {
@@ -85,6 +99,15 @@ void TstMarkFile::read_data() {
         << QByteArray("4674,1000\r\n") << true << "4674,1000";
     QTest::newRow("damaged: letters and blanks kept")
         << QByteArray("4674,ab d,\r\n") << true << "4674,ab d,";
+    QTest::newRow("lone CR line ends")
+        << QByteArray("4674,1000,\r9999,\r1301,\r") << true << "4674,1000,";
+    QTest::newRow("lone CR, then CR LF") << QByteArray("4674,\r\r\n1000,\r\n") << true << "4674,";
+    QTest::newRow("empty first line ended by CR") << QByteArray("\r4674,\r") << true << "";
+    // "メモ" and "表示" in code page 932; the second byte of 表 (0x95 0x5C) is a backslash.
+    QTest::newRow("code page 932 text after the marks")
+        << QByteArray("4674,1000,\x83\x81\x83\x82\r\n") << true << QStringLiteral("4674,1000,メモ");
+    QTest::newRow("code page 932 with a backslash byte")
+        << QByteArray("4674,\x95\x5c\x8e\xa6,\r\n") << true << QStringLiteral("4674,表示,");
     QTest::newRow("long line") << (manyMarks(7000).toLatin1() + "\r\n1000,\r\n") << true
                                << manyMarks(7000);
 }
@@ -150,15 +173,16 @@ void TstMarkFile::write() {
 
 void TstMarkFile::writeFails_data() {
     QTest::addColumn<QString>("situation");
-    QTest::newRow("folder does not exist") << "missing folder";
-    QTest::newRow("mark file name is a folder") << "folder";
-    QTest::newRow("parent is a file") << "parent file";
-    QTest::newRow("disk runs out of room") << "full";
-    QTest::newRow("read-only folder") << "read-only";
+    QTest::addColumn<marks::SaveFailure>("failure");
+    QTest::newRow("folder does not exist") << "missing folder" << marks::SaveFailure::FolderMissing;
+    QTest::newRow("mark file name is a folder") << "folder" << marks::SaveFailure::NotAFile;
+    QTest::newRow("parent is a file") << "parent file" << marks::SaveFailure::FolderMissing;
+    QTest::newRow("disk runs out of room") << "full" << marks::SaveFailure::WriteFailed;
 }
 
 void TstMarkFile::writeFails() {
     QFETCH(QString, situation);
+    QFETCH(marks::SaveFailure, failure);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -167,37 +191,30 @@ void TstMarkFile::writeFails() {
     QString oldPath; // the file whose old content must survive, when there is one
     const QString text = manyMarks(6000);
 
-    bool written = true;
+    marks::SaveResult result;
     if (situation == QLatin1String("missing folder")) {
         path = dir.filePath(QStringLiteral("gone/MARK.csv"));
-        written = marks::writeMarkLine(path, text);
+        result = marks::writeMarkLine(path, text);
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("gone"))));
     } else if (situation == QLatin1String("folder")) {
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("MARK.csv")));
-        written = marks::writeMarkLine(path, text);
+        result = marks::writeMarkLine(path, text);
         QVERIFY(QFileInfo(path).isDir());
     } else if (situation == QLatin1String("parent file")) {
         oldPath = dir.filePath(QStringLiteral("notafolder"));
         QVERIFY(writeBytes(oldPath, old));
-        written = marks::writeMarkLine(oldPath + QStringLiteral("/MARK.csv"), text);
+        path = oldPath + QStringLiteral("/MARK.csv");
+        result = marks::writeMarkLine(path, text);
     } else if (situation == QLatin1String("full")) {
         oldPath = path;
         QVERIFY(writeBytes(oldPath, old));
         FileSizeLimit limit(4096);
         QVERIFY(limit.active());
-        written = marks::writeMarkLine(path, text);
-    } else if (situation == QLatin1String("read-only")) {
-        if (::geteuid() == 0)
-            QSKIP("root writes into read-only folders; the other rows cover failed saves");
-        oldPath = path;
-        QVERIFY(writeBytes(oldPath, old));
-        QFile::Permissions before = QFile::permissions(dir.path());
-        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
-        written = marks::writeMarkLine(path, text);
-        QFile::setPermissions(dir.path(), before);
+        result = marks::writeMarkLine(path, text);
     }
 
-    QVERIFY(!written);
+    QVERIFY(!result.saved());
+    QCOMPARE(result.failure, failure);
     if (!oldPath.isEmpty())
         QCOMPARE(fileBytes(oldPath), old);
     // A failed save leaves no half-written file behind.
@@ -206,7 +223,113 @@ void TstMarkFile::writeFails() {
     for (const QString& name : left)
         QVERIFY2(name == QLatin1String("MARK.csv") || name == QLatin1String("notafolder"),
                  qPrintable(name));
+    // The user is told which file was not saved.
+    QVERIFY(marks::saveFailureMessage(path, result, false).contains(path));
+    QVERIFY(marks::saveFailureMessage(path, result, true).contains(path));
 }
 
-QTEST_GUILESS_MAIN(TstMarkFile)
+void TstMarkFile::readOnlyFolder_data() {
+    QTest::addColumn<bool>("fileWritable");
+    QTest::addColumn<marks::SaveFailure>("failure");
+    QTest::newRow("writable file is saved in place") << true << marks::SaveFailure::None;
+    QTest::newRow("read-only file") << false << marks::SaveFailure::NotPermitted;
+}
+
+// A folder where no new file can be created: the atomic save cannot make its temporary file.
+void TstMarkFile::readOnlyFolder() {
+    QFETCH(bool, fileWritable);
+    QFETCH(marks::SaveFailure, failure);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("MARK.csv"));
+    const QByteArray old("4674,1000,9999,1301,\r\n");
+    const QString text = QStringLiteral("4674,1000,");
+    QVERIFY(writeBytes(path, old));
+    QVERIFY(testing::handToChild(path));
+    QVERIFY(testing::handToChild(dir.path()));
+    QVERIFY(QFile::setPermissions(path, fileWritable ? QFile::ReadOwner | QFile::WriteOwner
+                                                     : QFile::ReadOwner));
+    const QFile::Permissions before = QFile::permissions(dir.path());
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner |
+                                                  QFile::ReadOther | QFile::ExeOther));
+
+    QProcessEnvironment env;
+    env.insert(QLatin1String(kChildPath), path);
+    env.insert(QLatin1String(kChildText), text);
+    QString output;
+    const int code = testing::runChild(env, &output);
+    QFile::setPermissions(dir.path(), before);
+
+    QVERIFY2(code >= 0 && code < 10, qPrintable(output));
+    QCOMPARE(static_cast<marks::SaveFailure>(code), failure);
+    QCOMPARE(fileBytes(path), failure == marks::SaveFailure::None ? text.toLatin1() + "\r\n" : old);
+}
+
+void TstMarkFile::keepsItsBytes_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QString>("set");   // marked first, when not empty
+    QTest::addColumn<QString>("clear"); // then cleared, when not empty
+    QTest::addColumn<QByteArray>("saved");
+
+    // "ﾒﾓ:月曜に確認" in code page 932, half-width katakana and a backslash second byte included.
+    const QByteArray note("\xd2\xd3:\x8c\x8e\x97\x6a\x82\xc9\x8a\x6d\x94\x46\x95\x5c");
+    QTest::newRow("code page 932 note, set")
+        << (QByteArray("4674,1000,") + note + "\r\n") << QStringList{"4674", "1000"} << "9999"
+        << "" << (QByteArray("4674,1000,") + note + "9999,\r\n");
+    QTest::newRow("code page 932 note, clear")
+        << (QByteArray("4674,1000,") + note + "\r\n") << QStringList{"4674", "1000"} << ""
+        << "1000" << (QByteArray("4674,") + note + "\r\n");
+    QTest::newRow("lone CR file, clear")
+        << QByteArray("4674,1000,9999,\r1301,\r") << QStringList{"4674", "1000", "9999"} << ""
+        << "1000" << QByteArray("4674,9999,\r\n");
+    QTest::newRow("lone CR file, set a marked code")
+        << QByteArray("4674,1000,\r") << QStringList{"4674", "1000"} << "1000"
+        << "" << QByteArray("4674,1000,\r\n");
+    QTest::newRow("lone CR file, set and clear")
+        << QByteArray("4674,1000,\r") << QStringList{"4674", "1000"} << "9999"
+        << "4674" << QByteArray("1000,9999,\r\n");
+}
+
+// A mark file read, changed and saved again: what the user did not change keeps its bytes.
+void TstMarkFile::keepsItsBytes() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, listed);
+    QFETCH(QString, set);
+    QFETCH(QString, clear);
+    QFETCH(QByteArray, saved);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("MARK.csv"));
+    QVERIFY(writeBytes(path, bytes));
+
+    const std::optional<QString> line = marks::readMarkLine(path);
+    QVERIFY(line.has_value());
+    marks::MarkString list(*line);
+    QStringList marksRead;
+    for (int k = 1; k <= listed.size(); ++k)
+        marksRead << list.mark(k);
+    QCOMPARE(marksRead, listed);
+
+    if (!set.isEmpty())
+        list.append(set);
+    if (!clear.isEmpty())
+        QVERIFY(list.remove(clear));
+    QVERIFY(marks::writeMarkLine(path, list.text()));
+    QCOMPARE(fileBytes(path), saved);
+}
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsSet(kChildPath)) {
+        const marks::SaveResult r = marks::writeMarkLine(qEnvironmentVariable(kChildPath),
+                                                         qEnvironmentVariable(kChildText));
+        return static_cast<int>(r.failure);
+    }
+    QCoreApplication app(argc, argv);
+    TstMarkFile test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_markfile.moc"
