@@ -28,18 +28,60 @@ bool startDetached(const Command& command, const QString& workingDirectory) {
     return QProcess::startDetached(program, command.arguments, workingDirectory);
 }
 
-Command browserCommand(const QString& address) {
-    // $BROWSER may list several programs separated by ':'; the first one is used, as one program
-    // path (no arguments, no "%s" substitution), so the address can only ever be one argument.
-    const QString fromEnvironment = qEnvironmentVariable("BROWSER");
-    QString program = fromEnvironment.section(QLatin1Char(':'), 0, 0).trimmed();
-    if (program.isEmpty())
-        program = QStringLiteral("xdg-open");
-    return Command{program, {address}};
+namespace {
+// One word of a $BROWSER entry with "%s" replaced by the address and "%%" by "%"; the address
+// itself is not scanned again.
+QString substituteAddress(const QString& word, const QString& address, bool* used) {
+    QString out;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        if (word.at(i) == QLatin1Char('%') && i + 1 < word.size()) {
+            const QChar next = word.at(i + 1);
+            if (next == QLatin1Char('s')) {
+                out += address;
+                *used = true;
+                ++i;
+                continue;
+            }
+            if (next == QLatin1Char('%')) {
+                out += QLatin1Char('%');
+                ++i;
+                continue;
+            }
+        }
+        out += word.at(i);
+    }
+    return out;
+}
+} // namespace
+
+QList<Command> browserCommands(const QString& address) {
+    QList<Command> commands;
+    const QString list = qEnvironmentVariable("BROWSER");
+    for (const QString& entry : list.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        // Split like a command line (double quotes group words), then substitute: the address
+        // never takes part in the splitting, so it stays one argument whatever it holds.
+        const QStringList words = QProcess::splitCommand(entry);
+        if (words.isEmpty())
+            continue;
+        bool used = false;
+        Command command;
+        command.program = substituteAddress(words.first(), address, &used);
+        for (qsizetype i = 1; i < words.size(); ++i)
+            command.arguments << substituteAddress(words.at(i), address, &used);
+        if (!used)
+            command.arguments << address;
+        commands << command;
+    }
+    commands << Command{QStringLiteral("xdg-open"), {address}};
+    return commands;
 }
 
 bool openInBrowser(const QString& address) {
-    return startDetached(browserCommand(address));
+    for (const Command& command : browserCommands(address)) {
+        if (startDetached(command))
+            return true;
+    }
+    return false;
 }
 
 QStringList calculatorCandidates() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -16,9 +17,12 @@ struct Command {
 // started.
 bool startDetached(const Command& command, const QString& workingDirectory = QString());
 
-// The desktop browser for an address: $BROWSER when set, else xdg-open; the address is one
-// argument.
-Command browserCommand(const QString& address);
+// The browser commands to try for an address, in order: each entry of $BROWSER, a list of
+// commands separated by ':', then xdg-open. An entry is split into words as a command line is,
+// but without any shell; "%s" in a word stands for the address and "%%" for "%", and an entry
+// without "%s" gets the address as its last argument. The address is always one argument.
+QList<Command> browserCommands(const QString& address);
+// Starts the first of browserCommands() that starts; false when none does.
 bool openInBrowser(const QString& address);
 
 // Desktop calculators, in the order they are looked for on PATH.

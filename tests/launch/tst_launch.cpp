@@ -63,7 +63,9 @@ void TstLaunch::initTestCase() {
     QVERIFY(m_bin.isValid());
     QVERIFY(m_emptyBin.isValid());
     QVERIFY(QDir::setCurrent(m_work.path()));
-    QVERIFY(populate(m_bin.path(), {"browser", "other", "xdg-open"}));
+    QVERIFY(populate(m_bin.path(), {"browser", "other", "xdg-open", "noexec!"}));
+    // A program that is there but cannot start: its interpreter is missing.
+    QVERIFY(writeProgram(m_bin.filePath(QStringLiteral("broken")), "#!/nonexistent/interpreter\n"));
     m_savedPath = qgetenv("PATH");
     m_hadBrowser = qEnvironmentVariableIsSet("BROWSER");
     m_savedBrowser = qgetenv("BROWSER");
@@ -176,16 +178,49 @@ void TstLaunch::browserChoice_data() {
     QTest::addColumn<bool>("browserSet");
     QTest::addColumn<QString>("browser"); // "$BIN/" stands for the fake programs' folder
     QTest::addColumn<bool>("xdgOpenOnPath");
-    QTest::addColumn<QString>("started"); // empty: nothing can be started
+    QTest::addColumn<QString>("started");       // empty: nothing can be started
+    QTest::addColumn<QStringList>("arguments"); // "$URL" stands for the address
 
-    QTest::newRow("BROWSER path") << true << "$BIN/browser" << true << "browser";
-    QTest::newRow("BROWSER name on PATH") << true << "other" << true << "other";
+    const QStringList url{"$URL"};
+    QTest::newRow("BROWSER path") << true << "$BIN/browser" << true << "browser" << url;
+    QTest::newRow("BROWSER name on PATH") << true << "other" << true << "other" << url;
     QTest::newRow("BROWSER list, first entry")
-        << true << "$BIN/browser:$BIN/other" << true << "browser";
-    QTest::newRow("BROWSER unset") << false << "" << true << "xdg-open";
-    QTest::newRow("BROWSER empty") << true << "" << true << "xdg-open";
-    QTest::newRow("BROWSER names no program") << true << "/nonexistent/browser" << true << "";
-    QTest::newRow("no browser at all") << false << "" << false << "";
+        << true << "$BIN/browser:$BIN/other" << true << "browser" << url;
+    QTest::newRow("BROWSER unset") << false << "" << true << "xdg-open" << url;
+    QTest::newRow("BROWSER empty") << true << "" << true << "xdg-open" << url;
+    QTest::newRow("BROWSER names no program, xdg-open next")
+        << true << "/nonexistent/browser" << true << "xdg-open" << url;
+    QTest::newRow("BROWSER names no program, no xdg-open")
+        << true << "/nonexistent/browser" << false << "" << QStringList{};
+    QTest::newRow("no browser at all") << false << "" << false << "" << QStringList{};
+    QTest::newRow("list, first missing")
+        << true << "/nonexistent/browser:$BIN/other" << true << "other" << url;
+    QTest::newRow("list, first not executable")
+        << true << "$BIN/noexec:$BIN/other" << true << "other" << url;
+    QTest::newRow("list, first cannot start")
+        << true << "$BIN/broken:$BIN/other" << true << "other" << url;
+    QTest::newRow("list, empty entries skipped")
+        << true << "::$BIN/other:" << true << "other" << url;
+    QTest::newRow("list, none starts: xdg-open")
+        << true << "$BIN/broken:/nonexistent/browser" << true << "xdg-open" << url;
+    QTest::newRow("%s as an argument") << true << "$BIN/browser --new-window %s" << true
+                                       << "browser" << QStringList{"--new-window", "$URL"};
+    QTest::newRow("%s inside a word") << true << "$BIN/browser --url=%s --x" << true << "browser"
+                                      << QStringList{"--url=$URL", "--x"};
+    QTest::newRow("no %s: the address comes last") << true << "$BIN/browser --new-tab" << true
+                                                   << "browser" << QStringList{"--new-tab", "$URL"};
+    QTest::newRow("%% is a percent sign") << true << "$BIN/browser --zoom=100%% %s" << true
+                                          << "browser" << QStringList{"--zoom=100%", "$URL"};
+    QTest::newRow("quoted words") << true << "\"$BIN/browser\" \"two words\" %s" << true
+                                  << "browser" << QStringList{"two words", "$URL"};
+    QTest::newRow("second entry with its own arguments")
+        << true << "/nonexistent/browser %s:other -a %s" << true << "other"
+        << QStringList{"-a", "$URL"};
+    QTest::newRow("shell text is never run")
+        << true << "$BIN/browser;touch x %s" << true << "xdg-open" << url;
+    QTest::newRow("shell text in a word stays a word")
+        << true << "$BIN/browser $(touch x) `touch x` %s" << true << "browser"
+        << QStringList{"$(touch", "x)", "`touch", "x`", "$URL"};
 }
 
 void TstLaunch::browserChoice() {
@@ -193,6 +228,7 @@ void TstLaunch::browserChoice() {
     QFETCH(QString, browser);
     QFETCH(bool, xdgOpenOnPath);
     QFETCH(QString, started);
+    QFETCH(QStringList, arguments);
 
     browser.replace(QLatin1String("$BIN"), m_bin.path());
     if (browserSet)
@@ -201,15 +237,18 @@ void TstLaunch::browserChoice() {
         qunsetenv("BROWSER");
     qputenv("PATH", (xdgOpenOnPath ? m_bin.path() : m_emptyBin.path()).toLocal8Bit());
 
-    const QString address = QStringLiteral("http://127.0.0.1:8470/news?s=4674");
+    // An address with "%s" and blanks of its own: it is neither substituted nor split.
+    const QString address = QStringLiteral("http://127.0.0.1:8470/news?s=%s%25 46 74");
+    arguments.replaceInStrings(QLatin1String("$URL"), address);
     const bool ok = launch::openInBrowser(address);
     QCOMPARE(ok, !started.isEmpty());
-    if (!ok)
-        return;
-    QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_recordFile).launches, 1, 10000);
-    const Record r = readRecord(m_recordFile);
-    QCOMPARE(r.program, started);
-    QCOMPARE(r.arguments, QStringList{address});
+    if (ok) {
+        QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_recordFile).launches, 1, 10000);
+        const Record r = readRecord(m_recordFile);
+        QCOMPARE(r.program, started);
+        QCOMPARE(r.arguments, arguments);
+    }
+    QVERIFY(!QFileInfo::exists(m_work.filePath(QStringLiteral("x"))));
 }
 
 void TstLaunch::calculator_data() {
