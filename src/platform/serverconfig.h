@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -20,11 +21,14 @@ enum class ServerRole {
 
 // Base address of every server role and the whole address of the support page, read from
 // servers.ini beside the program. The program never writes that file; a missing file or entry
-// falls back to the built-in default, the stand-in portal on 127.0.0.1:8470.
+// falls back to the built-in default, the stand-in portal on 127.0.0.1:8470. So does an entry
+// that is not an absolute http or https address (a base address also without query or fragment):
+// it is named, with its value, on one line of standard error.
 class ServerConfig {
 public:
     ServerConfig(); // the built-in defaults
-    static ServerConfig load(const QString& iniPath);
+    // rejected, when given, receives the lines written to standard error.
+    static ServerConfig load(const QString& iniPath, QStringList* rejected = nullptr);
     // Every role on one base address, the support page at base + "/support/" (tests, benchmarks).
     static ServerConfig allAt(const QString& base);
 
