@@ -39,6 +39,21 @@ int main(int argc, char** argv) {
         QStringLiteral("marker"), QStringLiteral("Detail page marker: absent, twice or offset:N."),
         QStringLiteral("how"));
     parser.addOptions({listen, dataDir, asOf, delay, drop, status500, nonImage, marker});
+    const portal::ServerLimits defaults;
+    const QCommandLineOption maxConnections(
+        QStringLiteral("max-connections"),
+        QStringLiteral("Connections open at once (default %1).").arg(defaults.maxConnections),
+        QStringLiteral("n"));
+    const QCommandLineOption idleTimeout(
+        QStringLiteral("idle-timeout-ms"),
+        QStringLiteral("Close a connection idle this long (default %1).")
+            .arg(defaults.idleTimeoutMs),
+        QStringLiteral("ms"));
+    const QCommandLineOption maxHead(
+        QStringLiteral("max-header-bytes"),
+        QStringLiteral("Largest request head (default %1).").arg(defaults.maxHeadBytes),
+        QStringLiteral("bytes"));
+    parser.addOptions({maxConnections, idleTimeout, maxHead});
     parser.process(app);
 
     const QString listenText = parser.value(listen);
@@ -63,6 +78,24 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+
+    portal::ServerLimits limits;
+    const auto positive = [&parser](const QCommandLineOption& option, int& value) {
+        if (!parser.isSet(option))
+            return true;
+        bool ok = false;
+        const int n = parser.value(option).toInt(&ok);
+        if (!ok || n <= 0) {
+            std::fprintf(stderr, "quote-portal: --%s wants a number above 0\n",
+                         qPrintable(option.names().constFirst()));
+            return false;
+        }
+        value = n;
+        return true;
+    };
+    if (!positive(maxConnections, limits.maxConnections) ||
+        !positive(idleTimeout, limits.idleTimeoutMs) || !positive(maxHead, limits.maxHeadBytes))
+        return 2;
 
     portal::Faults faults;
     faults.delayMs = parser.value(delay).toInt();
@@ -91,6 +124,9 @@ int main(int argc, char** argv) {
 
     portal::PortalServer server(options);
     server.setFaults(faults);
+    server.setLimits(limits);
+    // Only tests read the request log; a portal that runs for days must not grow one.
+    server.setKeepRequestLog(false);
     if (!server.start(host, quint16(port))) {
         std::fprintf(stderr, "quote-portal: cannot listen on %s\n", qPrintable(listenText));
         return 1;

@@ -57,6 +57,7 @@ namespace {
 // What the server thread and the owner's thread share.
 struct ServerState {
     std::unique_ptr<MarketData> data;
+    bool keepLog = true;  // guarded by mutex
     mutable QMutex mutex; // guards faults and log
     Faults faults;
     QList<LogEntry> log;
@@ -67,6 +68,8 @@ struct ServerState {
     }
     void record(const QByteArray& method, const QString& target, int status) {
         QMutexLocker lock(&mutex);
+        if (!keepLog)
+            return;
         // A long-running program keeps only the latest entries; tests read far fewer.
         constexpr int kMaxLog = 20000;
         if (log.size() >= kMaxLog)
@@ -142,10 +145,11 @@ private:
 
 class ServerThread : public QThread {
 public:
-    ServerThread(ServerState* d, QHostAddress address, quint16 port)
+    ServerThread(ServerState* d, QHostAddress address, quint16 port, const ServerLimits& limits)
         : m_d(d)
         , m_address(std::move(address))
-        , m_port(port) {}
+        , m_port(port)
+        , m_limits(limits) {}
     quint16 listenedPort = 0;
     QSemaphore ready;
 
@@ -153,7 +157,13 @@ protected:
     void run() override {
         {
             HttpServer server(m_d);
-            listenedPort = server.listen(m_address, m_port);
+            // The guard listens and hands the server only connections within the limits.
+            auto* listener = new GuardedListener(m_limits, &server);
+            if (listener->start(m_address, m_port)) {
+                listener->setHttpServer(&server);
+                server.bind(listener);
+                listenedPort = listener->serverPort();
+            }
             ready.release();
             if (listenedPort != 0)
                 exec();
@@ -164,12 +174,14 @@ private:
     ServerState* m_d;
     QHostAddress m_address;
     quint16 m_port;
+    ServerLimits m_limits;
 };
 
 } // namespace
 
 struct PortalServer::Private {
     PortalOptions options;
+    ServerLimits limits;
     ServerState state;
     ServerThread* thread = nullptr;
     quint16 port = 0;
@@ -190,7 +202,7 @@ PortalServer::~PortalServer() {
 
 bool PortalServer::start(const QHostAddress& address, quint16 port) {
     stop();
-    auto* thread = new ServerThread(&d->state, address, port);
+    auto* thread = new ServerThread(&d->state, address, port, d->limits);
     thread->setObjectName(QStringLiteral("quote-portal"));
     thread->start();
     thread->ready.acquire();
@@ -237,6 +249,21 @@ void PortalServer::setFaults(const Faults& faults) {
 
 Faults PortalServer::faults() const {
     return d->state.currentFaults();
+}
+
+void PortalServer::setLimits(const ServerLimits& limits) {
+    d->limits = limits;
+}
+
+ServerLimits PortalServer::limits() const {
+    return d->limits;
+}
+
+void PortalServer::setKeepRequestLog(bool keep) {
+    QMutexLocker lock(&d->state.mutex);
+    d->state.keepLog = keep;
+    if (!keep)
+        d->state.log.clear();
 }
 
 QList<LogEntry> PortalServer::requestLog() const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "connectionguard.h"
+
 #include <QDate>
 #include <QHostAddress>
 #include <QList>
@@ -50,6 +52,12 @@ public:
     void setFaults(const Faults& faults);
     Faults faults() const;
 
+    // What clients may make the server hold; taken at the next start().
+    void setLimits(const ServerLimits& limits);
+    ServerLimits limits() const;
+
+    // The request log is for tests and is kept unless turned off; the shipped program keeps none.
+    void setKeepRequestLog(bool keep);
     QList<LogEntry> requestLog() const;
     void clearLog();
 

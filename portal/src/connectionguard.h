@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QTcpServer>
+
+class QSocketNotifier;
+
+namespace portal {
+
+// What one portal process allows its clients.
+struct ServerLimits {
+    int maxHeadBytes = 16 * 1024; // request line and header fields of one request together
+    int idleTimeoutMs = 30000;    // a connection that owes no answer is closed after this
+    int maxConnections = 64;      // open at once; one more is answered 503 and closed
+};
+
+// The listening side in front of the HTTP server, which in this Qt version has no limits of its
+// own: it accepts connections itself (so that running out of descriptors turns a client away
+// instead of spinning on a listening socket that stays readable), caps their number, and
+// watches every connection's bytes before the HTTP server reads them: an oversized request head
+// is answered 431, a request with a body 413, and a connection that is idle for too long is
+// closed. The HTTP server takes the connections with bind() and nextPendingConnection().
+class GuardedListener : public QTcpServer {
+public:
+    explicit GuardedListener(const ServerLimits& limits, QObject* parent = nullptr);
+    ~GuardedListener() override;
+
+    bool start(const QHostAddress& address, quint16 port);
+    // The receiver whose connections to a socket are cut when the guard answers in its place.
+    void setHttpServer(QObject* server) { m_server = server; }
+
+    QTcpSocket* nextPendingConnection() override;
+
+    int openConnections() const { return m_open; }
+
+private:
+    void acceptReady();
+    void admit(int descriptor);
+    void turnAway(int descriptor);
+    bool shedOneWithoutDescriptors();
+    void pauseFor(int ms);
+
+    ServerLimits m_limits;
+    QObject* m_server = nullptr;
+    QSocketNotifier* m_notifier = nullptr;
+    int m_reserve = -1; // a spare descriptor, given up to accept and close one client
+    int m_open = 0;
+};
+
+} // namespace portal
