@@ -1,5 +1,7 @@
 // quote-portal: the stand-in quote portal as a program.
 #include "portalserver.h"
+#include "priceimport.h"
+#include "pricerefresh.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
@@ -7,6 +9,15 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // Subcommands that work on the data folder and end; no server, no drawing.
+    if (argc > 1 && (qstrcmp(argv[1], "import") == 0 || qstrcmp(argv[1], "refresh") == 0)) {
+        QCoreApplication app(argc, argv);
+        QTextStream out(stdout), err(stderr);
+        const QStringList args = app.arguments().mid(2);
+        const QString programDir = QCoreApplication::applicationDirPath();
+        return qstrcmp(argv[1], "import") == 0 ? portal::runImport(args, programDir, out, err)
+                                               : portal::runRefresh(args, programDir, out, err);
+    }
     // Charts are drawn into images; no display is needed.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -142,6 +142,25 @@ void drawPriceAxis(QPainter& p, const Scale& s, int plotLeft, int plotRight) {
     }
 }
 
+// "サンプルデータ" across the middle of the plot, drawn before the grid and the prices so that it
+// never hides a candle or a line, and kept clear of the right end where the latest prices are.
+// Drawn without smoothing so every pixel is the palette's sample colour.
+void drawSampleMark(QPainter& p, const QRect& plot) {
+    const QString text = QStringLiteral("サンプルデータ");
+    QFont f = chartFont(std::clamp(plot.height() / 4, 14, 34), true);
+    f.setStyleStrategy(QFont::NoAntialias);
+    const QRect area(plot.left(), plot.top(), plot.width() * 3 / 4, plot.height());
+    // Shrink the type until it fits the area, for small plots.
+    while (f.pixelSize() > 12 && QFontMetrics(f).horizontalAdvance(text) > area.width() - 8)
+        f.setPixelSize(f.pixelSize() - 1);
+    p.save();
+    p.setFont(f);
+    p.setRenderHint(QPainter::TextAntialiasing, false);
+    p.setPen(colors::sample);
+    p.drawText(area, Qt::AlignCenter, text);
+    p.restore();
+}
+
 } // namespace
 
 std::optional<Term> termFromText(const QString& text) {
@@ -302,6 +321,9 @@ QImage renderTechnicalChart(const Listing& listing, const History& history, Term
     const double pad = std::max((hi - lo) * 0.05, tickSize(hi));
     const Scale s{lo - pad, hi + pad, priceTop, priceBottom};
 
+    if (history.sample)
+        drawSampleMark(p, QRect(plotLeft, priceTop, plotRight - plotLeft, priceBottom - priceTop));
+
     // Frame, grid and axes.
     p.setPen(colors::grid);
     drawPriceAxis(p, s, plotLeft, plotRight);
@@ -409,6 +431,91 @@ QImage renderTechnicalChart(const Listing& listing, const History& history, Term
     return img;
 }
 
+QImage renderLastSession(const Listing& listing, const History& history) {
+    QImage img(kChartWidth, kChartHeight, QImage::Format_RGB32);
+    img.fill(colors::background);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    const Bar& day = history.last();
+    const bool hasPrevious = history.size() >= 2;
+    const double prevClose = hasPrevious ? history[history.size() - 2].close : day.open;
+    const double change = day.close - prevClose;
+    const QString sign = change > 0 ? QStringLiteral("+") : QString();
+    const QString changeText =
+        hasPrevious
+            ? QStringLiteral("%1%2 (%1%3%)")
+                  .arg(sign, yen(change), QString::number(change / prevClose * 100.0, 'f', 2))
+            : QStringLiteral("-");
+    drawTitle(
+        p,
+        QStringLiteral("%1 %2  1日 %3")
+            .arg(listing.code, listing.name, day.date.toString(QStringLiteral("yyyy/MM/dd"))),
+        QStringLiteral("終値 %1円  %2").arg(yen(day.close), hasPrevious ? changeText : QString()));
+
+    // Said plainly, where the minute prices would be.
+    p.setFont(chartFont(10));
+    p.setPen(colors::text);
+    p.drawText(QRect(4, 16, kChartWidth - 8, 14), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral(
+                   "日中の値動き（分足）のデータはありません。最終取引日の四本値と出来高です。"));
+
+    // The day as one candle against the previous close.
+    const int plotLeft = 4, plotRight = 250, priceTop = 44, dateTop = kChartHeight - 14;
+    const int priceBottom = dateTop - 4;
+    double lo = std::min(day.low, prevClose), hi = std::max(day.high, prevClose);
+    const double pad = std::max((hi - lo) * 0.08, tickSize(hi) * 2);
+    const Scale s{lo - pad, hi + pad, priceTop, priceBottom};
+    drawPriceAxis(p, s, plotLeft, plotRight);
+    p.setPen(colors::axis);
+    p.drawRect(plotLeft, priceTop, plotRight - plotLeft, priceBottom - priceTop);
+    p.setFont(chartFont(9));
+    p.setPen(colors::text);
+    p.drawText(QRect(plotRight + 4, priceTop - 13, 44, 12), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("(円)"));
+    p.drawText(QRect(plotLeft, dateTop, plotRight - plotLeft, 14), Qt::AlignCenter,
+               day.date.toString(QStringLiteral("yyyy/MM/dd")));
+    if (hasPrevious) {
+        const int yPrev = int(s.y(prevClose));
+        p.setPen(QPen(colors::previousClose, 1, Qt::DashLine));
+        p.drawLine(plotLeft + 1, yPrev, plotRight - 1, yPrev);
+    }
+    const int x = (plotLeft + plotRight) / 2;
+    const QColor c = day.close > day.open   ? colors::rising
+                     : day.close < day.open ? colors::falling
+                                            : colors::text;
+    p.setPen(c);
+    p.drawLine(x, int(s.y(day.high)), x, int(s.y(day.low)));
+    const int y1 = int(s.y(std::max(day.open, day.close)));
+    const int y2 = int(s.y(std::min(day.open, day.close)));
+    p.fillRect(x - 20, y1, 41, std::max(1, y2 - y1 + 1), c);
+
+    // The known values, as a table beside the candle.
+    static const QLocale english(QLocale::English);
+    const std::pair<const char*, QString> rows[] = {
+        {"始値", yen(day.open) + QStringLiteral("円")},
+        {"高値", yen(day.high) + QStringLiteral("円")},
+        {"安値", yen(day.low) + QStringLiteral("円")},
+        {"終値", yen(day.close) + QStringLiteral("円")},
+        {"前日終値", hasPrevious ? yen(prevClose) + QStringLiteral("円") : QStringLiteral("-")},
+        {"前日比", changeText},
+        {"出来高", english.toString(day.volume) + QStringLiteral("株")},
+    };
+    int y = priceTop;
+    for (const auto& [label, value] : rows) {
+        p.setFont(chartFont(12));
+        p.setPen(colors::text);
+        p.drawText(QRect(315, y, 80, 20), Qt::AlignLeft | Qt::AlignVCenter,
+                   QString::fromUtf8(label));
+        p.setFont(chartFont(12, true));
+        p.drawText(QRect(385, y, kChartWidth - 385 - 8, 20), Qt::AlignRight | Qt::AlignVCenter,
+                   value);
+        y += 24;
+    }
+    p.end();
+    return img;
+}
+
 QImage renderIntradayChart(const Listing& listing, const History& history) {
     QImage img(kChartWidth, kChartHeight, QImage::Format_RGB32);
     img.fill(colors::background);
@@ -418,6 +525,10 @@ QImage renderIntradayChart(const Listing& listing, const History& history) {
         drawTitle(p, QStringLiteral("%1 %2  1日").arg(listing.code, listing.name), {});
         p.end();
         return img;
+    }
+    if (!history.sample) {
+        p.end();
+        return renderLastSession(listing, history);
     }
     const Bar& day = history.last();
     const double prevClose = history.size() >= 2 ? history[history.size() - 2].close : day.open;
@@ -457,6 +568,7 @@ QImage renderIntradayChart(const Listing& listing, const History& history) {
     p.drawText(QRect(73, 15, 160, 13), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("前日終値 %1円").arg(yen(prevClose)));
 
+    drawSampleMark(p, QRect(plotLeft, priceTop, plotRight - plotLeft, priceBottom - priceTop));
     drawPriceAxis(p, s, plotLeft, plotRight);
     for (int i = 0; i < n; ++i) {
         const int m = minutes[i].minuteOfDay;

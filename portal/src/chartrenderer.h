@@ -34,7 +34,12 @@ Overlays parseOverlays(const QString& params);
 QImage renderTechnicalChart(const Listing& listing, const History& history, Term term,
                             const Overlays& overlays);
 
-// The last session of the history in minutes, with the previous close as a line.
+// The last session of the history in minutes, with the previous close as a line. Minute prices
+// exist only for invented histories; for real daily prices the chart is renderLastSession.
 QImage renderIntradayChart(const Listing& listing, const History& history);
+
+// The last session of a daily history as it is known: one candle against the previous close,
+// open, high, low, close and volume as figures, and a line saying there are no minute prices.
+QImage renderLastSession(const Listing& listing, const History& history);
 
 } // namespace portal

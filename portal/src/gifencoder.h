@@ -24,6 +24,9 @@ inline const QColor sar{30, 30, 160};
 inline const QColor previousClose{150, 150, 150};
 inline const QColor intraday{20, 60, 170};
 inline const QColor title{0, 40, 110};
+// "サンプルデータ" behind charts drawn from invented prices: pale enough to sit under the lines,
+// dark enough to read at pane size.
+inline const QColor sample{244, 170, 120};
 // One colour per moving-average token, in token order m25 m75 m65 m130 m260 e25 e75 e65 e130 e260.
 inline const QColor averages[10] = {
     {240, 130, 0},  {0, 110, 220}, {150, 60, 190}, {140, 90, 40},   {0, 150, 150},

@@ -1,5 +1,7 @@
 #include "marketdata.h"
 
+#include "pricecsv.h"
+
 #include <QFile>
 #include <QMutexLocker>
 #include <QStringDecoder>
@@ -8,6 +10,8 @@
 #include <cmath>
 #include <cstdio>
 #include <optional>
+
+#include <sys/stat.h>
 
 namespace portal {
 
@@ -48,14 +52,6 @@ QDate lastTradingDay(QDate d) {
     while (!isTradingDay(d))
         d = d.addDays(-1);
     return d;
-}
-
-std::optional<double> number(const QByteArray& text) {
-    bool ok = false;
-    const double v = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(v))
-        return std::nullopt;
-    return v;
 }
 
 } // namespace
@@ -166,59 +162,6 @@ QVector<Listing> readCodeList(const QString& path) {
     return out;
 }
 
-CsvResult readPriceCsv(const QString& path) {
-    CsvResult r;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return r;
-    int lineNo = 0;
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine().trimmed();
-        ++lineNo;
-        if (line.isEmpty())
-            continue;
-        const QList<QByteArray> f = line.split(',');
-        if (lineNo == 1 && line.toLower().startsWith("date"))
-            continue;
-        Bar b;
-        bool good = f.size() >= 6;
-        if (good) {
-            const QString ds =
-                QString::fromLatin1(f[0].trimmed()).replace(QLatin1Char('/'), QLatin1Char('-'));
-            b.date = QDate::fromString(ds, Qt::ISODate);
-            const auto o = number(f[1]), h = number(f[2]), l = number(f[3]), c = number(f[4]),
-                       v = number(f[5]);
-            good = b.date.isValid() && o && h && l && c && v && *l > 0 && *h >= *l && *o >= *l &&
-                   *o <= *h && *c >= *l && *c <= *h && *v >= 0;
-            if (good) {
-                b.open = *o;
-                b.high = *h;
-                b.low = *l;
-                b.close = *c;
-                b.volume = qint64(*v);
-            }
-        }
-        if (!good) {
-            if (r.skipped++ == 0)
-                r.firstSkippedLine = lineNo;
-            continue;
-        }
-        r.bars.append(b);
-    }
-    std::stable_sort(r.bars.begin(), r.bars.end(),
-                     [](const Bar& a, const Bar& b) { return a.date < b.date; });
-    // One bar per day: a repeated date keeps its last row.
-    History unique;
-    for (const Bar& b : std::as_const(r.bars)) {
-        if (!unique.isEmpty() && unique.last().date == b.date)
-            unique.last() = b;
-        else
-            unique.append(b);
-    }
-    r.bars = unique;
-    return r;
-}
-
 History syntheticHistory(const QString& code, const QDate& asOfDate) {
     History bars;
     if (!isCode(code))
@@ -235,6 +178,7 @@ History syntheticHistory(const QString& code, const QDate& asOfDate) {
     // Log-price walk with a slow pull back to the level, so twelve years stay in a plausible band.
     double x = 0.25 * rnd.gauss();
     double prevClose = roundToTick(level * std::exp(x));
+    bars.sample = true;
     bars.reserve(3200);
     for (QDate d = first; d <= last; d = d.addDays(1)) {
         if (!isTradingDay(d))
@@ -309,9 +253,10 @@ QVector<MinuteBar> intradaySession(const QString& code, const Bar& day) {
     return out;
 }
 
-MarketData::MarketData(const QString& dataDir, const QDate& asOf)
+MarketData::MarketData(const QString& dataDir, const QDate& asOf, int cacheLimit)
     : m_dataDir(dataDir)
-    , m_asOf(lastTradingDay(asOf.isValid() ? asOf : QDate::currentDate())) {
+    , m_asOf(lastTradingDay(asOf.isValid() ? asOf : QDate::currentDate()))
+    , m_cacheLimit(std::max(1, cacheLimit)) {
     m_listings = readCodeList(dataDir + QStringLiteral("/銘柄コード一覧20060513.csv"));
     for (int i = 0; i < m_listings.size(); ++i)
         m_index.insert(m_listings[i].code, i);
@@ -326,20 +271,44 @@ QString MarketData::suffixFor(const QString& code) const {
     return find(code) ? suffixForCode(code) : QString();
 }
 
+MarketData::FileStamp MarketData::stampOf(const QString& path) const {
+    FileStamp s;
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return s;
+    s.exists = true;
+    s.inode = quint64(st.st_ino);
+    s.size = qint64(st.st_size);
+    s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return s;
+}
+
 std::shared_ptr<const History> MarketData::history(const QString& code) const {
     if (!isCode(code) || !find(code))
         return {};
-    QMutexLocker lock(&m_mutex);
-    if (auto it = m_cache.constFind(code); it != m_cache.constEnd())
-        return *it;
     const QString path = m_dataDir + QStringLiteral("/prices/") + code + QStringLiteral(".csv");
+    // One look at the file per request: cheap next to drawing a chart, and it is what lets a
+    // running portal see an import without a restart.
+    const FileStamp stamp = stampOf(path);
+    QMutexLocker lock(&m_mutex);
+    if (auto it = m_cache.find(code); it != m_cache.end() && it->stamp == stamp) {
+        it->lastUse = ++m_useCounter;
+        return it->history;
+    }
     History bars;
-    if (QFile::exists(path)) {
-        CsvResult csv = readPriceCsv(path);
-        if (csv.skipped > 0)
-            std::fprintf(stderr, "%s: %d row(s) skipped that do not parse (first at line %d)\n",
-                         qPrintable(path), csv.skipped, csv.firstSkippedLine);
-        bars = std::move(csv.bars);
+    if (stamp.exists) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            ++m_fileReads;
+            PriceFile csv = parsePriceCsv(file.readAll());
+            if (!csv.error.isEmpty())
+                std::fprintf(stderr, "%s: %s\n", qPrintable(path), qPrintable(csv.error));
+            if (!csv.problems.isEmpty())
+                std::fprintf(stderr, "%s: %d row(s) left out (first at line %d: %s)\n",
+                             qPrintable(path), int(csv.problems.size()), csv.problems[0].line,
+                             qPrintable(csv.problems[0].reason));
+            bars = std::move(csv.bars);
+        }
         if (bars.isEmpty())
             std::fprintf(stderr, "%s: no usable rows; using a synthetic history\n",
                          qPrintable(path));
@@ -347,8 +316,27 @@ std::shared_ptr<const History> MarketData::history(const QString& code) const {
     if (bars.isEmpty())
         bars = syntheticHistory(code, m_asOf);
     auto shared = std::make_shared<const History>(std::move(bars));
-    m_cache.insert(code, shared);
+    if (!m_cache.contains(code) && m_cache.size() >= m_cacheLimit) {
+        // A linear pass is fine at a few hundred entries, next to parsing or inventing a history.
+        auto oldest = m_cache.begin();
+        for (auto it = m_cache.begin(); it != m_cache.end(); ++it) {
+            if (it->lastUse < oldest->lastUse)
+                oldest = it;
+        }
+        m_cache.erase(oldest);
+    }
+    m_cache.insert(code, {shared, stamp, ++m_useCounter});
     return shared;
+}
+
+int MarketData::cachedHistories() const {
+    QMutexLocker lock(&m_mutex);
+    return int(m_cache.size());
+}
+
+int MarketData::priceFileReads() const {
+    QMutexLocker lock(&m_mutex);
+    return m_fileReads;
 }
 
 } // namespace portal

@@ -19,7 +19,12 @@ struct Bar {
     qint64 volume = 0;
 };
 
-using History = QVector<Bar>; // oldest first, one bar per trading day
+// Daily bars, oldest first, one per trading day, and whether they were invented: every chart and
+// page drawn from invented prices says so.
+struct History : QVector<Bar> {
+    using QVector<Bar>::QVector;
+    bool sample = false;
+};
 
 struct Listing {
     QString code; // four ASCII digits, or the exchange's alphanumeric form ("130A")
@@ -47,15 +52,6 @@ QString suffixForCode(const QString& code);
 // are left out.
 QVector<Listing> readCodeList(const QString& path);
 
-// Bars from a "Date,Open,High,Low,Close,Volume" export. A header line is passed over; other rows
-// that do not parse are skipped and counted.
-struct CsvResult {
-    History bars;
-    int skipped = 0;
-    int firstSkippedLine = 0;
-};
-CsvResult readPriceCsv(const QString& path);
-
 // A deterministic history for a code: weekdays (New Year holidays left out) for a little more than
 // twelve years up to asOf (or the weekday before it), prices on the exchange's steps, volumes in
 // lots of 100.
@@ -69,10 +65,13 @@ struct MinuteBar {
 };
 QVector<MinuteBar> intradaySession(const QString& code, const Bar& day);
 
-// Listed codes and their histories, shared by every request. Thread-safe.
+// Listed codes and their histories, shared by every request. Thread-safe. A price file is read
+// once and kept until it changes on disk (an import or refresh while the portal runs is seen by
+// the next request); at most cacheLimit histories are kept, the least recently used going first.
 class MarketData {
 public:
-    MarketData(const QString& dataDir, const QDate& asOf);
+    static constexpr int kDefaultCacheLimit = 256;
+    MarketData(const QString& dataDir, const QDate& asOf, int cacheLimit = kDefaultCacheLimit);
 
     const QVector<Listing>& listings() const { return m_listings; }
     const Listing* find(const QString& code) const;
@@ -80,14 +79,38 @@ public:
     QDate asOf() const { return m_asOf; }
     // The history of a listed code: prices/CODE.csv when present, synthetic otherwise.
     std::shared_ptr<const History> history(const QString& code) const;
+    // How many histories are kept now, and how often a price file was parsed (for tests).
+    int cachedHistories() const;
+    int priceFileReads() const;
 
 private:
+    // What identifies one version of a price file: a rewrite (even to the same size within the
+    // same second) gets a new inode, since files are replaced by renaming.
+    struct FileStamp {
+        bool exists = false;
+        quint64 inode = 0;
+        qint64 size = 0;
+        qint64 mtimeNs = 0;
+        bool operator==(const FileStamp& o) const {
+            return exists == o.exists && inode == o.inode && size == o.size && mtimeNs == o.mtimeNs;
+        }
+    };
+    struct Entry {
+        std::shared_ptr<const History> history;
+        FileStamp stamp;
+        quint64 lastUse = 0;
+    };
+    FileStamp stampOf(const QString& path) const;
+
     QString m_dataDir;
     QDate m_asOf;
+    int m_cacheLimit;
     QVector<Listing> m_listings;
     QHash<QString, int> m_index;
     mutable QMutex m_mutex;
-    mutable QHash<QString, std::shared_ptr<const History>> m_cache;
+    mutable QHash<QString, Entry> m_cache;
+    mutable quint64 m_useCounter = 0;
+    mutable int m_fileReads = 0;
 };
 
 } // namespace portal

@@ -140,6 +140,15 @@ QString navigation(const MarketData& data, const QString& code) {
     return s;
 }
 
+// Pages drawn from invented prices say so, next to the prices.
+QString sampleMark(const History& h) {
+    if (!h.sample)
+        return {};
+    return QStringLiteral(
+        " <span class=\"sample\" style=\"color:#fff;background:#c8501e;"
+        "padding:0 4px;font-weight:bold;white-space:nowrap\">サンプルデータ</span>");
+}
+
 struct Quote {
     Bar last;
     double prevClose = 0;
@@ -189,11 +198,11 @@ QByteArray summaryPage(const Listing& l, const History& h) {
                     "<div>市況 | ランキング | ニュース</div>\n<div>為替 | 投資信託 | 掲示板</div>\n"
                     "<div>ポートフォリオ | ヘルプ</div>\n</div>\n"
                     "<div style=\"width:210px;font-size:12px\">\n"
-                    "<b>%1</b> (%2)<br>\n<span style=\"font-size:16px\">%3円</span><br>\n"
+                    "<b>%1</b> (%2)<br>\n<span style=\"font-size:16px\">%3円</span>%7<br>\n"
                     "前日比 %4<br>\n出来高 %5<br>\n%6 15:30 終値\n</div>")
                     .arg(esc(l.name), l.code, yen(q.last.close), changeText(q),
                          volumeText(q.last.volume),
-                         q.last.date.toString(QStringLiteral("yyyy/MM/dd"))));
+                         q.last.date.toString(QStringLiteral("yyyy/MM/dd")), sampleMark(h)));
 }
 
 QByteArray searchPage(const QString& word) {
@@ -253,8 +262,11 @@ QByteArray detailPage(const MarketData& data, const Listing& l, const Faults& fa
     QByteArray head = pageStart(title) + navigation(data, l.code).toUtf8();
 
     QString dataHtml;
-    dataHtml += QStringLiteral("<h2>%1 <small>(%2) %3</small></h2>\n")
-                    .arg(esc(l.name), l.code, esc(l.market));
+    dataHtml += QStringLiteral("<h2>%1 <small>(%2) %3</small>%4</h2>\n")
+                    .arg(esc(l.name), l.code, esc(l.market), sampleMark(h));
+    if (h.sample)
+        dataHtml += QStringLiteral("<p class=\"sample\">この銘柄の株価は架空のサンプルデータです。"
+                                   "実際の株価は quote-portal import で取り込めます。</p>\n");
     dataHtml += QStringLiteral("<table id=\"quote\">\n"
                                "<tr><th>現在値</th><td>%1円</td><th>前日比</th><td>%2</td></tr>\n"
                                "<tr><th>始値</th><td>%3</td><th>高値</th><td>%4</td></tr>\n"
@@ -362,33 +374,36 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
         const Listing* l = m.hasMatch() ? listingOf(data, m.captured(2)) : nullptr;
         if (!l)
             return errorPage(404);
-        const Quote q = quoteOf(*data.history(l->code));
+        const auto h = data.history(l->code);
+        const Quote q = quoteOf(*h);
         if (m.captured(1).startsWith(QLatin1String("biz")))
             return html(page(QStringLiteral("%1【%2】企業情報").arg(l->name, l->code),
                              QStringLiteral("<h1>%1 (%2)</h1>\n<h2>企業情報</h2>\n<table>\n"
                                             "<tr><th>市場</th><td>%3</td></tr>\n"
                                             "<tr><th>単元株数</th><td>100株</td></tr>\n"
                                             "<tr><th>決算</th><td>3月末日</td></tr>\n"
-                                            "<tr><th>株価</th><td>%4円</td></tr>\n</table>")
-                                 .arg(esc(l->name), l->code, esc(l->market), yen(q.last.close))));
-        return html(
-            page(QStringLiteral("%1【%2】アナリストレポート").arg(l->name, l->code),
-                 QStringLiteral("<h1>%1 (%2)</h1>\n<h2>業種別レポート</h2>\n"
-                                "<p>52週レンジ %3円 - %4円。現在値 %5円。</p>")
-                     .arg(esc(l->name), l->code, yen(q.low52), yen(q.high52), yen(q.last.close))));
+                                            "<tr><th>株価</th><td>%4円%5</td></tr>\n</table>")
+                                 .arg(esc(l->name), l->code, esc(l->market), yen(q.last.close),
+                                      sampleMark(*h))));
+        return html(page(QStringLiteral("%1【%2】アナリストレポート").arg(l->name, l->code),
+                         QStringLiteral("<h1>%1 (%2)</h1>\n<h2>業種別レポート</h2>\n"
+                                        "<p>52週レンジ %3円 - %4円。現在値 %5円。%6</p>")
+                             .arg(esc(l->name), l->code, yen(q.low52), yen(q.high52),
+                                  yen(q.last.close), sampleMark(*h))));
     }
     if (path == "/news") {
         const Listing* l = listingOf(data, param("s"));
         if (!l)
             return errorPage(404);
-        const Quote q = quoteOf(*data.history(l->code));
+        const auto h = data.history(l->code);
+        const Quote q = quoteOf(*h);
         return html(
             page(QStringLiteral("%1【%2】ニュース").arg(l->name, l->code),
                  QStringLiteral("<h1>%1 (%2) 関連ニュース</h1>\n<ul>\n"
-                                "<li>%3 %1、終値は%4円（前日比 %5）</li>\n"
+                                "<li>%3 %1、終値は%4円（前日比 %5）%6</li>\n"
                                 "<li>%1、定時株主総会の開催日を発表</li>\n</ul>")
                      .arg(esc(l->name), l->code, q.last.date.toString(QStringLiteral("yyyy/MM/dd")),
-                          yen(q.last.close), changeText(q))));
+                          yen(q.last.close), changeText(q), sampleMark(*h))));
     }
     if (path == "/bbs") {
         const Listing* l = listingOf(data, param("board"));

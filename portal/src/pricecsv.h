@@ -1,0 +1,46 @@
+#pragma once
+
+#include "marketdata.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+namespace portal {
+
+// The daily price files people have, read into bars:
+//  - the portal's own layout, "Date,Open,High,Low,Close,Volume" (the header may be missing);
+//  - Japanese headers 日付,始値,高値,安値,終値,出来高 (optionally 売買代金, 調整後終値), in UTF-8
+//    or code page 932;
+//  - English headers Date,Open,High,Low,Close,Volume (optionally Adj Close).
+// Columns come in any order and extra columns are passed over; a header may follow a few title
+// lines. Dates are 2024/09/30, 2024-09-30 or 20240930; numbers may carry thousands separators and
+// decimals; fields may be quoted.
+enum class PriceLayout { Unknown, Portal, Japanese, English };
+
+struct RowProblem {
+    int line = 0;   // 1-based line number in the file
+    QString reason; // Japanese, for the user
+};
+
+struct PriceFile {
+    PriceLayout layout = PriceLayout::Unknown;
+    // Set when nothing of the file can be read as prices (no header, an HTML page, ...).
+    QString error;
+    // The good rows, sorted by date, one per date. With an adjusted close column, prices are
+    // scaled by adjusted close / close, so splits do not show as falls.
+    History bars;
+    // Rows that are not prices of a day, in file order: a date or number that does not parse, a
+    // high below the low, open or close (or a low above open or close), a negative value or a
+    // zero price, and one date twice with different values (every row of that date is left out).
+    QVector<RowProblem> problems;
+};
+
+PriceFile parsePriceCsv(const QByteArray& bytes);
+
+// The portal's own layout: header and one "yyyy-MM-dd,open,high,low,close,volume" line per bar.
+QByteArray writePriceCsv(const History& bars);
+
+QString layoutName(PriceLayout layout);
+
+} // namespace portal

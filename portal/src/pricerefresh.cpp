@@ -1,0 +1,285 @@
+#include "pricerefresh.h"
+
+#include "marketdata.h"
+#include "pricecsv.h"
+#include "priceimport.h"
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSettings>
+#include <QStringDecoder>
+#include <QThread>
+#include <QUrl>
+
+#include <curl/curl.h>
+
+#include <memory>
+
+namespace portal {
+
+namespace {
+
+const QString kPlaceholder = QStringLiteral("{code}");
+constexpr qint64 kMaxAnswerBytes = 32 * 1024 * 1024;
+
+QString sourceKey() {
+    return QStringLiteral("refresh/source");
+}
+QString refreshedKey(const QString& code) {
+    return QStringLiteral("refreshed/") + code;
+}
+
+size_t collect(char* data, size_t size, size_t n, void* user) {
+    auto* body = static_cast<QByteArray*>(user);
+    if (body->size() + qint64(size * n) > kMaxAnswerBytes)
+        return 0; // ends the transfer with a write error
+    body->append(data, qsizetype(size * n));
+    return size * n;
+}
+
+struct Fetched {
+    bool ok = false;
+    QByteArray body;
+    QString error; // Japanese, when !ok
+};
+
+// One libcurl handle for the whole run, so a source on one host keeps its connection.
+class Fetcher {
+public:
+    Fetcher(long connectMs, long totalMs)
+        : m_curl(curl_easy_init(), curl_easy_cleanup) {
+        CURL* c = m_curl.get();
+        if (!c)
+            return;
+        curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
+        curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, totalMs);
+        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
+        // Neither the template nor a redirect may lead anywhere but http and https.
+        curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(c, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+        curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxAnswerBytes));
+        curl_easy_setopt(c, CURLOPT_USERAGENT, "quote-portal");
+        curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, collect);
+    }
+
+    Fetched fetch(const QString& url) {
+        Fetched f;
+        CURL* c = m_curl.get();
+        if (!c) {
+            f.error = QStringLiteral("転送を始められません");
+            return f;
+        }
+        const QByteArray u = url.toUtf8();
+        curl_easy_setopt(c, CURLOPT_URL, u.constData());
+        curl_easy_setopt(c, CURLOPT_WRITEDATA, &f.body);
+        const CURLcode rc = curl_easy_perform(c);
+        long status = 0;
+        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+        switch (rc) {
+        case CURLE_OK:
+            break;
+        case CURLE_COULDNT_CONNECT:
+            f.error = QStringLiteral("接続できません（拒否されました）");
+            return f;
+        case CURLE_COULDNT_RESOLVE_HOST:
+            f.error = QStringLiteral("ホスト名が見つかりません");
+            return f;
+        case CURLE_OPERATION_TIMEDOUT:
+            f.error = QStringLiteral("応答がありません（時間切れ）");
+            return f;
+        case CURLE_WRITE_ERROR:
+        case CURLE_FILESIZE_EXCEEDED:
+            f.error = QStringLiteral("応答が大きすぎます");
+            return f;
+        default:
+            f.error = QStringLiteral("転送に失敗しました: %1")
+                          .arg(QString::fromUtf8(curl_easy_strerror(rc)));
+            return f;
+        }
+        if (status != 200) {
+            f.error = QStringLiteral("HTTP %1 が返されました").arg(status);
+            return f;
+        }
+        f.ok = true;
+        return f;
+    }
+
+private:
+    std::unique_ptr<CURL, void (*)(CURL*)> m_curl;
+};
+
+QString day(const QDate& d) {
+    return d.toString(QStringLiteral("yyyy/MM/dd"));
+}
+
+} // namespace
+
+QString checkSourceTemplate(const QString& source) {
+    if (!source.contains(kPlaceholder))
+        return QStringLiteral("取得元のアドレス “%1” に {code} がありません").arg(source);
+    const QUrl url(sourceAddress(source, QStringLiteral("1301")), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.host().isEmpty())
+        return QStringLiteral("取得元のアドレス “%1” は http または https のアドレスではありません")
+            .arg(source);
+    return {};
+}
+
+QString sourceAddress(const QString& source, const QString& code) {
+    QString out = source;
+    return out.replace(kPlaceholder, QString::fromLatin1(QUrl::toPercentEncoding(code)));
+}
+
+QStringList markFileCodes(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray first = file.readLine();
+    QStringDecoder sjis("Shift_JIS");
+    const QString line = sjis.isValid() ? sjis(first) : QString::fromLatin1(first);
+    QStringList fields = line.split(QLatin1Char(','));
+    fields.removeLast(); // what follows the last comma is no code
+    QStringList codes;
+    for (const QString& f : std::as_const(fields)) {
+        const QString code = f.trimmed().toUpper();
+        if (isCode(code) && !codes.contains(code))
+            codes.append(code);
+    }
+    return codes;
+}
+
+QString configurationPath(const QString& dataDir) {
+    return dataDir + QStringLiteral("/quote-portal.ini");
+}
+
+int refreshPrices(const RefreshOptions& options, QTextStream& out, QTextStream& err) {
+    QSettings config(configurationPath(options.dataDir), QSettings::IniFormat);
+    const QString source =
+        options.source.isEmpty() ? config.value(sourceKey()).toString() : options.source;
+    if (source.isEmpty()) {
+        err << QStringLiteral("価格の取得元が設定されていません。--source で {code} を含む "
+                              "http/https のアドレスを指定してください")
+            << Qt::endl;
+        return 2;
+    }
+    if (const QString why = checkSourceTemplate(source); !why.isEmpty()) {
+        err << why << Qt::endl;
+        return 2;
+    }
+    if (!options.source.isEmpty()) {
+        config.setValue(sourceKey(), options.source);
+        config.sync();
+    }
+
+    QStringList codes;
+    QStringList failed;
+    if (options.codes.isEmpty()) {
+        codes = markFileCodes(options.programDir + QStringLiteral("/MARK.csv"));
+        if (codes.isEmpty()) {
+            err << QStringLiteral("取得する銘柄がありません（コードの指定がなく、MARK.csv にも"
+                                  "印がありません）")
+                << Qt::endl;
+            return 2;
+        }
+    } else {
+        for (const QString& c : options.codes) {
+            const QString code = c.trimmed().toUpper();
+            if (isCode(code)) {
+                codes.append(code);
+            } else {
+                out << c << QStringLiteral(": 銘柄コードではありません") << Qt::endl;
+                failed.append(c);
+            }
+        }
+    }
+
+    const QDate today = options.today.isValid() ? options.today : QDate::currentDate();
+    const QString todayText = today.toString(Qt::ISODate);
+    Fetcher fetcher(options.connectTimeoutMs, options.totalTimeoutMs);
+    QElapsedTimer sinceLast;
+    for (const QString& code : std::as_const(codes)) {
+        if (!options.force && config.value(refreshedKey(code)).toString() == todayText) {
+            out << code << QStringLiteral(": 今日は取得済みです（--force で取り直します）")
+                << Qt::endl;
+            continue;
+        }
+        if (sinceLast.isValid() && sinceLast.elapsed() < options.minIntervalMs)
+            QThread::msleep(quint64(options.minIntervalMs - sinceLast.elapsed()));
+        sinceLast.start();
+        const Fetched f = fetcher.fetch(sourceAddress(source, code));
+        QString why = f.error;
+        PriceFile csv;
+        if (f.ok) {
+            csv = parsePriceCsv(f.body);
+            if (!csv.error.isEmpty())
+                why = csv.error;
+            else if (!csv.problems.isEmpty())
+                why = QStringLiteral("不正な行が %1 行あります（%2 行目: %3）")
+                          .arg(csv.problems.size())
+                          .arg(csv.problems[0].line)
+                          .arg(csv.problems[0].reason);
+            else if (csv.bars.isEmpty())
+                why = QStringLiteral("株価の行がありません");
+        }
+        if (why.isEmpty()) {
+            const StoreResult stored = mergeIntoStore(options.dataDir, code, csv.bars);
+            if (stored.ok) {
+                config.setValue(refreshedKey(code), todayText);
+                config.sync();
+                out << code
+                    << QStringLiteral(": 追加 %1 行、置換 %2 行、%3 - %4")
+                           .arg(stored.added)
+                           .arg(stored.replaced)
+                           .arg(day(csv.bars.first().date), day(csv.bars.last().date))
+                    << Qt::endl;
+                continue;
+            }
+            why = stored.error;
+        }
+        out << code << QStringLiteral(": 失敗: ") << why << Qt::endl;
+        failed.append(code);
+    }
+    if (!failed.isEmpty()) {
+        err << QStringLiteral("取得できなかった銘柄（%1）: %2")
+                   .arg(failed.size())
+                   .arg(failed.join(QStringLiteral(", ")))
+            << Qt::endl;
+        return 1;
+    }
+    return 0;
+}
+
+int runRefresh(const QStringList& args, const QString& programDir, QTextStream& out,
+               QTextStream& err) {
+    QCommandLineParser parser;
+    const QCommandLineOption data(QStringLiteral("data"),
+                                  QStringLiteral("Data folder (prices/ is inside it)."),
+                                  QStringLiteral("dir"));
+    const QCommandLineOption source(QStringLiteral("source"),
+                                    QStringLiteral("Address template with {code}; kept."),
+                                    QStringLiteral("template"));
+    const QCommandLineOption force(QStringLiteral("force"),
+                                   QStringLiteral("Fetch codes refreshed today again."));
+    parser.addOptions({data, source, force});
+    if (!parser.parse(QStringList{QStringLiteral("quote-portal refresh")} + args)) {
+        err << parser.errorText() << Qt::endl
+            << QStringLiteral("使い方: quote-portal refresh [--data DIR] [--source TEMPLATE] "
+                              "[--force] [CODE...]")
+            << Qt::endl;
+        return 2;
+    }
+    RefreshOptions options;
+    options.dataDir = parser.isSet(data) ? parser.value(data) : programDir;
+    options.programDir = programDir;
+    options.source = parser.value(source);
+    options.force = parser.isSet(force);
+    options.codes = parser.positionalArguments();
+    return refreshPrices(options, out, err);
+}
+
+} // namespace portal
