@@ -120,13 +120,30 @@ struct Line {
     Qt::PenStyle style = Qt::SolidLine;
 };
 
-void drawTitle(QPainter& p, const QString& left, const QString& right) {
-    p.setFont(chartFont(11, true));
+// With sample set, "サンプルデータ" also stands in a box between the two texts when they leave
+// room for it, where it is read first and never covered by prices.
+void drawTitle(QPainter& p, const QString& left, const QString& right, bool sample = false) {
+    const QFont leftFont = chartFont(11, true), rightFont = chartFont(10);
+    p.setFont(leftFont);
     p.setPen(colors::title);
     p.drawText(QRect(4, 0, kChartWidth - 8, 15), Qt::AlignLeft | Qt::AlignVCenter, left);
-    p.setFont(chartFont(10));
+    p.setFont(rightFont);
     p.setPen(colors::text);
     p.drawText(QRect(4, 0, kChartWidth - 8, 15), Qt::AlignRight | Qt::AlignVCenter, right);
+    if (!sample)
+        return;
+    const QString text = QStringLiteral("サンプルデータ");
+    const QFont markFont = chartFont(10, true);
+    const int from = 4 + QFontMetrics(leftFont).horizontalAdvance(left) + 8;
+    const int to = kChartWidth - 4 - QFontMetrics(rightFont).horizontalAdvance(right) - 8;
+    const int width = QFontMetrics(markFont).horizontalAdvance(text) + 8;
+    if (to - from < width)
+        return;
+    const QRect box((from + to - width) / 2, 1, width, 13);
+    p.fillRect(box, colors::sample);
+    p.setFont(markFont);
+    p.setPen(colors::text);
+    p.drawText(box, Qt::AlignCenter, text);
 }
 
 void drawPriceAxis(QPainter& p, const Scale& s, int plotLeft, int plotRight) {
@@ -211,7 +228,7 @@ QImage renderTechnicalChart(const Listing& listing, const History& history, Term
     drawTitle(p,
               QStringLiteral("%1 %2  %3 %4")
                   .arg(listing.code, listing.name, QString::fromUtf8(info.caption), periodName),
-              right);
+              right, history.sample);
     if (history.isEmpty()) {
         p.end();
         return img;
@@ -540,7 +557,8 @@ QImage renderIntradayChart(const Listing& listing, const History& history) {
               QStringLiteral("現在値 %1円  %2%3 (%4%5%)")
                   .arg(yen(day.close), change >= 0 ? QStringLiteral("+") : QString(), yen(change),
                        change >= 0 ? QStringLiteral("+") : QString())
-                  .arg(QString::number(change / prevClose * 100.0, 'f', 2)));
+                  .arg(QString::number(change / prevClose * 100.0, 'f', 2)),
+              true);
 
     const int plotLeft = 4, plotRight = kChartWidth - 50;
     const int priceTop = 31, dateTop = kChartHeight - 14;

@@ -294,11 +294,11 @@ PriceFile parsePriceCsv(const QByteArray& bytes) {
         b.close = v[Close];
         b.volume = qint64(std::llround(v[Volume]));
         if (column[AdjClose] >= 0 && v[AdjClose] > 0 && std::abs(v[AdjClose] - v[Close]) > 1e-9) {
-            const double f = v[AdjClose] / v[Close];
-            b.open *= f;
-            b.high *= f;
-            b.low *= f;
-            b.close *= f;
+            const double factor = v[AdjClose] / v[Close];
+            b.open *= factor;
+            b.high *= factor;
+            b.low *= factor;
+            b.close *= factor;
         }
         const auto previous = byDate.constFind(b.date);
         if (previous != byDate.constEnd()) {

@@ -30,10 +30,10 @@ struct Spread {
     int count = 0;
     QRect box;
 };
-Spread spreadOf(const QImage& img, const QColor& c) {
+Spread spreadOf(const QImage& img, const QColor& c, int fromRow = 0) {
     Spread s;
     int left = img.width(), right = -1, top = img.height(), bottom = -1;
-    for (int y = 0; y < img.height(); ++y) {
+    for (int y = fromRow; y < img.height(); ++y) {
         const QRgb* row = reinterpret_cast<const QRgb*>(img.constScanLine(y));
         for (int x = 0; x < img.width(); ++x) {
             if ((row[x] & 0xFFFFFF) == (c.rgb() & 0xFFFFFF)) {
@@ -138,7 +138,9 @@ private Q_SLOTS:
         const QImage plain = decode(portal::encodeGif(
             portal::renderTechnicalChart(listing, real, portal::Term(term), overlays)));
 
-        const Spread mark = spreadOf(marked, portal::colors::sample);
+        // Below the title row, which has a small mark of its own.
+        const Spread mark = spreadOf(marked, portal::colors::sample, 16);
+        QVERIFY(spreadOf(marked, portal::colors::sample).count > mark.count);
         QCOMPARE(spreadOf(plain, portal::colors::sample).count, 0);
         // Big enough to read in a pane the chart's size.
         QVERIFY2(mark.box.height() >= 14 && mark.box.width() >= 100,
