@@ -72,6 +72,12 @@ QString decode(QByteArray bytes) {
 // One line of comma-separated fields; a field in double quotes may hold commas and "" for a quote.
 QStringList splitFields(const QString& line) {
     QStringList out;
+    if (!line.contains(QLatin1Char('"'))) {
+        out = line.split(QLatin1Char(','));
+        for (QString& f : out)
+            f = f.trimmed();
+        return out;
+    }
     QString field;
     bool quoted = false;
     for (int i = 0; i < line.size(); ++i) {
@@ -100,30 +106,92 @@ QStringList splitFields(const QString& line) {
     return out;
 }
 
-std::optional<QDate> parseDate(const QString& text) {
-    static const QRegularExpression separated(
-        QStringLiteral("^(\\d{4})[/-](\\d{1,2})[/-](\\d{1,2})$"));
-    static const QRegularExpression compact(QStringLiteral("^(\\d{4})(\\d{2})(\\d{2})$"));
-    QRegularExpressionMatch m = separated.match(text);
-    if (!m.hasMatch())
-        m = compact.match(text);
-    if (!m.hasMatch())
-        return std::nullopt;
-    const QDate d(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-    if (!d.isValid())
-        return std::nullopt;
-    return d;
+bool isAsciiDigit(QChar c) {
+    return c.unicode() >= '0' && c.unicode() <= '9';
 }
 
-// "1234", "1,234,567", "-12.5", "+3"; nothing else (no exponents, no words such as "nan").
-std::optional<double> parseNumber(QString text) {
-    static const QRegularExpression form(
-        QStringLiteral("^[+-]?(\\d+|\\d{1,3}(,\\d{3})+)(\\.\\d+)?$|^[+-]?\\.\\d+$"));
-    if (!form.match(text).hasMatch())
+// Digits from position i, at least min and at most max of them; the value, or -1.
+int digitsAt(const QString& text, int& i, int min, int max) {
+    int value = 0, n = 0;
+    while (i < text.size() && n < max && isAsciiDigit(text[i])) {
+        value = value * 10 + (text[i].unicode() - '0');
+        ++i;
+        ++n;
+    }
+    return n >= min ? value : -1;
+}
+
+// 2024/09/30, 2024-09-30 (also 2024/9/30) or 20240930. Written out by hand: the rows of a
+// twelve-year file are thousands of dates and a regular expression per field is most of the time.
+std::optional<QDate> parseDate(const QString& text) {
+    int i = 0;
+    int y = 0, m = 0, d = 0;
+    if (text.size() == 8) {
+        y = digitsAt(text, i, 4, 4);
+        m = digitsAt(text, i, 2, 2);
+        d = digitsAt(text, i, 2, 2);
+    } else {
+        auto separator = [&] {
+            if (i < text.size() && (text[i] == QLatin1Char('/') || text[i] == QLatin1Char('-'))) {
+                ++i;
+                return true;
+            }
+            return false;
+        };
+        y = digitsAt(text, i, 4, 4);
+        m = separator() ? digitsAt(text, i, 1, 2) : -1;
+        d = separator() ? digitsAt(text, i, 1, 2) : -1;
+    }
+    if (y < 0 || m < 0 || d < 0 || i != text.size())
         return std::nullopt;
-    text.remove(QLatin1Char(','));
+    const QDate date(y, m, d);
+    if (!date.isValid())
+        return std::nullopt;
+    return date;
+}
+
+// "1234", "1,234,567", "-12.5", "+3", ".5"; nothing else (no exponents, no words such as "nan",
+// no separators out of place such as "12,34").
+std::optional<double> parseNumber(const QString& text) {
+    QByteArray plain;
+    plain.reserve(text.size());
+    int i = 0;
+    const int n = int(text.size());
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+        plain += char(text[i++].unicode());
+    int whole = 0;  // digits before the point
+    int group = -1; // digits since the last thousands separator; -1 before the first
+    for (; i < n; ++i) {
+        const QChar c = text[i];
+        if (isAsciiDigit(c)) {
+            plain += char(c.unicode());
+            ++whole;
+            if (group >= 0)
+                ++group;
+        } else if (c == QLatin1Char(',')) {
+            if (whole == 0 || (group < 0 ? whole > 3 : group != 3))
+                return std::nullopt;
+            group = 0;
+        } else {
+            break;
+        }
+    }
+    if (group >= 0 && group != 3)
+        return std::nullopt;
+    if (i < n && text[i] == QLatin1Char('.')) {
+        plain += '.';
+        int fraction = 0;
+        for (++i; i < n && isAsciiDigit(text[i]); ++i, ++fraction)
+            plain += char(text[i].unicode());
+        if (fraction == 0)
+            return std::nullopt;
+    } else if (whole == 0) {
+        return std::nullopt;
+    }
+    if (i != n)
+        return std::nullopt;
     bool ok = false;
-    const double v = text.toDouble(&ok);
+    const double v = plain.toDouble(&ok);
     if (!ok || !std::isfinite(v))
         return std::nullopt;
     return v;

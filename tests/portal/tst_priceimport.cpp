@@ -211,6 +211,12 @@ private Q_SLOTS:
             << QByteArray("yesterday,100,110,90,105,10") << QStringLiteral("日付");
         QTest::newRow("number") << QByteArray("2024-10-01,100,1l0,90,105,10")
                                 << QStringLiteral("高値を数値として読めません");
+        QTest::newRow("separator out of place") << QByteArray("2024-10-01,\"1,00\",110,90,105,10")
+                                                << QStringLiteral("始値を数値として読めません");
+        QTest::newRow("exponent") << QByteArray("2024-10-01,100,110,90,105,1e3")
+                                  << QStringLiteral("出来高を数値として読めません");
+        QTest::newRow("date with a time")
+            << QByteArray("2024-10-01 09:00,100,110,90,105,10") << QStringLiteral("日付");
         QTest::newRow("number nan") << QByteArray("2024-10-01,100,110,90,nan,10")
                                     << QStringLiteral("終値を数値として読めません");
         QTest::newRow("missing field")
