@@ -19,12 +19,14 @@ qint64 steadyNowMs() {
 constexpr int kMaxSkippedCandidates = 16;
 
 // candidate itself when it can be tried, else the first one after it that can.
-std::optional<QString> firstTriable(const QString& candidate, StepDirection dir) {
-    std::optional<QString> normalized = normalizeCode(candidate);
+std::optional<QString> firstTriable(const QString& candidate, StepDirection dir,
+                                    const QStringList& alphanumericCodes) {
+    std::optional<QString> normalized = normalizeSearchCandidate(candidate);
     for (int i = 0; normalized && i < kMaxSkippedCandidates; ++i) {
         if (isCodeLength(*normalized))
             return normalized;
-        normalized = normalizeCode(nextPossibleCode(nextStepCandidate(*normalized, dir), dir));
+        normalized =
+            normalizeSearchCandidate(nextSearchCandidate(*normalized, dir, alphanumericCodes));
     }
     return std::nullopt;
 }
@@ -34,21 +36,24 @@ std::optional<QString> firstTriable(const QString& candidate, StepDirection dir)
 CodeSearch::CodeSearch(Clock clock)
     : m_clock(clock ? std::move(clock) : Clock(steadyNowMs)) {}
 
-std::optional<QString> CodeSearch::firstCandidate(const QString& codeBoxText, StepDirection dir) {
-    const std::optional<QString> first = firstStepCandidate(codeBoxText, dir);
+std::optional<QString> CodeSearch::firstCandidate(const QString& codeBoxText, StepDirection dir,
+                                                  const QStringList& alphanumericCodes) {
+    const std::optional<QString> first = firstSearchCandidate(codeBoxText, dir, alphanumericCodes);
     if (!first)
         return std::nullopt;
-    return firstTriable(*first, dir);
+    return firstTriable(*first, dir, alphanumericCodes);
 }
 
-std::optional<QString> CodeSearch::candidateAfter(const QString& code, StepDirection dir) {
-    return firstTriable(nextPossibleCode(nextStepCandidate(code, dir), dir), dir);
+std::optional<QString> CodeSearch::candidateAfter(const QString& code, StepDirection dir,
+                                                  const QStringList& alphanumericCodes) {
+    return firstTriable(nextSearchCandidate(code, dir, alphanumericCodes), dir, alphanumericCodes);
 }
 
-QStringList CodeSearch::candidatesAfter(const QString& code, StepDirection dir, int n) {
+QStringList CodeSearch::candidatesAfter(const QString& code, StepDirection dir, int n,
+                                        const QStringList& alphanumericCodes) {
     QStringList out;
     std::optional<QString> next = code;
-    while (out.size() < n && (next = candidateAfter(*next, dir)))
+    while (out.size() < n && (next = candidateAfter(*next, dir, alphanumericCodes)))
         out << *next;
     return out;
 }

@@ -47,15 +47,21 @@ public:
 
     explicit CodeSearch(Clock clock = {}); // default: the steady clock
 
-    // The first code a search from the code box's text tries: nullopt when the text is no
-    // number ("銘柄コードを確認して下さい。").
-    static std::optional<QString> firstCandidate(const QString& codeBoxText, StepDirection dir);
+    // alphanumericCodes: the code list's alphanumeric codes in code order, tried besides the
+    // numbers at their places ("1309", "130A", "1310"; see nextSearchCandidate).
+    //
+    // The first code a search from the code box's text tries: nullopt when the text is neither a
+    // number nor an alphanumeric code ("銘柄コードを確認して下さい。").
+    static std::optional<QString> firstCandidate(const QString& codeBoxText, StepDirection dir,
+                                                 const QStringList& alphanumericCodes = {});
     // The code tried after code: the next candidate in the direction, wrapped at the ends of the
     // range, past the candidates that can never have four characters. nullopt only where the
     // stepping leaves the numbers (the search then ends as for a text that is no number).
-    static std::optional<QString> candidateAfter(const QString& code, StepDirection dir);
+    static std::optional<QString> candidateAfter(const QString& code, StepDirection dir,
+                                                 const QStringList& alphanumericCodes = {});
     // The next n codes after code, as candidateAfter gives them one by one; fewer where it ends.
-    static QStringList candidatesAfter(const QString& code, StepDirection dir, int n);
+    static QStringList candidatesAfter(const QString& code, StepDirection dir, int n,
+                                       const QStringList& alphanumericCodes = {});
 
     // Before code is tried: NoCodeFound when this pass tried it already (the whole range was
     // tried), else Continue; the candidate's start time is taken here.

@@ -406,7 +406,9 @@ void Form1::codeStep(chart::StepDirection direction) {
     };
 
     chart::CodeSearch search;
-    std::optional<QString> code = chart::CodeSearch::firstCandidate(Text1->text(), direction);
+    const QStringList& alphanumeric = m_codeList.alphanumericCodes();
+    std::optional<QString> code =
+        chart::CodeSearch::firstCandidate(Text1->text(), direction, alphanumeric);
     if (!code) {
         PicCLS();
         endSearch(kCheckCodeMessage);
@@ -439,7 +441,7 @@ void Form1::codeStep(chart::StepDirection direction) {
             break;
         }
         PicCLS();
-        code = chart::CodeSearch::candidateAfter(*code, direction);
+        code = chart::CodeSearch::candidateAfter(*code, direction, alphanumeric);
         if (!code) {
             endSearch(kCheckCodeMessage);
             return;
@@ -496,8 +498,8 @@ void Form1::MARK_CHECK(const QString& code) {
 
 void Form1::Command4_Click() {
     const QString code = Text1->text();
-    // Only a whole four-digit code fits the mark string's layout.
-    if (!chart::isPlainCode(code))
+    // Only a whole code (four digits or alphanumeric) fits the mark string's layout.
+    if (!chart::isCode(code))
         return;
     marks::MarkString list(G_strMARK);
     if (!list.append(code))
@@ -510,7 +512,7 @@ void Form1::Command4_Click() {
 
 void Form1::Command5_Click() {
     const QString code = Text1->text();
-    if (!chart::isPlainCode(code))
+    if (!chart::isCode(code))
         return;
     marks::MarkString list(G_strMARK);
     if (!list.remove(code))

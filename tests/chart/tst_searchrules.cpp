@@ -53,6 +53,8 @@ class TestSearchRules : public QObject {
 private Q_SLOTS:
     void candidates_data();
     void candidates();
+    void alphanumericCandidates_data();
+    void alphanumericCandidates();
     void lookingAheadChangesNothing();
     void stopping_data();
     void stopping();
@@ -100,6 +102,42 @@ void TestSearchRules::candidates() {
     QStringList got;
     if (const auto first = CodeSearch::firstCandidate(codeBox, dir))
         got = QStringList{*first} + CodeSearch::candidatesAfter(*first, dir, 3);
+    QCOMPARE(got, tried);
+}
+
+void TestSearchRules::alphanumericCandidates_data() {
+    QTest::addColumn<QString>("codeBox");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QStringList>("listed"); // the code list's alphanumeric codes
+    QTest::addColumn<QStringList>("tried");  // the first four codes a search tries
+
+    const QStringList near{"130A", "131A"};
+    QTest::newRow("1309 up") << "1309" << 1 << near << QStringList{"130A", "1310", "1311", "1312"};
+    QTest::newRow("130A up goes on from its place")
+        << "130A" << 1 << near << QStringList{"1310", "1311", "1312", "1313"};
+    QTest::newRow("1311 down") << "1311" << -1 << near
+                               << QStringList{"1310", "130A", "1309", "1308"};
+    QTest::newRow("lower-case 131a down")
+        << "131a" << -1 << near << QStringList{"1319", "1318", "1317", "1316"};
+    const QStringList ends{"012A", "999A"};
+    QTest::newRow("-102 up meets the codes below the range")
+        << "-102" << 1 << ends << QStringList{"-101", "-100", "012A", "1000"};
+    QTest::newRow("9999 up") << "9999" << 1 << ends << QStringList{"012A", "1000", "1001", "1002"};
+    QTest::newRow("1001 down wraps past both ends")
+        << "1001" << -1 << ends << QStringList{"1000", "012A", "999A", "9999"};
+    QTest::newRow("not a code: no search") << "13A0" << 1 << near << QStringList{};
+}
+
+void TestSearchRules::alphanumericCandidates() {
+    QFETCH(QString, codeBox);
+    QFETCH(int, step);
+    QFETCH(QStringList, listed);
+    QFETCH(QStringList, tried);
+
+    const auto dir = StepDirection(step);
+    QStringList got;
+    if (const auto first = CodeSearch::firstCandidate(codeBox, dir, listed))
+        got = QStringList{*first} + CodeSearch::candidatesAfter(*first, dir, 3, listed);
     QCOMPARE(got, tried);
 }
 

@@ -18,6 +18,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -31,7 +32,7 @@ const QString kUnreachable =
 // the first exchange suffix, so each one leaves exactly one such request.
 QStringList candidatesIn(const QStringList& targets) {
     static const QRegularExpression firstTransfer(
-        QStringLiteral("^/c/1d/[^/]/(-?\\d+)\\.t\\.gif$"));
+        QStringLiteral("^/c/1d/[^/]/(-?[0-9A-Z]+)\\.t\\.gif$"));
     QStringList out;
     for (const QString& t : targets) {
         const auto m = firstTransfer.match(t);
@@ -332,14 +333,25 @@ void TstStepping::passWithNoCodeServed() {
 
     const QStringList tried = candidatesIn(targets);
     // One full pass: from 9998 upwards every code of the range exactly once (9999 first, then
-    // 1000 to 9998), each under all five exchange suffixes.
-    QCOMPARE(tried.size(), 9000);
+    // 1000 to 9998) and every alphanumeric code of the viewer's code list at its place in code
+    // order, each under all five exchange suffixes.
+    const QStringList alphanumeric = window->codeList().alphanumericCodes();
+    QCOMPARE(alphanumeric.size(), 117);
+    const int pass = 9000 + int(alphanumeric.size());
+    QCOMPARE(tried.size(), pass);
     QCOMPARE(tried.first(), QStringLiteral("9999"));
     QCOMPARE(tried.at(1), QStringLiteral("1000"));
     QCOMPARE(tried.last(), QStringLiteral("9998"));
     const QSet<QString> distinct(tried.begin(), tried.end());
-    QCOMPARE(distinct.size(), 9000);
-    QCOMPARE(oneDayTransfers(targets), 5 * 9000);
+    QCOMPARE(distinct.size(), pass);
+    for (const QString& code : alphanumeric)
+        QVERIFY2(distinct.contains(code), qPrintable(code));
+    const qsizetype at = tried.indexOf(QStringLiteral("130A"));
+    QCOMPARE(tried.mid(at - 1, 3), (QStringList{"1309", "130A", "1310"}));
+    QStringList inCodeOrder = tried.mid(1);
+    std::sort(inCodeOrder.begin(), inCodeOrder.end());
+    QCOMPARE(tried.mid(1), inCodeOrder);
+    QCOMPARE(oneDayTransfers(targets), 5 * pass);
 
     QCOMPARE(messages.texts(), QStringList{kNoCodeFound});
     QCOMPARE(testing::ui(*window).Text1->text(), QStringLiteral("9998"));
