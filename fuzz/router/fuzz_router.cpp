@@ -17,7 +17,10 @@ std::unique_ptr<portal::MarketData> g_data;
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     // Charts are drawn with fonts, which need a GUI application; no screen is used.
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    static std::unique_ptr<QGuiApplication> app = std::make_unique<QGuiApplication>(*argc, *argv);
+    // Kept to the end of the process and never destroyed: taken down among the static
+    // destructors, it would leave the fonts' per-thread caches behind.
+    static QGuiApplication* const app = new QGuiApplication(*argc, *argv);
+    Q_UNUSED(app);
     g_data =
         std::make_unique<portal::MarketData>(QStringLiteral(QUORVIX_BIN_DIR), QDate(2026, 12, 4));
     return 0;
