@@ -3,7 +3,9 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-if [ ! -f build/build.ninja ]; then
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+# QUORVIX_WERROR=ON makes every warning an error (the test script's build).
+if [ ! -f build/build.ninja ] || [ -n "${QUORVIX_WERROR:-}" ]; then
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DQUORVIX_WERROR="${QUORVIX_WERROR:-OFF}"
 fi
 cmake --build build "$@"

@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-webengine-dev qt6-httpserver-dev qt6-websockets-dev
     libcurl4-openssl-dev libgif-dev
-    fonts-noto-cjk xvfb xauth
+    fonts-noto-cjk xvfb xauth clang-format
     clang libclang-rt-14-dev llvm
 )
 

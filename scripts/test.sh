@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the checks; exits non-zero on any failure.
-#   scripts/test.sh           everything CI runs: the normal suite (build/), the whole suite again
+#   scripts/test.sh           everything CI runs: the format check, the normal suite (build/, with
+#                             warnings as errors), the whole suite again
 #                             under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/,
 #                             clang), and every fuzz target for a bounded time
 #   scripts/test.sh --quick   the normal suite only, for day-to-day work
@@ -32,7 +33,7 @@ step() {
 }
 
 normal_suite() {
-    "$top/scripts/build.sh"
+    QUORVIX_WERROR=ON "$top/scripts/build.sh"
     (cd "$top/build" && ctest --output-on-failure -j "$(nproc)")
 }
 
@@ -54,6 +55,7 @@ fuzz_runs() {
 }
 
 "$top/scripts/setup.sh"
+step "format check" "$top/scripts/format-check.sh"
 step "normal suite" normal_suite
 if [ "$quick" -eq 0 ]; then
     step "sanitizer build" sanitizer_build
