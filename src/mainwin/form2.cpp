@@ -13,6 +13,8 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 namespace {
 
@@ -43,6 +45,42 @@ public:
     }
 };
 
+// A check box whose caption goes on over a second line where one line is too narrow for it, so
+// that every caption reads in full in the width its place on the form allows.
+class CaptionBox : public QCheckBox {
+public:
+    CaptionBox(const QString& caption, QWidget* parent)
+        : QCheckBox(caption, parent) {}
+
+    static constexpr int kTextFlags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap;
+
+    // Where the caption is drawn.
+    QRect captionRect() const {
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        return style()->subElementRect(QStyle::SE_CheckBoxContents, &option, this);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        const QRect textRect = captionRect();
+        option.text.clear(); // the style draws the box; the caption is drawn here, wrapped
+        painter.drawControl(QStyle::CE_CheckBox, option);
+        painter.drawItemText(textRect, kTextFlags, option.palette, isEnabled(), text(),
+                             QPalette::WindowText);
+        if (hasFocus()) {
+            QStyleOptionFocusRect focus;
+            focus.initFrom(this);
+            focus.rect = painter.fontMetrics().boundingRect(textRect, kTextFlags, text());
+            painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+        }
+    }
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
 template <std::size_t N> int checkedCount(const std::array<QCheckBox*, N>& boxes) {
     int n = 0;
     for (const QCheckBox* box : boxes)
@@ -52,12 +90,10 @@ template <std::size_t N> int checkedCount(const std::array<QCheckBox*, N>& boxes
 
 using settings::Key;
 
-// Keys of the term boxes and of the average and overlay boxes, in box order.
-constexpr std::array<Key, 8> kTermKeys{Key::TERM1d, Key::TERM3m, Key::TERM6m, Key::TERM1y,
-                                       Key::TERM2y, Key::TERM5y, Key::TERMay, Key::TERMIF};
-constexpr std::array<Key, 13> kAverageKeys{
-    Key::AV25d,  Key::AV75d,  Key::AV13w,  Key::AV26w, Key::AV52w, Key::EAV25d, Key::EAV75d,
-    Key::EAV13w, Key::EAV26w, Key::EAV52w, Key::ITEM1, Key::ITEM2, Key::ITEM3};
+constexpr int kExtraRowHeight = 540; // twips: two lines of the form's font
+
+using settings::kAverageKeys;
+using settings::kTermKeys;
 
 // Box arrays are named as the historic control arrays, with the index: "Check1_0" ...
 template <std::size_t N, typename T> void nameArray(const char* name, std::array<T*, N>& boxes) {
@@ -102,7 +138,7 @@ void Form2::createControls() {
                                                   "２年", "５年",   "１０年", "詳細情報"};
     for (int i = 0; i < 8; ++i) {
         const int left = i < 7 ? 120 + 960 * i : 7440;
-        Check1[i] = place(new QCheckBox(QString::fromUtf8(termCaptions[i]), Frame1),
+        Check1[i] = place(new CaptionBox(QString::fromUtf8(termCaptions[i]), Frame1),
                           twips(left, 240, 1215, 495));
     }
 
@@ -120,15 +156,16 @@ void Form2::createControls() {
     for (int i = 0; i < 10; ++i) {
         const int column = i % 5;
         const int top = i < 5 ? 600 : 1320;
-        Check2[i] = place(new QCheckBox(QString::fromUtf8(averageCaptions[column]), Frame2),
+        Check2[i] = place(new CaptionBox(QString::fromUtf8(averageCaptions[column]), Frame2),
                           twips(120 + 960 * column, top, 855, 375));
     }
-    Check2[10] = place(new QCheckBox(QStringLiteral("ボリンジャーバンド"), Frame2),
-                       twips(120, 2040, 1695, 375));
-    Check2[11] = place(new QCheckBox(QStringLiteral("パラボリック SAR"), Frame2),
-                       twips(2040, 2040, 1695, 375));
+    // The overlays' captions take the width up to their neighbours.
+    Check2[10] = place(new CaptionBox(QStringLiteral("ボリンジャーバンド"), Frame2),
+                       twips(120, 2040, 1905, 375));
+    Check2[11] = place(new CaptionBox(QStringLiteral("パラボリック SAR"), Frame2),
+                       twips(2040, 2040, 1905, 375));
     Check2[12] =
-        place(new QCheckBox(QStringLiteral("出来高"), Frame2), twips(3960, 2040, 855, 375));
+        place(new CaptionBox(QStringLiteral("出来高"), Frame2), twips(3960, 2040, 855, 375));
 
     ToggleButton1 = place(new QPushButton(QStringLiteral("標準パラメータで表示させる"), Frame2),
                           twips(5280, 360, 3375, 2055));
@@ -141,13 +178,16 @@ void Form2::createControls() {
               twips(0, 3960, 8895, 975));
     const std::array<const char*, 7> extraCaptions{"MACD",       "MFI",        "ROC",   "RSI",
                                                    "Slow Stoch", "Fast Stoch", "出来高"};
+    // Each box takes the width up to its neighbour, and the row the height of two lines, so
+    // that the long captions go on over a second line.
     for (int i = 0; i < 7; ++i) {
-        Check4[i] = place(new QCheckBox(QString::fromUtf8(extraCaptions[i]), Frame4),
-                          twips(120 + 960 * i, 360, 855, 375));
+        Check4[i] = place(new CaptionBox(QString::fromUtf8(extraCaptions[i]), Frame4),
+                          twips(120 + 960 * i, 360, 945, kExtraRowHeight));
     }
-    Check4[7] = place(new QCheckBox(QStringLiteral("出来高＋移動平均"), Frame4),
-                      twips(6840, 360, 1095, 375));
-    Check4[8] = place(new QCheckBox(QStringLiteral("W%R"), Frame4), twips(7920, 360, 735, 375));
+    Check4[7] = place(new CaptionBox(QStringLiteral("出来高＋移動平均"), Frame4),
+                      twips(6840, 360, 1065, kExtraRowHeight));
+    Check4[8] = place(new CaptionBox(QStringLiteral("W%R"), Frame4),
+                      twips(7920, 360, 735, kExtraRowHeight));
     Check4[6]->setChecked(true);
     for (QCheckBox* box : Check4)
         box->setEnabled(false);

@@ -45,6 +45,14 @@ enum class Key {
 };
 inline constexpr std::size_t kKeyCount = 26;
 
+// The flags of the dialog's two groups of boxes, in box order: the terms (TERM1d ... TERMIF) and
+// the averages and overlays (AV25d ... ITEM3).
+inline constexpr std::array<Key, 8> kTermKeys{Key::TERM1d, Key::TERM3m, Key::TERM6m, Key::TERM1y,
+                                              Key::TERM2y, Key::TERM5y, Key::TERMay, Key::TERMIF};
+inline constexpr std::array<Key, 13> kAverageKeys{
+    Key::AV25d,  Key::AV75d,  Key::AV13w,  Key::AV26w, Key::AV52w, Key::EAV25d, Key::EAV75d,
+    Key::EAV13w, Key::EAV26w, Key::EAV52w, Key::ITEM1, Key::ITEM2, Key::ITEM3};
+
 struct KeyInfo {
     Key id;
     const char* section;

@@ -22,7 +22,7 @@ bool isSymLink(const QString& path) {
 
 } // namespace
 
-class TstTempFiles : public QObject {
+class TestTempFiles : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -34,12 +34,12 @@ private:
     std::unique_ptr<testing::TestPortal> m_portal;
 };
 
-void TstTempFiles::initTestCase() {
+void TestTempFiles::initTestCase() {
     m_portal = std::make_unique<testing::TestPortal>();
     QVERIFY(m_portal->started());
 }
 
-void TstTempFiles::plantedLinks_data() {
+void TestTempFiles::plantedLinks_data() {
     QTest::addColumn<QString>("name");
     QTest::newRow("one-day chart") << "temp1.gif";
     QTest::newRow("six-month chart") << "temp3.gif";
@@ -48,7 +48,7 @@ void TstTempFiles::plantedLinks_data() {
 
 // A link planted at a temporary name is replaced by the file; the user's file it pointed to is
 // left as it was.
-void TstTempFiles::plantedLinks() {
+void TestTempFiles::plantedLinks() {
     QFETCH(QString, name);
 
     QTemporaryDir folder;
@@ -81,5 +81,5 @@ void TstTempFiles::plantedLinks() {
     QCOMPARE(written.at(0), name.endsWith(QLatin1String(".gif")) ? 'G' : '<');
 }
 
-QTEST_MAIN(TstTempFiles)
+QTEST_MAIN(TestTempFiles)
 #include "tst_tempfiles.moc"

@@ -45,11 +45,31 @@ MainControls ui(const Form1& w) {
     return c;
 }
 
+namespace {
+
+QString stateText(const QWidget* control, bool enabled) {
+    return control->objectName() + (enabled ? QLatin1String(":1") : QLatin1String(":0"));
+}
+
+} // namespace
+
 QString enabledStates(std::initializer_list<const QWidget*> controls) {
     QStringList parts;
     for (const QWidget* c : controls)
-        parts << c->objectName() + (c->isEnabled() ? QLatin1String(":1") : QLatin1String(":0"));
+        parts << stateText(c, c->isEnabled());
     return parts.join(QLatin1Char(' '));
+}
+
+StateCheck enabledCheck(std::initializer_list<std::pair<const QWidget*, bool>> wanted) {
+    StateCheck check;
+    QStringList actual, expected;
+    for (const auto& [control, enabled] : wanted) {
+        actual << stateText(control, control->isEnabled());
+        expected << stateText(control, enabled);
+    }
+    check.actual = actual.join(QLatin1Char(' '));
+    check.expected = expected.join(QLatin1Char(' '));
+    return check;
 }
 
 DialogControls ui(const Form2& d) {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <initializer_list>
+#include <utility>
 
 class Form1;
 class Form2;
@@ -69,4 +70,20 @@ DialogControls ui(const Form2& dialog);
 // a failure prints every difference at once.
 QString enabledStates(std::initializer_list<const QWidget*> controls);
 
+// The states some controls have and the states a test wants for them, in that form.
+struct StateCheck {
+    QString actual, expected;
+};
+StateCheck enabledCheck(std::initializer_list<std::pair<const QWidget*, bool>> wanted);
+
 } // namespace testing
+
+// Compares whether controls can be used with what is wanted, all at once:
+// QUORVIX_COMPARE_ENABLED({{ui.Text1, true}, {ui.Command8, marks}});
+#define QUORVIX_COMPARE_ENABLED(...)                                                               \
+    do {                                                                                           \
+        const testing::StateCheck check_ = testing::enabledCheck(__VA_ARGS__);                     \
+        QCOMPARE(check_.actual, check_.expected);                                                  \
+    } while (false)
+
+namespace testing {} // namespace testing

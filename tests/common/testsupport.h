@@ -3,11 +3,13 @@
 #include "mainwin/viewercontext.h"
 #include "portalserver.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
@@ -90,8 +92,22 @@ private:
 // with a configuration file (screens and their sizes, as JSON).
 void prepareWindowTests(const QString& offscreenConfigFile = QString());
 
+// The main of every test program with windows.
+template <typename TestClass>
+int runWindowTests(int argc, char** argv, const QString& offscreenConfigFile = QString()) {
+    prepareWindowTests(offscreenConfigFile);
+    QApplication app(argc, argv);
+    TestClass test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 // Runs action once on the event loop while the next search runs (between two candidates),
 // then stops.
 void whenSearching(Form1& window, std::function<void()> action);
 
 } // namespace testing
+
+#define QUORVIX_WINDOW_TEST_MAIN(TestClass)                                                        \
+    int main(int argc, char** argv) {                                                              \
+        return testing::runWindowTests<TestClass>(argc, argv);                                     \
+    }

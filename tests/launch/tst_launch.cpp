@@ -29,7 +29,7 @@ bool populate(const QString& dir, const QStringList& names) {
 
 } // namespace
 
-class TstLaunch : public QObject {
+class TestLaunch : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -58,7 +58,7 @@ private:
     int m_run = 0;
 };
 
-void TstLaunch::initTestCase() {
+void TestLaunch::initTestCase() {
     QVERIFY(m_work.isValid());
     QVERIFY(m_bin.isValid());
     QVERIFY(m_emptyBin.isValid());
@@ -71,13 +71,13 @@ void TstLaunch::initTestCase() {
     m_savedBrowser = qgetenv("BROWSER");
 }
 
-void TstLaunch::init() {
+void TestLaunch::init() {
     // A record file of its own for every test row, outside the working folder.
     m_recordFile = m_bin.filePath(QStringLiteral("record-%1.txt").arg(++m_run));
     qputenv("LAUNCH_RECORD", m_recordFile.toLocal8Bit());
 }
 
-void TstLaunch::cleanup() {
+void TestLaunch::cleanup() {
     qputenv("PATH", m_savedPath);
     if (m_hadBrowser)
         qputenv("BROWSER", m_savedBrowser);
@@ -85,7 +85,7 @@ void TstLaunch::cleanup() {
         qunsetenv("BROWSER");
 }
 
-void TstLaunch::pageAddresses_data() {
+void TestLaunch::pageAddresses_data() {
     QTest::addColumn<int>("page"); // a PortalPage, or -1 for the support page
     QTest::addColumn<QString>("codeText");
     QTest::addColumn<QString>("address");
@@ -138,7 +138,7 @@ void TstLaunch::pageAddresses_data() {
         << "http://news.test:8003/news?s=%E3%82%AF%E3%83%AC%E3%82%B9%E3%82%B3";
 }
 
-void TstLaunch::pageAddresses() {
+void TestLaunch::pageAddresses() {
     QFETCH(int, page);
     QFETCH(QString, codeText);
     QFETCH(QString, address);
@@ -174,7 +174,7 @@ void TstLaunch::pageAddresses() {
     QVERIFY(!QFileInfo::exists(m_bin.filePath(QStringLiteral("x"))));
 }
 
-void TstLaunch::browserChoice_data() {
+void TestLaunch::browserChoice_data() {
     QTest::addColumn<bool>("browserSet");
     QTest::addColumn<QString>("browser"); // "$BIN/" stands for the fake programs' folder
     QTest::addColumn<bool>("xdgOpenOnPath");
@@ -223,7 +223,7 @@ void TstLaunch::browserChoice_data() {
         << QStringList{"$(touch", "x)", "`touch", "x`", "$URL"};
 }
 
-void TstLaunch::browserChoice() {
+void TestLaunch::browserChoice() {
     QFETCH(bool, browserSet);
     QFETCH(QString, browser);
     QFETCH(bool, xdgOpenOnPath);
@@ -251,7 +251,7 @@ void TstLaunch::browserChoice() {
     QVERIFY(!QFileInfo::exists(m_work.filePath(QStringLiteral("x"))));
 }
 
-void TstLaunch::calculator_data() {
+void TestLaunch::calculator_data() {
     QTest::addColumn<QStringList>("onPath");
     QTest::addColumn<QString>("started"); // empty: none found
 
@@ -269,7 +269,7 @@ void TstLaunch::calculator_data() {
     QTest::newRow("only unknown names") << QStringList{"calc", "calc.exe"} << "";
 }
 
-void TstLaunch::calculator() {
+void TestLaunch::calculator() {
     QFETCH(QStringList, onPath);
     QFETCH(QString, started);
 
@@ -289,7 +289,7 @@ void TstLaunch::calculator() {
     QCOMPARE(r.arguments, QStringList());
 }
 
-void TstLaunch::calculatorThatCannotStart() {
+void TestLaunch::calculatorThatCannotStart() {
     QTemporaryDir bin;
     QVERIFY(bin.isValid());
     QVERIFY(writeProgram(bin.filePath(QStringLiteral("gnome-calculator")),
@@ -301,7 +301,7 @@ void TstLaunch::calculatorThatCannotStart() {
     QVERIFY(!launch::startDetached(*calc));
 }
 
-void TstLaunch::spreadsheet_data() {
+void TestLaunch::spreadsheet_data() {
     QTest::addColumn<QStringList>("onPath");
     QTest::addColumn<QString>("started"); // empty: none found
     QTest::addColumn<QStringList>("arguments");
@@ -316,7 +316,7 @@ void TstLaunch::spreadsheet_data() {
     QTest::newRow("not executable") << QStringList{"libreoffice!"} << "" << QStringList{};
 }
 
-void TstLaunch::spreadsheet() {
+void TestLaunch::spreadsheet() {
     QFETCH(QStringList, onPath);
     QFETCH(QString, started);
     QFETCH(QStringList, arguments);
@@ -342,5 +342,5 @@ void TstLaunch::spreadsheet() {
     QCOMPARE(r.cwd, QFileInfo(m_work.path()).canonicalFilePath());
 }
 
-QTEST_GUILESS_MAIN(TstLaunch)
+QTEST_GUILESS_MAIN(TestLaunch)
 #include "tst_launch.moc"

@@ -26,7 +26,7 @@ void putImageOnly() {
 
 } // namespace
 
-class TstClipboard : public QObject {
+class TestClipboard : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -43,7 +43,7 @@ private:
     std::unique_ptr<Form1> m_window;
 };
 
-void TstClipboard::initTestCase() {
+void TestClipboard::initTestCase() {
     QVERIFY(QGuiApplication::clipboard());
     m_portal = std::make_unique<testing::TestPortal>();
     QVERIFY(m_portal->started());
@@ -51,11 +51,11 @@ void TstClipboard::initTestCase() {
     m_window = m_folder->openWindow();
 }
 
-void TstClipboard::cleanupTestCase() {
+void TestClipboard::cleanupTestCase() {
     m_window.reset();
 }
 
-void TstClipboard::read_data() {
+void TestClipboard::read_data() {
     QTest::addColumn<bool>("imageOnly");
     QTest::addColumn<QString>("clipboard");
     QTest::addColumn<QString>("codeBox"); // expected after the read; "1301" beforehand
@@ -79,7 +79,7 @@ void TstClipboard::read_data() {
                                   << "1301";
 }
 
-void TstClipboard::read() {
+void TestClipboard::read() {
     QFETCH(bool, imageOnly);
     QFETCH(QString, clipboard);
     QFETCH(QString, codeBox);
@@ -108,7 +108,7 @@ void TstClipboard::read() {
         QCOMPARE(QGuiApplication::clipboard()->text(), clipboard);
 }
 
-void TstClipboard::write_data() {
+void TestClipboard::write_data() {
     QTest::addColumn<QString>("codeBox");
 
     QTest::newRow("code") << "4674";
@@ -119,7 +119,7 @@ void TstClipboard::write_data() {
     QTest::newRow("empty") << "";
 }
 
-void TstClipboard::write() {
+void TestClipboard::write() {
     QFETCH(QString, codeBox);
 
     // Whatever was there before, a picture included, is replaced.
@@ -137,5 +137,5 @@ void TstClipboard::write() {
     QCOMPARE(messages.texts(), QStringList());
 }
 
-QTEST_MAIN(TstClipboard)
+QUORVIX_WINDOW_TEST_MAIN(TestClipboard)
 #include "tst_clipboard.moc"

@@ -1,23 +1,20 @@
 #include "controls.h"
 #include "mainwin/form1.h"
+#include "messages.h"
 #include "platform/transfer.h"
+#include "servers.h"
 #include "testsupport.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QHttpServer>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSemaphore>
 #include <QSettings>
-#include <QTcpServer>
-#include <QThread>
 #include <QUrlQuery>
 #include <QWebEngineView>
 #include <QtTest>
@@ -70,7 +67,7 @@ Q_DECLARE_METATYPE(portal::Faults::Marker)
 
 namespace {
 
-const QString kCheckCode = QStringLiteral("銘柄コードを確認して下さい。");
+using testing::kCheckCodeMessage;
 const QStringList kSuffixes{".t", ".j", ".q", ".o", ".n"};
 // The default terms and their temporary files, in the order they are fetched.
 const QStringList kDefaultTerms{"1d", "3m", "6m", "1y"};
@@ -126,35 +123,6 @@ bool busy(const Form1& w) {
            !testing::ui(w).Command7->isEnabled() && !testing::ui(w).Command8->isEnabled() &&
            !testing::ui(w).Command9->isEnabled();
 }
-
-// A second web server for the quote role only, answering every detail page with one fixed
-// page: the stand-in portal cannot end a page with the marker.
-class PageServer {
-public:
-    explicit PageServer(const QByteArray& page) {
-        m_thread.reset(QThread::create([this, page] {
-            QHttpServer server;
-            server.route(QStringLiteral("/q"),
-                         [page] { return QHttpServerResponse("text/html", page); });
-            m_port = server.listen(QHostAddress::LocalHost, 0);
-            m_ready.release();
-            QEventLoop loop;
-            loop.exec();
-        }));
-        m_thread->start();
-        m_ready.acquire();
-    }
-    ~PageServer() {
-        m_thread->quit();
-        m_thread->wait();
-    }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
-
-private:
-    std::unique_ptr<QThread> m_thread;
-    QSemaphore m_ready;
-    quint16 m_port = 0;
-};
 
 } // namespace
 
@@ -259,8 +227,7 @@ void TestDisplay::chartsOfACode() {
     QCOMPARE(testing::ui(*w).Text1->text(), code);
     QVERIFY(testing::ui(*w).Text1->isEnabled());
     // Not marked: setting it is offered.
-    QVERIFY(testing::ui(*w).Command4->isEnabled());
-    QVERIFY(!testing::ui(*w).Command5->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Command4, true}, {testing::ui(*w).Command5, false}});
 }
 
 void TestDisplay::realDoubleClick() {
@@ -284,8 +251,7 @@ void TestDisplay::unknownCode() {
     testing::ui(*w).Text1->setText(m_tCode);
     w->Text1_DblClick();
     QVERIFY(!paneBlank(*w, 0));
-    QVERIFY(!testing::ui(*w).Command4->isEnabled());
-    QVERIFY(testing::ui(*w).Command5->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Command4, false}, {testing::ui(*w).Command5, true}});
 
     m_portal->clearLog();
     testing::ui(*w).Text1->setText(m_unknownCode);
@@ -301,18 +267,17 @@ void TestDisplay::unknownCode() {
     QCOMPARE(got, expected);
     QCOMPARE(quoteTargets(), QStringList());
 
-    QCOMPARE(messages.texts(), QStringList{kCheckCode});
+    QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
     for (int pane = 0; pane < 4; ++pane)
         QVERIFY(paneBlank(*w, pane));
     QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(QStringLiteral("about:blank")));
-    QVERIFY(testing::ui(*w).Text1->isEnabled());
-    QVERIFY(testing::ui(*w).Command6->isEnabled());
-    QVERIFY(testing::ui(*w).Command7->isEnabled());
-    QVERIFY(testing::ui(*w).Command8->isEnabled());
-    QVERIFY(testing::ui(*w).Command9->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true},
+                             {testing::ui(*w).Command6, true},
+                             {testing::ui(*w).Command7, true},
+                             {testing::ui(*w).Command8, true},
+                             {testing::ui(*w).Command9, true}});
     // The mark buttons still speak of the code shown before.
-    QVERIFY(!testing::ui(*w).Command4->isEnabled());
-    QVERIFY(testing::ui(*w).Command5->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Command4, false}, {testing::ui(*w).Command5, true}});
     QCOMPARE(testing::ui(*w).Text1->text(), m_unknownCode);
 }
 
@@ -453,12 +418,11 @@ void TestDisplay::oneTermFailing() {
     QCOMPARE(got, askedOfThePortal);
     QCOMPARE(quoteTargets(), QStringList());
     // A chart fetched before the failing term is not left standing.
-    QCOMPARE(messages.texts(), QStringList{kCheckCode});
+    QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
     for (int pane = 0; pane < 4; ++pane)
         QVERIFY(paneBlank(*w, pane));
     QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(QStringLiteral("about:blank")));
-    QVERIFY(!testing::ui(*w).Command4->isEnabled());
-    QVERIFY(testing::ui(*w).Text1->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Command4, false}, {testing::ui(*w).Text1, true}});
 }
 
 void TestDisplay::transferFaults_data() {
@@ -497,11 +461,10 @@ void TestDisplay::transferFaults() {
     QCOMPARE(suffixes, kSuffixes);
     QCOMPARE(terms.filter(QStringLiteral("1d")).size(), terms.size());
 
-    QCOMPARE(messages.texts(), QStringList{kCheckCode});
+    QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
     for (int pane = 0; pane < 4; ++pane)
         QVERIFY(paneBlank(*w, pane));
-    QVERIFY(testing::ui(*w).Text1->isEnabled());
-    QVERIFY(testing::ui(*w).Command6->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true}, {testing::ui(*w).Command6, true}});
 }
 
 void TestDisplay::detailPage_data() {
@@ -569,7 +532,9 @@ void TestDisplay::detailPage() {
     m_portal->server().setFaults(faults);
 
     // The page as the quote server gives it, fetched here by a client of our own.
-    std::unique_ptr<PageServer> pageServer;
+    // A second web server for the quote role only: the stand-in portal cannot end a page with
+    // the marker.
+    std::unique_ptr<testing::FixedPageServer> pageServer;
     QByteArray page;
     if (source == QLatin1String("portal")) {
         platform::Transfer client;
@@ -580,7 +545,7 @@ void TestDisplay::detailPage() {
         QVERIFY(page.contains(m_tCode.toLatin1()));
     } else if (source == QLatin1String("page ending in the marker")) {
         page = QByteArray("<html><body><p>") + QByteArray(300, 'x') + markerText;
-        pageServer = std::make_unique<PageServer>(page);
+        pageServer = std::make_unique<testing::FixedPageServer>(QStringLiteral("/q"), page);
         QSettings servers(m_folder->file(QStringLiteral("servers.ini")), QSettings::IniFormat);
         servers.setValue(QStringLiteral("servers/quote"), pageServer->base());
     } else {
@@ -716,16 +681,16 @@ void TestDisplay::codeBoxTexts() {
         QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(summaryAddress(requested)));
         QVERIFY(testing::ui(*w).Command4->isEnabled());
     } else {
-        QCOMPARE(messages.texts(), QStringList{kCheckCode});
+        QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
         for (int pane = 0; pane < 4; ++pane)
             QVERIFY(paneBlank(*w, pane));
         QVERIFY(!testing::ui(*w).Command4->isEnabled());
     }
     // The code box keeps what the user typed, and is usable again.
     QCOMPARE(testing::ui(*w).Text1->text(), text);
-    QVERIFY(testing::ui(*w).Text1->isEnabled());
-    QVERIFY(testing::ui(*w).Command6->isEnabled());
-    QVERIFY(testing::ui(*w).Command7->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true},
+                             {testing::ui(*w).Command6, true},
+                             {testing::ui(*w).Command7, true}});
 }
 
 void TestDisplay::busyStateInsideTheMessage_data() {
@@ -754,14 +719,14 @@ void TestDisplay::busyStateInsideTheMessage() {
     testing::ui(*w).Text1->setText(m_unknownCode);
     w->Text1_DblClick();
 
-    QCOMPARE(messages.texts(), QStringList{kCheckCode});
+    QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
     QVERIFY(busyInside);
     QVERIFY(othersUsable);
-    QVERIFY(testing::ui(*w).Text1->isEnabled());
-    QVERIFY(testing::ui(*w).Command6->isEnabled());
-    QVERIFY(testing::ui(*w).Command7->isEnabled());
-    QCOMPARE(testing::ui(*w).Command8->isEnabled(), marks);
-    QCOMPARE(testing::ui(*w).Command9->isEnabled(), marks);
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true},
+                             {testing::ui(*w).Command6, true},
+                             {testing::ui(*w).Command7, true},
+                             {testing::ui(*w).Command8, marks},
+                             {testing::ui(*w).Command9, marks}});
 }
 
 void TestDisplay::busyStateInsideASearch() {
@@ -785,8 +750,7 @@ void TestDisplay::busyStateInsideASearch() {
     QVERIFY(othersUsable);
     QCOMPARE(testing::ui(*w).Text1->text(), m_tCode);
     QVERIFY(!busy(*w));
-    QVERIFY(testing::ui(*w).Command8->isEnabled());
-    QVERIFY(testing::ui(*w).Command9->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Command8, true}, {testing::ui(*w).Command9, true}});
     QCOMPARE(messages.texts(), QStringList());
 }
 
@@ -809,19 +773,13 @@ void TestDisplay::busyStateAfterADisplay() {
     testing::ui(*w).Text1->setText(served ? m_tCode : QStringLiteral("abc"));
     w->Text1_DblClick();
     QCOMPARE(messages.texts().size(), served ? 0 : 1);
-    QVERIFY(testing::ui(*w).Text1->isEnabled());
-    QVERIFY(testing::ui(*w).Command6->isEnabled());
-    QVERIFY(testing::ui(*w).Command7->isEnabled());
-    QCOMPARE(testing::ui(*w).Command8->isEnabled(), marks);
-    QCOMPARE(testing::ui(*w).Command9->isEnabled(), marks);
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true},
+                             {testing::ui(*w).Command6, true},
+                             {testing::ui(*w).Command7, true},
+                             {testing::ui(*w).Command8, marks},
+                             {testing::ui(*w).Command9, marks}});
 }
 
-int main(int argc, char** argv) {
-    testing::prepareWindowTests();
-    QApplication app(argc, argv);
-    TestDisplay tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+QUORVIX_WINDOW_TEST_MAIN(TestDisplay)
 
 #include "tst_display.moc"

@@ -31,7 +31,7 @@ const QByteArray kServers = "[servers]\n"
 
 } // namespace
 
-class TstLaunchButtons : public QObject {
+class TestLaunchButtons : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -67,7 +67,7 @@ private:
     int m_run = 0;
 };
 
-void TstLaunchButtons::initTestCase() {
+void TestLaunchButtons::initTestCase() {
     QVERIFY(m_work.isValid());
     QVERIFY(m_bin.isValid());
     QVERIFY(QDir::setCurrent(m_work.path()));
@@ -83,12 +83,12 @@ void TstLaunchButtons::initTestCase() {
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 }
 
-void TstLaunchButtons::init() {
+void TestLaunchButtons::init() {
     m_record = m_bin.filePath(QStringLiteral("record-%1.txt").arg(++m_run));
     qputenv("LAUNCH_RECORD", m_record.toLocal8Bit());
 }
 
-void TstLaunchButtons::cleanup() {
+void TestLaunchButtons::cleanup() {
     qputenv("PATH", m_savedPath);
     if (m_hadBrowser)
         qputenv("BROWSER", m_savedBrowser);
@@ -96,13 +96,13 @@ void TstLaunchButtons::cleanup() {
         qunsetenv("BROWSER");
 }
 
-void TstLaunchButtons::cleanupTestCase() {
+void TestLaunchButtons::cleanupTestCase() {
     // By now every launch has long finished: still nothing ran the text after the blank.
     QVERIFY(noFileX());
     m_window.reset();
 }
 
-QPushButton* TstLaunchButtons::button(int number) const {
+QPushButton* TestLaunchButtons::button(int number) const {
     QPushButton* const buttons[] = {
         testing::ui(*m_window).Command10, testing::ui(*m_window).Command11,
         testing::ui(*m_window).Command12, testing::ui(*m_window).Command13,
@@ -111,17 +111,17 @@ QPushButton* TstLaunchButtons::button(int number) const {
     return buttons[number - 10];
 }
 
-void TstLaunchButtons::setPath(const QStringList& folders) {
+void TestLaunchButtons::setPath(const QStringList& folders) {
     qputenv("PATH", folders.join(QLatin1Char(':')).toLocal8Bit());
 }
 
-bool TstLaunchButtons::noFileX() const {
+bool TestLaunchButtons::noFileX() const {
     return !QFile::exists(m_work.filePath(QStringLiteral("x"))) &&
            !QFile::exists(m_bin.filePath(QStringLiteral("x"))) &&
            !QFile::exists(QDir::current().filePath(QStringLiteral("x")));
 }
 
-void TstLaunchButtons::pageAddresses_data() {
+void TestLaunchButtons::pageAddresses_data() {
     QTest::addColumn<int>("command");
     QTest::addColumn<QString>("codeBox");
     QTest::addColumn<QString>("address");
@@ -160,7 +160,7 @@ void TstLaunchButtons::pageAddresses_data() {
         << "http://report.test:8005/report/sector33/brand_report/46%2074%3B%20touch%20x.html";
 }
 
-void TstLaunchButtons::pageAddresses() {
+void TestLaunchButtons::pageAddresses() {
     QFETCH(int, command);
     QFETCH(QString, codeBox);
     QFETCH(QString, address);
@@ -183,7 +183,7 @@ void TstLaunchButtons::pageAddresses() {
     QCOMPARE(testing::ui(*m_window).Text1->text(), codeBox);
 }
 
-void TstLaunchButtons::browserWithoutVariable() {
+void TestLaunchButtons::browserWithoutVariable() {
     // Without $BROWSER the desktop's opener is asked.
     qunsetenv("BROWSER");
     QTemporaryDir opener;
@@ -200,7 +200,7 @@ void TstLaunchButtons::browserWithoutVariable() {
     QCOMPARE(r.arguments, QStringList{QStringLiteral("http://news.test:8003/news?s=4674")});
 }
 
-void TstLaunchButtons::calculatorOrder_data() {
+void TestLaunchButtons::calculatorOrder_data() {
     QTest::addColumn<QString>("firstOnPath");
     QTest::addColumn<QString>("laterOnPath");
     QTest::addColumn<QString>("started");
@@ -213,7 +213,7 @@ void TstLaunchButtons::calculatorOrder_data() {
     QTest::newRow("first before last") << names.first() << names.last() << names.first();
 }
 
-void TstLaunchButtons::calculatorOrder() {
+void TestLaunchButtons::calculatorOrder() {
     QFETCH(QString, firstOnPath);
     QFETCH(QString, laterOnPath);
     QFETCH(QString, started);
@@ -234,7 +234,7 @@ void TstLaunchButtons::calculatorOrder() {
     QCOMPARE(messages.texts(), QStringList());
 }
 
-void TstLaunchButtons::noCalculator() {
+void TestLaunchButtons::noCalculator() {
     setPath({m_bin.path()}); // the recorder only, under a name no calculator has
 
     testing::MessageCatcher messages;
@@ -246,7 +246,7 @@ void TstLaunchButtons::noCalculator() {
     QVERIFY(testing::ui(*m_window).Command16->isEnabled());
 }
 
-void TstLaunchButtons::spreadsheet_data() {
+void TestLaunchButtons::spreadsheet_data() {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("arguments");
 
@@ -255,7 +255,7 @@ void TstLaunchButtons::spreadsheet_data() {
     QTest::newRow("soffice") << "soffice" << QStringList{"--calc", "./MAKEMARK.xls"};
 }
 
-void TstLaunchButtons::spreadsheet() {
+void TestLaunchButtons::spreadsheet() {
     QFETCH(QString, program);
     QFETCH(QStringList, arguments);
 
@@ -276,7 +276,7 @@ void TstLaunchButtons::spreadsheet() {
     QCOMPARE(messages.texts(), QStringList());
 }
 
-void TstLaunchButtons::noSpreadsheet() {
+void TestLaunchButtons::noSpreadsheet() {
     setPath({m_bin.path()});
 
     testing::MessageCatcher messages;
@@ -298,7 +298,7 @@ void TstLaunchButtons::noSpreadsheet() {
              QStringList{QStringLiteral("http://news.test:8003/news?s=4674")});
 }
 
-void TstLaunchButtons::spreadsheetThatCannotStart() {
+void TestLaunchButtons::spreadsheetThatCannotStart() {
     // Found on PATH, but its interpreter does not exist: the start fails.
     QTemporaryDir office;
     QVERIFY(office.isValid());
@@ -321,5 +321,5 @@ void TstLaunchButtons::spreadsheetThatCannotStart() {
     QVERIFY(m_window->isVisible());
 }
 
-QTEST_MAIN(TstLaunchButtons)
+QUORVIX_WINDOW_TEST_MAIN(TestLaunchButtons)
 #include "tst_launchbuttons.moc"

@@ -1,5 +1,6 @@
 #include "controls.h"
 #include "mainwin/form1.h"
+#include "messages.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -55,7 +56,7 @@ private:
 
 namespace {
 
-const QString kCaptionPrefix = QStringLiteral("Quorvix Chart Viewer  - ");
+using testing::kCaptionPrefix;
 
 bool busy(const Form1& w) {
     return !testing::ui(w).Text1->isEnabled() && !testing::ui(w).Command6->isEnabled() &&
@@ -184,10 +185,10 @@ void TestMarksWindow::setThreeMarks() {
         QCOMPARE(rows(*w), expectedRows);
         QCOMPARE(markFile(), expectedFile.toLatin1() + "\r\n");
         // Marked: clearing is offered, and there is something to step through.
-        QVERIFY(!testing::ui(*w).Command4->isEnabled());
-        QVERIFY(testing::ui(*w).Command5->isEnabled());
-        QVERIFY(testing::ui(*w).Command8->isEnabled());
-        QVERIFY(testing::ui(*w).Command9->isEnabled());
+        QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Command4, false},
+                                 {testing::ui(*w).Command5, true},
+                                 {testing::ui(*w).Command8, true},
+                                 {testing::ui(*w).Command9, true}});
     }
     QCOMPARE(markFile(), QByteArray("4674,1000,9999,\r\n"));
 
@@ -217,9 +218,9 @@ void TestMarksWindow::clearTheMiddleMark() {
     QCOMPARE(testing::ui(*w).List1->item(0), first);
     QCOMPARE(testing::ui(*w).List1->item(1), last);
     QCOMPARE(markFile(), QByteArray("4674,9999,\r\n"));
-    QVERIFY(testing::ui(*w).Command4->isEnabled());
-    QVERIFY(!testing::ui(*w).Command5->isEnabled());
-    QVERIFY(testing::ui(*w).Command8->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Command4, true},
+                             {testing::ui(*w).Command5, false},
+                             {testing::ui(*w).Command8, true}});
 
     // Clearing a code that is not marked changes nothing.
     w->Command5_Click();
@@ -236,10 +237,10 @@ void TestMarksWindow::clearTheOnlyMark() {
     w->Command5_Click();
     QCOMPARE(testing::ui(*w).List1->count(), 0);
     QCOMPARE(markFile(), QByteArray("\r\n"));
-    QVERIFY(!testing::ui(*w).Command8->isEnabled());
-    QVERIFY(!testing::ui(*w).Command9->isEnabled());
-    QVERIFY(testing::ui(*w).Command4->isEnabled());
-    QVERIFY(!testing::ui(*w).Command5->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Command8, false},
+                             {testing::ui(*w).Command9, false},
+                             {testing::ui(*w).Command4, true},
+                             {testing::ui(*w).Command5, false}});
 }
 
 void TestMarksWindow::codeNotInTheCodeList() {
@@ -295,8 +296,7 @@ void TestMarksWindow::markFileThatCannotBeWritten() {
     // Not saved, but kept: listed, and offered for clearing and stepping.
     QVERIFY(QFileInfo(m_folder->file(QStringLiteral("MARK.csv"))).isDir());
     QCOMPARE(rows(*w), QStringList{expectedRow("4674")});
-    QVERIFY(testing::ui(*w).Command5->isEnabled());
-    QVERIFY(testing::ui(*w).Command8->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Command5, true}, {testing::ui(*w).Command8, true}});
 
     // Once the file can be written again, the next save holds the marks kept in memory.
     QVERIFY(QDir(m_folder->path()).rmdir(QStringLiteral("MARK.csv")));
@@ -418,11 +418,11 @@ void TestMarksWindow::navigation() {
         QVERIFY2(!w->searching(), qPrintable(where));
         if (want == QLatin1String("!")) {
             QVERIFY2(messages.texts().size() == messagesBefore + 1, qPrintable(where));
-            QVERIFY2(!messages.texts().last().isEmpty(), qPrintable(where));
+            QCOMPARE(messages.texts().last(), testing::kNoMarkShownMessage);
             QVERIFY2(panesBlank(*w), qPrintable(where));
             QCOMPARE(testing::ui(*w).Text1->text(), textBefore);
-            QVERIFY(testing::ui(*w).Command8->isEnabled());
-            QVERIFY(testing::ui(*w).Command9->isEnabled());
+            QUORVIX_COMPARE_ENABLED(
+                {{testing::ui(*w).Command8, true}, {testing::ui(*w).Command9, true}});
             continue;
         }
         const QString code = codeOf(want.section(QLatin1Char('@'), 0, 0));
@@ -433,8 +433,8 @@ void TestMarksWindow::navigation() {
         QCOMPARE(testing::ui(*w).List1->currentRow(), position - 1);
         QVERIFY2(listed(code) ? panesFilled(*w) : panesBlank(*w), qPrintable(where));
         // Shown and marked: clearing is offered.
-        QVERIFY(!testing::ui(*w).Command4->isEnabled());
-        QVERIFY(testing::ui(*w).Command5->isEnabled());
+        QUORVIX_COMPARE_ENABLED(
+            {{testing::ui(*w).Command4, false}, {testing::ui(*w).Command5, true}});
     }
     QCOMPARE(step, expected.size());
 }
@@ -494,17 +494,10 @@ void TestMarksWindow::listOpenedDuringASearch() {
     QVERIFY(lockedAfterOpening);
     QVERIFY(!w->searching());
     QCOMPARE(testing::ui(*w).Text1->text(), a);
-    QVERIFY(testing::ui(*w).Text1->isEnabled());
-    QVERIFY(testing::ui(*w).Command8->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true}, {testing::ui(*w).Command8, true}});
     QCOMPARE(messages.texts(), QStringList());
 }
 
-int main(int argc, char** argv) {
-    testing::prepareWindowTests();
-    QApplication app(argc, argv);
-    TestMarksWindow tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+QUORVIX_WINDOW_TEST_MAIN(TestMarksWindow)
 
 #include "tst_markswindow.moc"

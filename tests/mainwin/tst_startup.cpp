@@ -1,5 +1,6 @@
 #include "controls.h"
 #include "mainwin/form1.h"
+#include "messages.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -144,18 +145,18 @@ void TestStartup::restoredFromSettings() {
     QCOMPARE(testing::ui(*window).Picture1[3]->isVisible(), fourPanes);
 
     QCOMPARE(testing::ui(*window).Text1->text(), code);
-    QCOMPARE(window->windowTitle(), QStringLiteral("Quorvix Chart Viewer  - ") + m_folder->path() +
-                                        QStringLiteral("/MARK.csv"));
+    QCOMPARE(window->windowTitle(),
+             testing::kCaptionPrefix + m_folder->path() + QStringLiteral("/MARK.csv"));
 
     // Nothing is displayed or marked yet: the mark buttons wait for a display, there are no
     // marks to step through, the detail panes are hidden and the summary panel is blank.
-    QVERIFY(testing::ui(*window).Text1->isEnabled());
-    QVERIFY(testing::ui(*window).Command6->isEnabled());
-    QVERIFY(testing::ui(*window).Command7->isEnabled());
-    QVERIFY(!testing::ui(*window).Command4->isEnabled());
-    QVERIFY(!testing::ui(*window).Command5->isEnabled());
-    QVERIFY(!testing::ui(*window).Command8->isEnabled());
-    QVERIFY(!testing::ui(*window).Command9->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*window).Text1, true},
+                             {testing::ui(*window).Command6, true},
+                             {testing::ui(*window).Command7, true},
+                             {testing::ui(*window).Command4, false},
+                             {testing::ui(*window).Command5, false},
+                             {testing::ui(*window).Command8, false},
+                             {testing::ui(*window).Command9, false}});
     QCOMPARE(testing::ui(*window).List1->count(), 0);
     QVERIFY(!testing::ui(*window).WebBrowser2->isVisible());
     QVERIFY(!testing::ui(*window).WebBrowser3->isVisible());
@@ -237,11 +238,7 @@ int main(int argc, char** argv) {
                     .arg(kScreenHeight)
                     .toUtf8());
     }
-    testing::prepareWindowTests(config);
-    QApplication app(argc, argv);
-    TestStartup tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
+    return testing::runWindowTests<TestStartup>(argc, argv, config);
 }
 
 #include "tst_startup.moc"

@@ -1,21 +1,17 @@
 #include "controls.h"
 #include "mainwin/form1.h"
+#include "messages.h"
+#include "servers.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMutex>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSemaphore>
 #include <QSet>
 #include <QSettings>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QThread>
 #include <QtTest>
 
 #include <algorithm>
@@ -23,10 +19,9 @@
 
 namespace {
 
-const QString kCheckCode = QStringLiteral("銘柄コードを確認して下さい。");
-const QString kNoCodeFound = QStringLiteral("チャートを表示できる銘柄が見つかりませんでした。");
-const QString kUnreachable =
-    QStringLiteral("チャートサーバーに接続できません。サーバーの設定と接続を確認して下さい。");
+using testing::kCheckCodeMessage;
+using testing::kNoCodeFoundMessage;
+using testing::kUnreachableMessage;
 
 // The candidates a search tried, in order: every candidate starts with its one-day chart under
 // the first exchange suffix, so each one leaves exactly one such request.
@@ -49,55 +44,6 @@ int oneDayTransfers(const QStringList& targets) {
     return n;
 }
 
-// A server that accepts every connection, reads the request and never answers. It runs on a
-// thread of its own, since the window's transfers block the main thread.
-class SilentServer {
-public:
-    SilentServer() {
-        m_thread.reset(QThread::create([this] { serve(); }));
-        m_thread->start();
-        m_ready.acquire();
-    }
-    ~SilentServer() {
-        m_thread->quit();
-        m_thread->wait();
-    }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
-    quint16 port() const { return m_port; }
-    QStringList targets() const {
-        QMutexLocker lock(&m_mutex);
-        return m_targets;
-    }
-
-private:
-    void serve() {
-        QTcpServer server;
-        server.listen(QHostAddress::LocalHost);
-        m_port = server.serverPort();
-        QObject::connect(&server, &QTcpServer::newConnection, &server, [this, &server] {
-            while (QTcpSocket* socket = server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    if (!socket->canReadLine() || socket->property("seen").toBool())
-                        return;
-                    socket->setProperty("seen", true);
-                    const QList<QByteArray> words = socket->readLine().trimmed().split(' ');
-                    QMutexLocker lock(&m_mutex);
-                    m_targets << QString::fromLatin1(words.value(1));
-                });
-            }
-        });
-        m_ready.release();
-        QEventLoop loop;
-        loop.exec();
-    }
-
-    std::unique_ptr<QThread> m_thread;
-    QSemaphore m_ready;
-    quint16 m_port = 0;
-    mutable QMutex m_mutex;
-    QStringList m_targets;
-};
-
 struct BusyView {
     bool codeBox = false;
     bool up = false, down = false, markUp = false, markDown = false;
@@ -106,7 +52,7 @@ struct BusyView {
 
 } // namespace
 
-class TstStepping : public QObject {
+class TestStepping : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -128,16 +74,16 @@ private:
     std::unique_ptr<testing::TestPortal> m_portal;
 };
 
-void TstStepping::initTestCase() {
+void TestStepping::initTestCase() {
     m_portal = std::make_unique<testing::TestPortal>();
     QVERIFY(m_portal->started());
 }
 
-void TstStepping::init() {
+void TestStepping::init() {
     m_portal->clearLog();
 }
 
-void TstStepping::stepsToTheNextServedCode_data() {
+void TestStepping::stepsToTheNextServedCode_data() {
     QTest::addColumn<QString>("codeBox");
     QTest::addColumn<int>("step");
     // Candidates the portal does not serve, tried before the scan.
@@ -165,7 +111,7 @@ void TstStepping::stepsToTheNextServedCode_data() {
     QTest::newRow("1e20 down") << "1e20" << -1 << QStringList() << 9999 << false;
 }
 
-void TstStepping::stepsToTheNextServedCode() {
+void TestStepping::stepsToTheNextServedCode() {
     QFETCH(QString, codeBox);
     QFETCH(int, step);
     QFETCH(QStringList, failingFirst);
@@ -201,17 +147,17 @@ void TstStepping::stepsToTheNextServedCode() {
 
     // The mark buttons follow the found code; the search buttons are free again, the mark
     // searches only when there are marks.
-    QCOMPARE(testing::ui(*window).Command4->isEnabled(), !foundIsMarked);
-    QCOMPARE(testing::ui(*window).Command5->isEnabled(), foundIsMarked);
-    QVERIFY(testing::ui(*window).Text1->isEnabled());
-    QVERIFY(testing::ui(*window).Command6->isEnabled());
-    QVERIFY(testing::ui(*window).Command7->isEnabled());
-    QCOMPARE(testing::ui(*window).Command8->isEnabled(), foundIsMarked);
-    QCOMPARE(testing::ui(*window).Command9->isEnabled(), foundIsMarked);
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*window).Command4, !foundIsMarked},
+                             {testing::ui(*window).Command5, foundIsMarked},
+                             {testing::ui(*window).Text1, true},
+                             {testing::ui(*window).Command6, true},
+                             {testing::ui(*window).Command7, true},
+                             {testing::ui(*window).Command8, foundIsMarked},
+                             {testing::ui(*window).Command9, foundIsMarked}});
     QVERIFY(!window->searching());
 }
 
-void TstStepping::textThatIsNoNumber_data() {
+void TestStepping::textThatIsNoNumber_data() {
     QTest::addColumn<QString>("codeBox");
     QTest::addColumn<int>("step");
 
@@ -222,7 +168,7 @@ void TstStepping::textThatIsNoNumber_data() {
     QTest::newRow("two numbers, up") << "46 74" << 1;
 }
 
-void TstStepping::textThatIsNoNumber() {
+void TestStepping::textThatIsNoNumber() {
     QFETCH(QString, codeBox);
     QFETCH(int, step);
 
@@ -233,16 +179,16 @@ void TstStepping::textThatIsNoNumber() {
     testing::MessageCatcher messages;
     (step > 0 ? testing::ui(*window).Command6 : testing::ui(*window).Command7)->click();
 
-    QCOMPARE(messages.texts(), QStringList{kCheckCode});
+    QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
     QCOMPARE(oneDayTransfers(m_portal->targets()), 0);
     QCOMPARE(testing::ui(*window).Text1->text(), codeBox);
-    QVERIFY(testing::ui(*window).Text1->isEnabled());
-    QVERIFY(testing::ui(*window).Command6->isEnabled());
-    QVERIFY(testing::ui(*window).Command7->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*window).Text1, true},
+                             {testing::ui(*window).Command6, true},
+                             {testing::ui(*window).Command7, true}});
     QVERIFY(!window->searching());
 }
 
-void TstStepping::busyStateBetweenCandidates() {
+void TestStepping::busyStateBetweenCandidates() {
     QVERIFY(m_portal->server().suffixFor(QStringLiteral("9999")).isEmpty());
     testing::ProgramFolder folder(m_portal->base());
     // With marks, the mark searches would be enabled if the busy state did not hold them.
@@ -288,14 +234,14 @@ void TstStepping::busyStateBetweenCandidates() {
     QCOMPARE(seen.othersDisabled.size(), 0);
     QVERIFY(testing::ui(*window).List1->isEnabled());
 
-    QVERIFY(testing::ui(*window).Text1->isEnabled());
-    QVERIFY(testing::ui(*window).Command6->isEnabled());
-    QVERIFY(testing::ui(*window).Command7->isEnabled());
-    QVERIFY(testing::ui(*window).Command8->isEnabled());
-    QVERIFY(testing::ui(*window).Command9->isEnabled());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*window).Text1, true},
+                             {testing::ui(*window).Command6, true},
+                             {testing::ui(*window).Command7, true},
+                             {testing::ui(*window).Command8, true},
+                             {testing::ui(*window).Command9, true}});
 }
 
-void TstStepping::passWithNoCodeServed() {
+void TestStepping::passWithNoCodeServed() {
     // A portal whose code list is empty knows no code at all.
     QTemporaryDir data;
     QVERIFY(data.isValid());
@@ -353,14 +299,14 @@ void TstStepping::passWithNoCodeServed() {
     QCOMPARE(tried.mid(1), inCodeOrder);
     QCOMPARE(oneDayTransfers(targets), 5 * pass);
 
-    QCOMPARE(messages.texts(), QStringList{kNoCodeFound});
+    QCOMPARE(messages.texts(), QStringList{kNoCodeFoundMessage});
     QCOMPARE(testing::ui(*window).Text1->text(), QStringLiteral("9998"));
-    QVERIFY(testing::ui(*window).Text1->isEnabled());
-    QVERIFY(testing::ui(*window).Command6->isEnabled());
+    QUORVIX_COMPARE_ENABLED(
+        {{testing::ui(*window).Text1, true}, {testing::ui(*window).Command6, true}});
     QVERIFY(!window->searching());
 }
 
-void TstStepping::portalStopped() {
+void TestStepping::portalStopped() {
     portal::PortalServer stopped(portal::PortalOptions{testing::binFolder(), QDate(2026, 12, 4)});
     QVERIFY(stopped.start());
     const QString base = stopped.baseUrl();
@@ -376,17 +322,17 @@ void TstStepping::portalStopped() {
     testing::ui(*window).Command6->click();
     qInfo("search against a stopped portal: %lld ms", clock.elapsed());
 
-    QCOMPARE(messages.texts(), QStringList{kUnreachable});
+    QCOMPARE(messages.texts(), QStringList{kUnreachableMessage});
     // The last candidate got no answer to any of its transfers.
     QVERIFY(window->lastDisplay().transfers > 0);
     QVERIFY(window->lastDisplay().serverUnreachable());
     QCOMPARE(testing::ui(*window).Text1->text(), QStringLiteral("4674"));
-    QVERIFY(testing::ui(*window).Text1->isEnabled());
-    QVERIFY(testing::ui(*window).Command6->isEnabled());
+    QUORVIX_COMPARE_ENABLED(
+        {{testing::ui(*window).Text1, true}, {testing::ui(*window).Command6, true}});
     QVERIFY(!window->searching());
 }
 
-void TstStepping::serverThatNeverAnswers_data() {
+void TestStepping::serverThatNeverAnswers_data() {
     QTest::addColumn<bool>("shippedTimeouts");
     QTest::addColumn<int>("fewestCandidates");
 
@@ -397,11 +343,11 @@ void TstStepping::serverThatNeverAnswers_data() {
     QTest::newRow("shipped time-outs") << true << 1;
 }
 
-void TstStepping::serverThatNeverAnswers() {
+void TestStepping::serverThatNeverAnswers() {
     QFETCH(bool, shippedTimeouts);
     QFETCH(int, fewestCandidates);
 
-    SilentServer silent;
+    testing::SilentServer silent;
     QVERIFY(silent.port() != 0);
     testing::ProgramFolder folder(silent.base());
     ViewerContext context = folder.context();
@@ -416,7 +362,7 @@ void TstStepping::serverThatNeverAnswers() {
     testing::ui(*window).Command6->click();
     qInfo("search against a silent server: %lld ms", clock.elapsed());
 
-    QCOMPARE(messages.texts(), QStringList{kUnreachable});
+    QCOMPARE(messages.texts(), QStringList{kUnreachableMessage});
     const QStringList targets = silent.targets();
     const QStringList tried = candidatesIn(targets);
     QVERIFY2(tried.size() >= fewestCandidates, qPrintable(tried.join(',')));
@@ -431,7 +377,7 @@ void TstStepping::serverThatNeverAnswers() {
     QVERIFY(!window->searching());
 }
 
-void TstStepping::closingDuringSearch() {
+void TestStepping::closingDuringSearch() {
     QVERIFY(m_portal->server().suffixFor(QStringLiteral("9999")).isEmpty());
     testing::ProgramFolder folder(m_portal->base());
     folder.setSetting(QStringLiteral("SETUP"), QStringLiteral("LASTCODE"), QStringLiteral("4674"));
@@ -470,5 +416,5 @@ void TstStepping::closingDuringSearch() {
     QCOMPARE(folder.readFile(QStringLiteral("MARK.csv")), QByteArray("1301,\r\n"));
 }
 
-QTEST_MAIN(TstStepping)
+QUORVIX_WINDOW_TEST_MAIN(TestStepping)
 #include "tst_stepping.moc"

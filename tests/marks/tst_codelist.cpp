@@ -16,7 +16,7 @@ QByteArray toCodePage932(const QString& text) {
 
 } // namespace
 
-class TstCodeList : public QObject {
+class TestCodeList : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -32,7 +32,7 @@ private Q_SLOTS:
 };
 
 // The code list that ships beside the program, decoded from code page 932.
-void TstCodeList::shippedList_data() {
+void TestCodeList::shippedList_data() {
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("row");
 
@@ -52,7 +52,7 @@ void TstCodeList::shippedList_data() {
                              << "abcd,????,????";
 }
 
-void TstCodeList::shippedList() {
+void TestCodeList::shippedList() {
     QFETCH(QString, code);
     QFETCH(QString, row);
 
@@ -63,7 +63,7 @@ void TstCodeList::shippedList() {
 }
 
 // Code-list files written for the case, in code page 932.
-void TstCodeList::rows_data() {
+void TestCodeList::rows_data() {
     QTest::addColumn<QString>("content");
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("row");
@@ -92,7 +92,7 @@ void TstCodeList::rows_data() {
                                 << "4674,????,????";
 }
 
-void TstCodeList::rows() {
+void TestCodeList::rows() {
     QFETCH(QString, content);
     QFETCH(QString, code);
     QFETCH(QString, row);
@@ -108,7 +108,7 @@ void TstCodeList::rows() {
     QCOMPARE(CodeList::load(path).row(code), row);
 }
 
-void TstCodeList::missingFile() {
+void TestCodeList::missingFile() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const CodeList list = CodeList::load(dir.filePath(QString::fromUtf8(CodeList::kFileName)));
@@ -117,7 +117,7 @@ void TstCodeList::missingFile() {
 }
 
 // The shipped list is in code order and holds the exchange's alphanumeric codes.
-void TstCodeList::shippedAlphanumericCodes() {
+void TestCodeList::shippedAlphanumericCodes() {
     const CodeList list = CodeList::load(kShippedList);
     const QStringList codes = list.alphanumericCodes();
     QCOMPARE(codes.size(), 117);
@@ -142,7 +142,7 @@ void TstCodeList::shippedAlphanumericCodes() {
     QCOMPARE(order, sorted);
 }
 
-void TstCodeList::alphanumericCodes() {
+void TestCodeList::alphanumericCodes() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QString::fromUtf8(CodeList::kFileName));
@@ -164,7 +164,7 @@ void TstCodeList::alphanumericCodes() {
 }
 
 // The mark list: one row per mark, in mark-string order.
-void TstCodeList::markListRows_data() {
+void TestCodeList::markListRows_data() {
     QTest::addColumn<QString>("marks");
     QTest::addColumn<bool>("withList");
     QTest::addColumn<QStringList>("rows");
@@ -188,7 +188,7 @@ void TstCodeList::markListRows_data() {
                                                  "1301,????,????"};
 }
 
-void TstCodeList::markListRows() {
+void TestCodeList::markListRows() {
     QFETCH(QString, marks);
     QFETCH(bool, withList);
     QFETCH(QStringList, rows);
@@ -197,5 +197,5 @@ void TstCodeList::markListRows() {
     QCOMPARE(marks::markListRows(marks::MarkString(marks), list), rows);
 }
 
-QTEST_GUILESS_MAIN(TstCodeList)
+QTEST_GUILESS_MAIN(TestCodeList)
 #include "tst_codelist.moc"

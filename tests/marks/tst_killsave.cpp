@@ -46,14 +46,14 @@ QByteArray fileBytes(const QString& path) {
 
 } // namespace
 
-class TstKillSave : public QObject {
+class TestKillSave : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
     void killedSaveKeepsAWholeFile();
 };
 
-void TstKillSave::killedSaveKeepsAWholeFile() {
+void TestKillSave::killedSaveKeepsAWholeFile() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("MARK.csv"));
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsSet(kWriterVariable))
         return runWriter(qEnvironmentVariable(kWriterVariable));
     QCoreApplication app(argc, argv);
-    TstKillSave test;
+    TestKillSave test;
     return QTest::qExec(&test, argc, argv);
 }
 

@@ -61,7 +61,7 @@ private:
 
 } // namespace
 
-class TstMarkFile : public QObject {
+class TestMarkFile : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -79,7 +79,7 @@ private Q_SLOTS:
     void keepsItsBytes();
 };
 
-void TstMarkFile::read_data() {
+void TestMarkFile::read_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("hasLine");
     QTest::addColumn<QString>("line");
@@ -112,7 +112,7 @@ void TstMarkFile::read_data() {
                                << manyMarks(7000);
 }
 
-void TstMarkFile::read() {
+void TestMarkFile::read() {
     QFETCH(QByteArray, bytes);
     QFETCH(bool, hasLine);
     QFETCH(QString, line);
@@ -128,20 +128,20 @@ void TstMarkFile::read() {
         QCOMPARE(*read, line);
 }
 
-void TstMarkFile::readMissingFile() {
+void TestMarkFile::readMissingFile() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(!marks::readMarkLine(dir.filePath(QStringLiteral("MARK.csv"))).has_value());
 }
 
-void TstMarkFile::readFolder() {
+void TestMarkFile::readFolder() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("MARK.csv")));
     QVERIFY(!marks::readMarkLine(dir.filePath(QStringLiteral("MARK.csv"))).has_value());
 }
 
-void TstMarkFile::write_data() {
+void TestMarkFile::write_data() {
     QTest::addColumn<QByteArray>("old");
     QTest::addColumn<QString>("text");
 
@@ -153,7 +153,7 @@ void TstMarkFile::write_data() {
     QTest::newRow("7,000 marks") << QByteArray("4674,\r\n") << manyMarks(7000);
 }
 
-void TstMarkFile::write() {
+void TestMarkFile::write() {
     QFETCH(QByteArray, old);
     QFETCH(QString, text);
 
@@ -171,7 +171,7 @@ void TstMarkFile::write() {
              QStringList{QStringLiteral("MARK.csv")});
 }
 
-void TstMarkFile::writeFails_data() {
+void TestMarkFile::writeFails_data() {
     QTest::addColumn<QString>("situation");
     QTest::addColumn<marks::SaveFailure>("failure");
     QTest::newRow("folder does not exist") << "missing folder" << marks::SaveFailure::FolderMissing;
@@ -180,7 +180,7 @@ void TstMarkFile::writeFails_data() {
     QTest::newRow("disk runs out of room") << "full" << marks::SaveFailure::WriteFailed;
 }
 
-void TstMarkFile::writeFails() {
+void TestMarkFile::writeFails() {
     QFETCH(QString, situation);
     QFETCH(marks::SaveFailure, failure);
 
@@ -228,7 +228,7 @@ void TstMarkFile::writeFails() {
     QVERIFY(marks::saveFailureMessage(path, result, true).contains(path));
 }
 
-void TstMarkFile::readOnlyFolder_data() {
+void TestMarkFile::readOnlyFolder_data() {
     QTest::addColumn<bool>("fileWritable");
     QTest::addColumn<marks::SaveFailure>("failure");
     QTest::newRow("writable file is saved in place") << true << marks::SaveFailure::None;
@@ -236,7 +236,7 @@ void TstMarkFile::readOnlyFolder_data() {
 }
 
 // A folder where no new file can be created: the atomic save cannot make its temporary file.
-void TstMarkFile::readOnlyFolder() {
+void TestMarkFile::readOnlyFolder() {
     QFETCH(bool, fileWritable);
     QFETCH(marks::SaveFailure, failure);
 
@@ -266,7 +266,7 @@ void TstMarkFile::readOnlyFolder() {
     QCOMPARE(fileBytes(path), failure == marks::SaveFailure::None ? text.toLatin1() + "\r\n" : old);
 }
 
-void TstMarkFile::keepsItsBytes_data() {
+void TestMarkFile::keepsItsBytes_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("listed");
     QTest::addColumn<QString>("set");   // marked first, when not empty
@@ -293,7 +293,7 @@ void TstMarkFile::keepsItsBytes_data() {
 }
 
 // A mark file read, changed and saved again: what the user did not change keeps its bytes.
-void TstMarkFile::keepsItsBytes() {
+void TestMarkFile::keepsItsBytes() {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, listed);
     QFETCH(QString, set);
@@ -328,7 +328,7 @@ int main(int argc, char** argv) {
         return static_cast<int>(r.failure);
     }
     QCoreApplication app(argc, argv);
-    TstMarkFile test;
+    TestMarkFile test;
     return QTest::qExec(&test, argc, argv);
 }
 

@@ -4,7 +4,7 @@
 
 using marks::MarkString;
 
-class TstMarkString : public QObject {
+class TestMarkString : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -20,7 +20,7 @@ private Q_SLOTS:
 
 // One row: a start string, then operations "+code" (set) or "-code" (clear), each with whether
 // it changed the list, and the mark string afterwards.
-void TstMarkString::setAndClear_data() {
+void TestMarkString::setAndClear_data() {
     QTest::addColumn<QString>("start");
     QTest::addColumn<QStringList>("operations");
     QTest::addColumn<QList<bool>>("changed");
@@ -72,7 +72,7 @@ void TstMarkString::setAndClear_data() {
         << QList<bool>{false, false, false, false} << "4674,1000,";
 }
 
-void TstMarkString::setAndClear() {
+void TestMarkString::setAndClear() {
     QFETCH(QString, start);
     QFETCH(QStringList, operations);
     QFETCH(QList<bool>, changed);
@@ -91,7 +91,7 @@ void TstMarkString::setAndClear() {
 }
 
 // What the mark list and navigation see of a string: its marks, n as a real number, the rows.
-void TstMarkString::layout_data() {
+void TestMarkString::layout_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("markTexts");
     QTest::addColumn<double>("count");
@@ -112,7 +112,7 @@ void TstMarkString::layout_data() {
         << "467,1000,9999," << QStringList{"467,", "000,", "999,"} << 2.8;
 }
 
-void TstMarkString::layout() {
+void TestMarkString::layout() {
     QFETCH(QString, text);
     QFETCH(QStringList, markTexts);
     QFETCH(double, count);
@@ -128,7 +128,7 @@ void TstMarkString::layout() {
     QVERIFY(marks.mark(std::numeric_limits<int>::max()).isEmpty());
 }
 
-void TstMarkString::find_data() {
+void TestMarkString::find_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("code");
     QTest::addColumn<int>("position");
@@ -163,7 +163,7 @@ void TstMarkString::find_data() {
                              << "4674" << 2;
 }
 
-void TstMarkString::find() {
+void TestMarkString::find() {
     QFETCH(QString, text);
     QFETCH(QString, code);
     QFETCH(int, position);
@@ -174,7 +174,7 @@ void TstMarkString::find() {
 }
 
 // Lists longer than a 16-bit offset can address.
-void TstMarkString::longLists_data() {
+void TestMarkString::longLists_data() {
     QTest::addColumn<int>("count");
     QTest::newRow("6,553 marks") << 6553;
     QTest::newRow("6,554 marks") << 6554;
@@ -182,7 +182,7 @@ void TstMarkString::longLists_data() {
     QTest::newRow("every code 1000 to 9999") << 9000;
 }
 
-void TstMarkString::longLists() {
+void TestMarkString::longLists() {
     QFETCH(int, count);
 
     MarkString marks;
@@ -207,5 +207,5 @@ void TstMarkString::longLists() {
     QVERIFY(marks.text().endsWith(QString::number(1000 + count - 2) + QLatin1Char(',')));
 }
 
-QTEST_APPLESS_MAIN(TstMarkString)
+QTEST_APPLESS_MAIN(TestMarkString)
 #include "tst_markstring.moc"

@@ -2,7 +2,7 @@
 
 #include <QtTest>
 
-class TstNavigation : public QObject {
+class TestNavigation : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -13,7 +13,7 @@ private Q_SLOTS:
 };
 
 // The first candidate position of a click, forward and backward.
-void TstNavigation::firstCandidate_data() {
+void TestNavigation::firstCandidate_data() {
     QTest::addColumn<int>("position");
     QTest::addColumn<double>("n");
     QTest::addColumn<int>("forward");
@@ -42,7 +42,7 @@ void TstNavigation::firstCandidate_data() {
     QTest::newRow("two characters only (0.4), from 0") << 0 << 0.4 << 1 << 1;
 }
 
-void TstNavigation::firstCandidate() {
+void TestNavigation::firstCandidate() {
     QFETCH(int, position);
     QFETCH(double, n);
     QFETCH(int, forward);
@@ -53,7 +53,7 @@ void TstNavigation::firstCandidate() {
 }
 
 // Positions shown by repeated clicks of one button.
-void TstNavigation::sequence_data() {
+void TestNavigation::sequence_data() {
     QTest::addColumn<double>("n");
     QTest::addColumn<int>("start");
     QTest::addColumn<bool>("forward");
@@ -72,7 +72,7 @@ void TstNavigation::sequence_data() {
         << 2.2 << 0 << false << QList<int>{1, 2, 1, 2};
 }
 
-void TstNavigation::sequence() {
+void TestNavigation::sequence() {
     QFETCH(double, n);
     QFETCH(int, start);
     QFETCH(bool, forward);
@@ -88,5 +88,5 @@ void TstNavigation::sequence() {
     QCOMPARE(shown, positions);
 }
 
-QTEST_APPLESS_MAIN(TstNavigation)
+QTEST_APPLESS_MAIN(TestNavigation)
 #include "tst_navigation.moc"

@@ -48,7 +48,7 @@ bool setAge(const QString& path, int seconds) {
 
 } // namespace
 
-class TstFileReplace : public QObject {
+class TestFileReplace : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -60,7 +60,7 @@ private Q_SLOTS:
     void leftovers();
 };
 
-void TstFileReplace::replaces_data() {
+void TestFileReplace::replaces_data() {
     QTest::addColumn<QString>("planted"); // what stands at the name before the write
     QTest::addColumn<bool>("written");
 
@@ -74,7 +74,7 @@ void TstFileReplace::replaces_data() {
     QTest::newRow("folder does not exist") << "missing folder" << false;
 }
 
-void TstFileReplace::replaces() {
+void TestFileReplace::replaces() {
     QFETCH(QString, planted);
     QFETCH(bool, written);
 
@@ -124,13 +124,13 @@ void TstFileReplace::replaces() {
         QCOMPARE(fileBytes(victim), victimBytes);
 }
 
-void TstFileReplace::folderWithoutNewFiles_data() {
+void TestFileReplace::folderWithoutNewFiles_data() {
     QTest::addColumn<bool>("link");
     QTest::newRow("plain file is overwritten in place") << false;
     QTest::newRow("link is not followed") << true;
 }
 
-void TstFileReplace::folderWithoutNewFiles() {
+void TestFileReplace::folderWithoutNewFiles() {
     QFETCH(bool, link);
 
     QTemporaryDir dir;
@@ -177,7 +177,7 @@ void TstFileReplace::folderWithoutNewFiles() {
     QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("temp2.html")});
 }
 
-void TstFileReplace::leftovers_data() {
+void TestFileReplace::leftovers_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("ageSeconds");
     QTest::addColumn<bool>("removed");
@@ -195,7 +195,7 @@ void TstFileReplace::leftovers_data() {
     QTest::newRow("upper case and digits") << "MARK.csv.AB12CD" << 3600 << true;
 }
 
-void TstFileReplace::leftovers() {
+void TestFileReplace::leftovers() {
     QFETCH(QString, name);
     QFETCH(int, ageSeconds);
     QFETCH(bool, removed);
@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
                                                                                              : 1;
     }
     QCoreApplication app(argc, argv);
-    TstFileReplace test;
+    TestFileReplace test;
     return QTest::qExec(&test, argc, argv);
 }
 

@@ -21,7 +21,7 @@ bool writeText(const QString& path, const QByteArray& text) {
 
 } // namespace
 
-class TstServerConfig : public QObject {
+class TestServerConfig : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -30,7 +30,7 @@ private Q_SLOTS:
     void oneLinePerRejectedEntry();
 };
 
-void TstServerConfig::entry_data() {
+void TestServerConfig::entry_data() {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QByteArray>("written"); // the value as it stands in the file
     QTest::addColumn<QString>("used");       // the address the program goes on with
@@ -80,7 +80,7 @@ void TstServerConfig::entry_data() {
         << support << QByteArray("javascript:open()") << kDefaultSupport << true;
 }
 
-void TstServerConfig::entry() {
+void TestServerConfig::entry() {
     QFETCH(QString, key);
     QFETCH(QByteArray, written);
     QFETCH(QString, used);
@@ -109,7 +109,7 @@ void TstServerConfig::entry() {
 
 // What the user sees on the terminal: one line for each bad entry, naming key and value, and
 // nothing for the good ones.
-void TstServerConfig::oneLinePerRejectedEntry() {
+void TestServerConfig::oneLinePerRejectedEntry() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString ini = dir.filePath(QStringLiteral("servers.ini"));
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     QCoreApplication app(argc, argv);
-    TstServerConfig test;
+    TestServerConfig test;
     return QTest::qExec(&test, argc, argv);
 }
 

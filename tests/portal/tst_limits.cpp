@@ -41,7 +41,7 @@ bool closedByServer(QTcpSocket& socket, int withinMs = 20000) {
 
 } // namespace
 
-class TstLimits : public QObject {
+class TestLimits : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -58,7 +58,7 @@ private Q_SLOTS:
     void requestLog();
 };
 
-void TstLimits::headSize_data() {
+void TestLimits::headSize_data() {
     QTest::addColumn<int>("headBytes");
     QTest::addColumn<int>("status"); // -1: 431, or cut off before the answer could be read
     const int cap = ServerLimits().maxHeadBytes;
@@ -68,7 +68,7 @@ void TstLimits::headSize_data() {
     QTest::newRow("a megabyte") << 1024 * 1024 << -1;
 }
 
-void TstLimits::headSize() {
+void TestLimits::headSize() {
     QFETCH(int, headBytes);
     QFETCH(int, status);
 
@@ -94,7 +94,7 @@ void TstLimits::headSize() {
 
 // A client that sends header bytes without end is cut off after the cap, long before it has
 // sent what it meant to.
-void TstLimits::endlessHead() {
+void TestLimits::endlessHead() {
     PortalServer server(testOptions());
     QVERIFY(server.start());
     QTcpSocket socket;
@@ -113,7 +113,7 @@ void TstLimits::endlessHead() {
     QVERIFY2(sent < kMeant / 4, qPrintable(QString::number(sent)));
 }
 
-void TstLimits::bodies_data() {
+void TestLimits::bodies_data() {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<int>("status");
 
@@ -136,7 +136,7 @@ void TstLimits::bodies_data() {
         << QByteArray("GET " + kPage + " HTTP/1.1\nHost: x\n\n") << 200;
 }
 
-void TstLimits::bodies() {
+void TestLimits::bodies() {
     QFETCH(QByteArray, request);
     QFETCH(int, status);
 
@@ -157,7 +157,7 @@ void TstLimits::bodies() {
     }
 }
 
-void TstLimits::idleConnections_data() {
+void TestLimits::idleConnections_data() {
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<int>("delayMs"); // the portal holds its answers back this long
     QTest::addColumn<int>("status");  // the answer expected before the close; 0: none
@@ -170,7 +170,7 @@ void TstLimits::idleConnections_data() {
     QTest::newRow("answer held back longer than the idle time") << request << 1500 << 200;
 }
 
-void TstLimits::idleConnections() {
+void TestLimits::idleConnections() {
     QFETCH(QByteArray, sent);
     QFETCH(int, delayMs);
     QFETCH(int, status);
@@ -193,7 +193,7 @@ void TstLimits::idleConnections() {
     QVERIFY(closedByServer(socket));
 }
 
-void TstLimits::connectionCap() {
+void TestLimits::connectionCap() {
     ServerLimits limits;
     limits.maxConnections = 4;
     PortalServer server(testOptions());
@@ -230,7 +230,7 @@ void TstLimits::connectionCap() {
 // The portal as a program with few descriptors allowed and no connection cap of its own: the
 // clients it cannot take are turned away at once instead of waiting for ever in the queue, and
 // it answers again once descriptors are free.
-void TstLimits::descriptorsRunOut() {
+void TestLimits::descriptorsRunOut() {
     const QString program = QStringLiteral(QUORVIX_BIN_DIR "/quote-portal");
     if (!QFile::exists(program))
         QSKIP("quote-portal is not built");
@@ -280,13 +280,13 @@ void TstLimits::descriptorsRunOut() {
     QVERIFY(portal.waitForFinished(10000));
 }
 
-void TstLimits::requestLog_data() {
+void TestLimits::requestLog_data() {
     QTest::addColumn<bool>("keep");
     QTest::newRow("kept for tests") << true;
     QTest::newRow("not kept") << false;
 }
 
-void TstLimits::requestLog() {
+void TestLimits::requestLog() {
     QFETCH(bool, keep);
     PortalServer server(testOptions());
     server.setKeepRequestLog(keep);
@@ -296,5 +296,5 @@ void TstLimits::requestLog() {
     QCOMPARE(server.requestLog().size(), keep ? 3 : 0);
 }
 
-QTEST_GUILESS_MAIN(TstLimits)
+QTEST_GUILESS_MAIN(TestLimits)
 #include "tst_limits.moc"

@@ -2,13 +2,17 @@
 // on a given store, and what it writes back when it closes.
 
 #include "controls.h"
+#include "messages.h"
 #include "viewerfixture.h"
 
+#include <QCheckBox>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QWebEngineView>
 #include <QtTest>
 
@@ -63,6 +67,7 @@ private Q_SLOTS:
     void layout_data();
     void layout();
     void tabOrder();
+    void captionsReadInFull();
     void toggleLooksAndFont();
     void additionalIndicatorsAreDisplayOnly();
     void openAndClose_data();
@@ -75,7 +80,7 @@ private Q_SLOTS:
 void TestForm2::window() {
     Viewer v;
     Form2 d(*v.w);
-    QCOMPARE(d.windowTitle(), QStringLiteral("Quorvix Chart Viewer 設定"));
+    QCOMPARE(d.windowTitle(), testing::kSettingsTitle);
     QCOMPARE(d.size(), QSize(599, 335));
     QCOMPARE(d.minimumSize(), QSize(599, 335));
     QCOMPARE(d.maximumSize(), QSize(599, 335));
@@ -121,17 +126,18 @@ void TestForm2::layout_data() {
         row(QStringLiteral("Check2(%1)").arg(i + 5), "Frame2", averages[i],
             px(120 + 960 * i, 1320, 855, 375));
     }
-    row("Check2(10)", "Frame2", "ボリンジャーバンド", px(120, 2040, 1695, 375));
-    row("Check2(11)", "Frame2", "パラボリック SAR", px(2040, 2040, 1695, 375));
+    row("Check2(10)", "Frame2", "ボリンジャーバンド", px(120, 2040, 1905, 375));
+    row("Check2(11)", "Frame2", "パラボリック SAR", px(2040, 2040, 1905, 375));
     row("Check2(12)", "Frame2", "出来高", px(3960, 2040, 855, 375));
     row("ToggleButton1", "Frame2", "標準パラメータで表示させる", px(5280, 360, 3375, 2055));
     row("Frame4", "dialog", "追加指標 （このバージョンでは選択不可です）", px(0, 3960, 8895, 975));
     const char* extra[] = {"MACD", "MFI", "ROC", "RSI", "Slow Stoch", "Fast Stoch", "出来高"};
+    // The boxes of the last row take the width up to their neighbours and two lines' height.
     for (int i = 0; i < 7; ++i)
         row(QStringLiteral("Check4(%1)").arg(i), "Frame4", extra[i],
-            px(120 + 960 * i, 360, 855, 375));
-    row("Check4(7)", "Frame4", "出来高＋移動平均", px(6840, 360, 1095, 375));
-    row("Check4(8)", "Frame4", "W%R", px(7920, 360, 735, 375));
+            px(120 + 960 * i, 360, 945, 540));
+    row("Check4(7)", "Frame4", "出来高＋移動平均", px(6840, 360, 1065, 540));
+    row("Check4(8)", "Frame4", "W%R", px(7920, 360, 735, 540));
 }
 
 void TestForm2::layout() {
@@ -191,6 +197,40 @@ void TestForm2::tabOrder() {
                        static_cast<QWidget*>(testing::ui(d).Label1[0])})
         QVERIFY(!(x->focusPolicy() & Qt::TabFocus));
     d.close();
+}
+
+void TestForm2::captionsReadInFull() {
+    Viewer v;
+    Form2 d(*v.w);
+    d.show();
+    QStringList clipped;
+    for (QCheckBox* box : d.findChildren<QCheckBox*>()) {
+        // The caption, wrapped at blanks and between Japanese characters, must fit the place
+        // the box leaves beside its mark; no word may be cut.
+        QStyleOptionButton option;
+        option.initFrom(box);
+        option.text = box->text();
+        const QRect place = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+        const QFontMetrics metrics(box->font());
+        const QRect needed = metrics.boundingRect(
+            place, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, box->text());
+        bool fits = place.contains(needed);
+        // Japanese text may break between any two characters; a Latin word may not.
+        for (const QString& word : box->text().split(QLatin1Char(' '))) {
+            const bool latin = word.toLatin1() == word.toUtf8();
+            fits = fits && (!latin || metrics.horizontalAdvance(word) <= place.width());
+        }
+        // Nor may the caption run under the neighbour to its right.
+        const int captionRight = needed.translated(box->pos()).right();
+        for (QCheckBox* other : d.findChildren<QCheckBox*>()) {
+            if (other != box && other->parentWidget() == box->parentWidget() &&
+                other->y() == box->y() && other->x() > box->x())
+                fits = fits && captionRight < other->x();
+        }
+        if (!fits)
+            clipped << box->text();
+    }
+    QCOMPARE(clipped.join(QLatin1String(" | ")), QString());
 }
 
 void TestForm2::toggleLooksAndFont() {
@@ -406,13 +446,13 @@ void TestForm2::settingsButtonOpensItModally() {
     testing::ui(*v.w).Command1->click();
     QVERIFY(user.done());
     QVERIFY(mainBlocked);
-    QCOMPARE(title, QStringLiteral("Quorvix Chart Viewer 設定"));
+    QCOMPARE(title, testing::kSettingsTitle);
     // After it closes the main window names its mark file again, and the choice is stored.
-    QCOMPARE(v.w->windowTitle(), QStringLiteral("Quorvix Chart Viewer  - ") + v.tmp.path() +
-                                     QStringLiteral("/MARK.csv"));
+    QCOMPARE(v.w->windowTitle(),
+             testing::kCaptionPrefix + v.folder.path() + QStringLiteral("/MARK.csv"));
     QCOMPARE(v.storedSetup().value(QStringLiteral("GRAF")), QStringLiteral("False"));
     QCOMPARE(v.w->width(), 751);
 }
 
-FORM2_TEST_MAIN(TestForm2)
+QUORVIX_WINDOW_TEST_MAIN(TestForm2)
 #include "tst_form2.moc"

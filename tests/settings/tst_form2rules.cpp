@@ -245,5 +245,5 @@ void TestForm2Rules::toggleRule() {
              pressed ? QStringLiteral("True") : QStringLiteral("False"));
 }
 
-FORM2_TEST_MAIN(TestForm2Rules)
+QUORVIX_WINDOW_TEST_MAIN(TestForm2Rules)
 #include "tst_form2rules.moc"

@@ -2,6 +2,7 @@
 // the file chooser handed in, the message box read from the real box.
 
 #include "controls.h"
+#include "messages.h"
 #include "viewerfixture.h"
 
 #include <QFile>
@@ -134,7 +135,7 @@ void TestMarkSwitch::switchFile_data() {
     QTest::addColumn<QString>("marks");
     QTest::addColumn<QStringList>("rows");
 
-    const QString invalid = QStringLiteral("ﾌｧｲﾙの内容が不正です。");
+    const QString invalid = testing::kInvalidMarkFileMessage;
     const QString defaults = QStringLiteral("9999,1301,");
     const QStringList defaultRows{"9999,????,????", "1301,*"};
 
@@ -214,7 +215,7 @@ void TestMarkSwitch::switchFile() {
     } else {
         QCOMPARE(boxes.seen().size(), 1);
         QCOMPARE(boxes.seen()[0].text, message);
-        QCOMPARE(boxes.seen()[0].title, QStringLiteral("Quorvix Chart Viewer"));
+        QCOMPARE(boxes.seen()[0].title, testing::kMessageTitle);
         QCOMPARE(boxes.seen()[0].buttons, 1);
         QCOMPARE(boxes.seen()[0].icon, QMessageBox::NoIcon);
     }
@@ -223,8 +224,8 @@ void TestMarkSwitch::switchFile() {
     QCOMPARE(s.w->markLine(), marks);
     QVERIFY2(rowsMatch(s.rows(), rows), qPrintable(s.rows().join(QLatin1Char('|'))));
     QCOMPARE(s.w->markPosition(), 0);
-    QCOMPARE(testing::ui(*s.w).Command8->isEnabled(), !marks.isEmpty());
-    QCOMPARE(testing::ui(*s.w).Command9->isEnabled(), !marks.isEmpty());
+    QUORVIX_COMPARE_ENABLED({{testing::ui(*s.w).Command8, !marks.isEmpty()},
+                             {testing::ui(*s.w).Command9, !marks.isEmpty()}});
 
     // The main window closes and saves its marks: each file keeps its own.
     s.w->close();
@@ -255,18 +256,18 @@ void TestMarkSwitch::switchThroughTheSettingsButton() {
     testing::ui(*s.w).Command1->click();
     QVERIFY(user.done());
 
-    QCOMPARE(s.w->windowTitle(), QStringLiteral("Quorvix Chart Viewer  - ") + ranking);
+    QCOMPARE(s.w->windowTitle(), testing::kCaptionPrefix + ranking);
     QCOMPARE(testing::ui(*s.w).List1->count(), 2);
-    QVERIFY(testing::ui(*s.w).Command8->isEnabled());
-    QVERIFY(testing::ui(*s.w).Command9->isEnabled());
+    QUORVIX_COMPARE_ENABLED(
+        {{testing::ui(*s.w).Command8, true}, {testing::ui(*s.w).Command9, true}});
 
     // The next forward step shows the file's first mark.
     testing::ui(*s.w).Command8->click();
     QTRY_COMPARE(testing::ui(*s.w).Text1->text(), QStringLiteral("4674"));
     QCOMPARE(s.w->markPosition(), 1);
     QCOMPARE(testing::ui(*s.w).List1->currentRow(), 0);
-    QCOMPARE(s.w->windowTitle(), QStringLiteral("Quorvix Chart Viewer  - ") + ranking +
-                                     QStringLiteral(" - MARK No. 1"));
+    QCOMPARE(s.w->windowTitle(),
+             testing::kCaptionPrefix + ranking + QStringLiteral(" - MARK No. 1"));
 }
 
 void TestMarkSwitch::switchDuringCodeSearch() {
@@ -338,5 +339,5 @@ void TestMarkSwitch::switchDuringCodeSearch() {
     QVERIFY(!s.w->searching());
 }
 
-FORM2_TEST_MAIN(TestMarkSwitch)
+QUORVIX_WINDOW_TEST_MAIN(TestMarkSwitch)
 #include "tst_markswitch.moc"

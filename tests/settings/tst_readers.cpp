@@ -13,6 +13,8 @@
 #include <QRadioButton>
 #include <QtTest>
 
+#include <algorithm>
+
 using settings::Key;
 using settings::Kind;
 
@@ -40,15 +42,10 @@ QString defaultReading(const settings::KeyInfo& info) {
     return text;
 }
 
-int indexIn(const QList<Key>& keys, Key key) {
-    return int(keys.indexOf(key));
+template <std::size_t N> int indexIn(const std::array<Key, N>& keys, Key key) {
+    const auto it = std::find(keys.begin(), keys.end(), key);
+    return it == keys.end() ? -1 : int(it - keys.begin());
 }
-
-const QList<Key> kTermKeys{Key::TERM1d, Key::TERM3m, Key::TERM6m, Key::TERM1y,
-                           Key::TERM2y, Key::TERM5y, Key::TERMay, Key::TERMIF};
-const QList<Key> kAverageKeys{Key::AV25d,  Key::AV75d,  Key::AV13w,  Key::AV26w,  Key::AV52w,
-                              Key::EAV25d, Key::EAV75d, Key::EAV13w, Key::EAV26w, Key::EAV52w,
-                              Key::ITEM1,  Key::ITEM2,  Key::ITEM3};
 
 } // namespace
 
@@ -100,12 +97,15 @@ void TestReaders::garbageReadsAlike() {
     testing::ProgramFolder folder(testing::deadBase());
     // The other boxes of the key's group off, so that the dialog's limits leave the key's box
     // as it was read.
-    const QList<Key>& group = kTermKeys.contains(k) ? kTermKeys : kAverageKeys;
-    if (info.kind == Kind::Flag) {
-        for (Key other : group)
+    const auto allOff = [&folder](const auto& keys) {
+        for (Key other : keys)
             folder.setSetting(QStringLiteral("SETUP"), QLatin1String(settings::info(other).key),
                               QStringLiteral("0"));
-    }
+    };
+    if (indexIn(settings::kTermKeys, k) >= 0)
+        allOff(settings::kTermKeys);
+    if (indexIn(settings::kAverageKeys, k) >= 0)
+        allOff(settings::kAverageKeys);
     folder.setSetting(QLatin1String(info.section), QLatin1String(info.key), stored);
 
     // The store's own reader.
@@ -162,11 +162,11 @@ void TestReaders::garbageReadsAlike() {
         QCOMPARE(ui.Option1[1]->isChecked(), on);
     if (k == Key::NORMAL)
         QCOMPARE(ui.ToggleButton1->isChecked(), on);
-    if (const int t = indexIn(kTermKeys, k); t >= 0)
+    if (const int t = indexIn(settings::kTermKeys, k); t >= 0)
         QCOMPARE(ui.Check1[t]->isChecked(), on);
-    if (const int a = indexIn(kAverageKeys, k); a >= 0)
+    if (const int a = indexIn(settings::kAverageKeys, k); a >= 0)
         QCOMPARE(ui.Check2[a]->isChecked(), on);
 }
 
-FORM2_TEST_MAIN(TestReaders)
+QUORVIX_WINDOW_TEST_MAIN(TestReaders)
 #include "tst_readers.moc"

@@ -1,8 +1,8 @@
 #pragma once
 
-// A real main window in a temporary program folder, with its settings file there too, and the
-// pieces the settings-dialog tests share: boxes as "1"/"0" strings, the stored SETUP values, a
-// way to act on the dialog once the settings button has opened it.
+// The pieces the settings-dialog tests share: a real main window in a temporary program folder:
+// boxes as "1"/"0" strings, the stored SETUP values, a way to act on the dialog once the settings
+// button has opened it.
 
 #include "mainwin/form1.h"
 #include "mainwin/form2.h"
@@ -16,7 +16,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <array>
@@ -26,27 +25,24 @@ namespace fixture {
 
 using Values = QMap<QString, QString>; // SETUP key -> stored text
 
+// The whole main window in a temporary program folder (see testing::ProgramFolder), on the
+// given SETUP values; no portal runs, so nothing is displayed.
 struct Viewer {
-    QTemporaryDir tmp;
-    ViewerContext ctx;
+    testing::ProgramFolder folder{testing::deadBase()};
     std::unique_ptr<Form1> w;
 
     // Stores the given SETUP values, then builds the main window on them.
     explicit Viewer(const Values& setup = {}, ViewerContext::ChooseFile choose = {}) {
-        ctx.programFolder = tmp.path();
-        ctx.settingsFile = tmp.filePath(QStringLiteral("settings.ini"));
+        for (auto it = setup.cbegin(); it != setup.cend(); ++it)
+            folder.setSetting(QStringLiteral("SETUP"), it.key(), it.value());
+        ViewerContext ctx = folder.context();
         ctx.chooseFile = std::move(choose);
-        if (!setup.isEmpty()) {
-            settings::SettingsStore store(ctx.settingsFile);
-            for (auto it = setup.cbegin(); it != setup.cend(); ++it)
-                store.SaveSetting(QStringLiteral("SETUP"), it.key(), it.value());
-        }
         w = std::make_unique<Form1>(ctx);
     }
 
     // What the settings file holds now, read as a later run of the program would.
     Values storedSetup() const {
-        QSettings raw(ctx.settingsFile, QSettings::IniFormat);
+        QSettings raw(folder.settingsFile(), QSettings::IniFormat);
         raw.beginGroup(QStringLiteral("SETUP"));
         Values v;
         for (const QString& key : raw.childKeys())
@@ -131,12 +127,3 @@ private:
 };
 
 } // namespace fixture
-
-// The web views need their flags and a shared GL context before the application exists.
-#define FORM2_TEST_MAIN(TestClass)                                                                 \
-    int main(int argc, char** argv) {                                                              \
-        testing::prepareWindowTests();                                                             \
-        QApplication app(argc, argv);                                                              \
-        TestClass tc;                                                                              \
-        return QTest::qExec(&tc, argc, argv);                                                      \
-    }
