@@ -47,12 +47,13 @@ constexpr bool inKeyOrder() {
 }
 static_assert(inKeyOrder(), "the catalogue must list the keys in Key order");
 
-std::optional<qint64> parseWhole(const QString& text, qint64 low, qint64 high) {
+// A whole decimal number that fits T.
+template <typename T> std::optional<T> parseWhole(const QString& text) {
     bool ok = false;
     const qint64 value = text.trimmed().toLongLong(&ok, 10);
-    if (!ok || value < low || value > high)
+    if (!ok || value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max())
         return std::nullopt;
-    return value;
+    return static_cast<T>(value);
 }
 
 } // namespace
@@ -87,19 +88,11 @@ std::optional<bool> parseSwitch(const QString& text) {
 }
 
 std::optional<qint16> parseFlag(const QString& text) {
-    const auto v =
-        parseWhole(text, std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max());
-    if (!v)
-        return std::nullopt;
-    return static_cast<qint16>(*v);
+    return parseWhole<qint16>(text);
 }
 
 std::optional<qint32> parsePosition(const QString& text) {
-    const auto v =
-        parseWhole(text, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max());
-    if (!v)
-        return std::nullopt;
-    return static_cast<qint32>(*v);
+    return parseWhole<qint32>(text);
 }
 
 QString switchText(bool on) {

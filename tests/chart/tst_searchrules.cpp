@@ -51,13 +51,16 @@ class TestSearchRules : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Which candidate comes next.
     void candidates_data();
     void candidates();
     void alphanumericCandidates_data();
     void alphanumericCandidates();
     void lookingAheadChangesNothing();
+    // When a search ends.
     void stopping_data();
     void stopping();
+    // The marks.
     void markPositions_data();
     void markPositions();
 };

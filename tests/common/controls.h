@@ -23,42 +23,24 @@ class QWidget;
 
 namespace testing {
 
+// The controls under the windows' names (see form1.h and form2.h for what each one is).
 struct MainControls {
-    QPushButton* Command1 = nullptr;
-    QPushButton* Command2 = nullptr;
-    QPushButton* Command3 = nullptr;
-    QPushButton* Command4 = nullptr;
-    QPushButton* Command5 = nullptr;
-    QPushButton* Command6 = nullptr;
-    QPushButton* Command7 = nullptr;
-    QPushButton* Command8 = nullptr;
-    QPushButton* Command9 = nullptr;
-    QPushButton* Command10 = nullptr;
-    QPushButton* Command11 = nullptr;
-    QPushButton* Command12 = nullptr;
-    QPushButton* Command13 = nullptr;
-    QPushButton* Command14 = nullptr;
-    QPushButton* Command15 = nullptr;
-    QPushButton* Command16 = nullptr;
-    QPushButton* Command17 = nullptr;
-    QLineEdit* Text1 = nullptr;
-    QListWidget* List1 = nullptr;
+    QPushButton *Command1{}, *Command2{}, *Command3{}, *Command4{}, *Command5{}, *Command6{},
+        *Command7{}, *Command8{}, *Command9{}, *Command10{}, *Command11{}, *Command12{},
+        *Command13{}, *Command14{}, *Command15{}, *Command16{}, *Command17{};
+    QLineEdit* Text1{};
+    QListWidget* List1{};
     std::array<QLabel*, 4> Picture1{};
-    QWebEngineView* WebBrowser1 = nullptr;
-    QWebEngineView* WebBrowser2 = nullptr;
-    QWebEngineView* WebBrowser3 = nullptr;
+    QWebEngineView *WebBrowser1{}, *WebBrowser2{}, *WebBrowser3{};
 };
 
 struct DialogControls {
     std::array<QRadioButton*, 2> Option1{};
-    QPushButton* Command2 = nullptr;
-    QGroupBox* Frame1 = nullptr;
-    std::array<QCheckBox*, 8> Check1{};
-    QGroupBox* Frame2 = nullptr;
+    QPushButton *Command2{}, *ToggleButton1{};
+    QGroupBox *Frame1{}, *Frame2{}, *Frame4{};
     std::array<QLabel*, 3> Label1{};
+    std::array<QCheckBox*, 8> Check1{};
     std::array<QCheckBox*, 13> Check2{};
-    QPushButton* ToggleButton1 = nullptr;
-    QGroupBox* Frame4 = nullptr;
     std::array<QCheckBox*, 9> Check4{};
 };
 

@@ -5,21 +5,29 @@
 
 #include <QByteArray>
 #include <QMutex>
+#include <QObject>
 #include <QSemaphore>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 
+#include <functional>
 #include <memory>
 
 namespace testing {
 
-// Answers every request for path with one fixed page (text/html).
-class FixedPageServer {
+// A server running on a thread of its own until it is destroyed.
+class ThreadedServer {
 public:
-    FixedPageServer(const QString& path, const QByteArray& page);
-    ~FixedPageServer();
     QString base() const;
+    quint16 port() const { return m_port; }
+
+protected:
+    ThreadedServer() = default;
+    ~ThreadedServer();
+    // On the server's thread: listen sets up what serves (as children of owner) and returns the
+    // port; then the thread runs its event loop until the server is destroyed.
+    void start(std::function<quint16(QObject& owner)> listen);
 
 private:
     std::unique_ptr<QThread> m_thread;
@@ -27,22 +35,20 @@ private:
     quint16 m_port = 0;
 };
 
+// Answers every request for path with one fixed page (text/html).
+class FixedPageServer : public ThreadedServer {
+public:
+    FixedPageServer(const QString& path, const QByteArray& page);
+};
+
 // Accepts every connection, reads the request and never answers; records the targets asked
 // for.
-class SilentServer {
+class SilentServer : public ThreadedServer {
 public:
     SilentServer();
-    ~SilentServer();
-    QString base() const;
-    quint16 port() const { return m_port; }
     QStringList targets() const;
 
 private:
-    void serve();
-
-    std::unique_ptr<QThread> m_thread;
-    QSemaphore m_ready;
-    quint16 m_port = 0;
     mutable QMutex m_mutex;
     QStringList m_targets;
 };

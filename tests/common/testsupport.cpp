@@ -93,6 +93,19 @@ std::unique_ptr<Form1> ProgramFolder::openWindow() const {
     return std::make_unique<Form1>(context());
 }
 
+std::unique_ptr<Form1> ProgramFolder::openShownWindow() const {
+    auto window = openWindow();
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        qWarning("window not exposed");
+    return window;
+}
+
+void ProgramFolder::setSettings(const QList<QPair<QString, QString>>& settings) {
+    for (const auto& [key, value] : settings)
+        setSetting(key.section(QLatin1Char('/'), 0, 0), key.section(QLatin1Char('/'), 1), value);
+}
+
 MessageCatcher::MessageCatcher() {
     connect(&m_timer, &QTimer::timeout, this, &MessageCatcher::poll);
     m_timer.start(20);

@@ -58,7 +58,11 @@ public:
     void setSetting(const QString& section, const QString& key, const QString& value);
     void writeFile(const QString& name, const QByteArray& bytes);
     QByteArray readFile(const QString& name) const;
+    // Several settings at once, each as ("SECTION/KEY", text).
+    void setSettings(const QList<QPair<QString, QString>>& settings);
     std::unique_ptr<Form1> openWindow() const;
+    // The window shown on the screen, as a user meets it.
+    std::unique_ptr<Form1> openShownWindow() const;
 
 private:
     QTemporaryDir m_dir;

@@ -357,12 +357,6 @@ void TestWebView::windowPanes() {
                  ->allows(saved));
 }
 
-int main(int argc, char** argv) {
-    testing::prepareWindowTests();
-    QApplication app(argc, argv);
-    TestWebView tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+QUORVIX_WINDOW_TEST_MAIN(TestWebView)
 
 #include "tst_webview.moc"

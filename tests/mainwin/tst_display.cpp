@@ -152,11 +152,7 @@ void TestDisplay::cleanup() {
 }
 
 std::unique_ptr<Form1> TestDisplay::openWindow() {
-    auto window = m_folder->openWindow();
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        qWarning("window not exposed");
-    return window;
+    return m_folder->openShownWindow();
 }
 
 QStringList TestDisplay::chartTargets() const {
@@ -324,9 +320,7 @@ void TestDisplay::panes() {
     QFETCH(QStringList, shown);
     QFETCH(bool, fourPanes);
 
-    for (const auto& [key, value] : stored)
-        m_folder->setSetting(key.section(QLatin1Char('/'), 0, 0), key.section(QLatin1Char('/'), 1),
-                             value);
+    m_folder->setSettings(stored);
     if (!blockedFile.isEmpty())
         QVERIFY(QDir(m_folder->path()).mkdir(blockedFile));
 

@@ -127,11 +127,7 @@ void TestMarksWindow::cleanup() {
 }
 
 std::unique_ptr<Form1> TestMarksWindow::openWindow() {
-    auto window = m_folder->openWindow();
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        qWarning("window not exposed");
-    return window;
+    return m_folder->openShownWindow();
 }
 
 void TestMarksWindow::writeMarks(const QString& markString) {

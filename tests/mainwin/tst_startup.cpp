@@ -129,9 +129,7 @@ void TestStartup::restoredFromSettings() {
     QFETCH(bool, fourPanes);
     QFETCH(QString, code);
 
-    for (const auto& [key, value] : stored)
-        m_folder->setSetting(key.section(QLatin1Char('/'), 0, 0), key.section(QLatin1Char('/'), 1),
-                             value);
+    m_folder->setSettings(stored);
 
     auto window = m_folder->openWindow();
     window->show();
