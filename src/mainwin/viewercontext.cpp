@@ -1,6 +1,7 @@
 #include "viewercontext.h"
 
 #include "desktop/guifiledialog.h"
+#include "platform/datafolder.h"
 
 #include <QCoreApplication>
 
@@ -8,6 +9,8 @@ ViewerContext ViewerContext::resolved() const {
     ViewerContext c = *this;
     if (c.programFolder.isEmpty())
         c.programFolder = QCoreApplication::applicationDirPath();
+    if (c.dataFolder.isEmpty())
+        c.dataFolder = platform::userDataFolder(c.programFolder);
     if (c.serversFile.isEmpty())
         c.serversFile = c.programFolder + QLatin1String("/servers.ini");
     if (!c.chooseFile)

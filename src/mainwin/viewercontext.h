@@ -15,6 +15,10 @@ struct ViewerContext {
     // The folder of the program: mark file, code list, temporary files. Default: the folder of
     // the executable.
     QString programFolder;
+    // The folder for the user's own files: the mark file, the temporary chart and page files,
+    // the portal's price data. Default: the program folder when the user can write to it, else
+    // the user's data folder (platform::userDataFolder).
+    QString dataFolder;
     // The settings file. Empty: the user's own file.
     QString settingsFile;
     // The server configuration. Empty: programFolder + "/servers.ini".
