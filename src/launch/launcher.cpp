@@ -1,5 +1,6 @@
 #include "launcher.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -116,6 +117,34 @@ std::optional<Command> findSpreadsheet(const QString& workbook) {
         return Command{path, {QStringLiteral("--calc"), workbook}};
     }
     return std::nullopt;
+}
+
+WorkbookSearch findWorkbook(const QStringList& folders, const QString& name) {
+    WorkbookSearch search;
+    for (const QString& folder : folders) {
+        const QString clean = QDir::cleanPath(folder);
+        if (folder.isEmpty() || search.folders.contains(clean))
+            continue;
+        search.folders << clean;
+        const QFileInfo file(QDir(clean).filePath(name));
+        if (!search.path && file.isFile())
+            search.path = file.absoluteFilePath();
+    }
+    return search;
+}
+
+QString missingWorkbookMessage(const WorkbookSearch& search, const QString& name) {
+    QString text = QStringLiteral("ランキングMARKファイルを作るブック %1 が見つかりません。\n"
+                                  "次のフォルダーを探しました：")
+                       .arg(name);
+    for (const QString& folder : search.folders)
+        text += QStringLiteral("\n") + folder;
+    return text;
+}
+
+QString noCalculatorMessage() {
+    return QStringLiteral("電卓が見つかりません。次のプログラムを探しました：%1")
+        .arg(calculatorCandidates().join(QStringLiteral("、")));
 }
 
 } // namespace launch

@@ -34,4 +34,18 @@ std::optional<Command> findSpreadsheet(const QString& workbook = QStringLiteral(
 // The names looked for, for the message when none is found.
 QStringList spreadsheetCandidates();
 
+// The ranking workbook, looked for in each folder in turn (the program folder, then the user's
+// data folder); the folders are kept for the message when it is in none of them.
+struct WorkbookSearch {
+    std::optional<QString> path; // absolute path of the first one found
+    QStringList folders;         // where it was looked for, in order, without repeats
+};
+WorkbookSearch findWorkbook(const QStringList& folders,
+                            const QString& name = QStringLiteral("MAKEMARK.xls"));
+
+// The messages for a workbook found nowhere and for no calculator on PATH.
+QString missingWorkbookMessage(const WorkbookSearch& search,
+                               const QString& name = QStringLiteral("MAKEMARK.xls"));
+QString noCalculatorMessage();
+
 } // namespace launch

@@ -46,6 +46,9 @@ private Q_SLOTS:
     void calculatorThatCannotStart();
     void spreadsheet_data();
     void spreadsheet();
+    void workbook_data();
+    void workbook();
+    void noCalculatorMessage();
 
 private:
     QString m_recordFile;
@@ -340,6 +343,63 @@ void TestLaunch::spreadsheet() {
     QCOMPARE(r.program, started);
     QCOMPARE(r.arguments, arguments);
     QCOMPARE(r.cwd, QFileInfo(m_work.path()).canonicalFilePath());
+}
+
+void TestLaunch::workbook_data() {
+    QTest::addColumn<QStringList>("holding"); // which of "program" and "data" have the workbook
+    QTest::addColumn<bool>("sameFolder");     // a portable program folder is its data folder
+    QTest::addColumn<QString>("found");       // "program", "data", or empty
+
+    QTest::newRow("in the program folder") << QStringList{"program"} << false << "program";
+    QTest::newRow("in the data folder") << QStringList{"data"} << false << "data";
+    QTest::newRow("program folder first") << QStringList{"data", "program"} << false << "program";
+    QTest::newRow("in neither") << QStringList{} << false << "";
+    QTest::newRow("portable, present") << QStringList{"program"} << true << "program";
+    QTest::newRow("portable, missing") << QStringList{} << true << "";
+}
+
+void TestLaunch::workbook() {
+    QFETCH(QStringList, holding);
+    QFETCH(bool, sameFolder);
+    QFETCH(QString, found);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString program = root.filePath(QStringLiteral("program"));
+    const QString data = sameFolder ? program : root.filePath(QStringLiteral("data"));
+    QVERIFY(QDir().mkpath(program) && QDir().mkpath(data));
+    for (const QString& where : holding) {
+        QFile book((where == QLatin1String("program") ? program : data) +
+                   QStringLiteral("/MAKEMARK.xls"));
+        QVERIFY(book.open(QIODevice::WriteOnly));
+    }
+    // A folder named like the workbook is no workbook.
+    if (holding.isEmpty())
+        QVERIFY(QDir().mkpath(program + QStringLiteral("/MAKEMARK.xls")));
+
+    const launch::WorkbookSearch search = launch::findWorkbook({program, data});
+    const QStringList expectedFolders =
+        sameFolder ? QStringList{program} : QStringList{program, data};
+    QCOMPARE(search.folders, expectedFolders);
+    if (found.isEmpty()) {
+        QVERIFY(!search.path);
+        // The message names the workbook and every folder it was looked for in.
+        const QString message = launch::missingWorkbookMessage(search);
+        QVERIFY2(message.contains(QStringLiteral("MAKEMARK.xls")), qPrintable(message));
+        for (const QString& folder : expectedFolders)
+            QVERIFY2(message.contains(folder), qPrintable(message));
+        return;
+    }
+    QVERIFY(search.path);
+    QCOMPARE(*search.path, (found == QLatin1String("program") ? program : data) +
+                               QStringLiteral("/MAKEMARK.xls"));
+}
+
+void TestLaunch::noCalculatorMessage() {
+    const QString message = launch::noCalculatorMessage();
+    QVERIFY2(message.contains(QStringLiteral("電卓")), qPrintable(message));
+    for (const QString& name : launch::calculatorCandidates())
+        QVERIFY2(message.contains(name), qPrintable(message));
 }
 
 QTEST_GUILESS_MAIN(TestLaunch)
