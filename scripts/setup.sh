@@ -10,6 +10,7 @@ packages=(
     libcurl4-openssl-dev libgif-dev
     fonts-noto-cjk xvfb xauth clang-format
     clang libclang-rt-14-dev llvm
+    desktop-file-utils appstream dpkg-dev lintian xdotool
 )
 
 missing=()

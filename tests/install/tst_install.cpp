@@ -1,0 +1,246 @@
+#include "testsupport.h"
+
+#include <QtTest>
+
+#include <QImage>
+#include <QProcess>
+#include <QXmlStreamReader>
+
+namespace {
+
+const QString kAppId = QStringLiteral("org.quorvix.Quorvix");
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run run(const QString& program, const QStringList& arguments, int timeoutMs = 300000,
+        const QString& workingDirectory = QString()) {
+    QProcess p;
+    p.setWorkingDirectory(workingDirectory);
+    p.start(program, arguments);
+    Run r;
+    if (!p.waitForStarted(30000)) {
+        r.err = p.errorString();
+        return r;
+    }
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = QStringLiteral("timed out");
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QString buildFolder() {
+    return QFileInfo(testing::binFolder()).absolutePath();
+}
+
+// The keys of the [Desktop Entry] group, localised keys included ("Name[ja]").
+QMap<QString, QString> desktopEntry(const QString& path) {
+    QMap<QString, QString> keys;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return keys;
+    bool inEntry = false;
+    for (const QString& line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1Char('[')))
+            inEntry = line == QLatin1String("[Desktop Entry]");
+        else if (inEntry && line.contains(QLatin1Char('=')))
+            keys.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
+    }
+    return keys;
+}
+
+} // namespace
+
+class TstInstall : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void layout_data();
+    void layout();
+    void command();
+    void desktopEntry();
+    void icons_data();
+    void icons();
+    void metainfo();
+    void package();
+
+private:
+    QTemporaryDir m_prefix;
+    QString installed(const QString& relative) const { return m_prefix.filePath(relative); }
+};
+
+void TstInstall::initTestCase() {
+    QVERIFY(m_prefix.isValid());
+    const Run r = run(QStringLiteral("cmake"), {QStringLiteral("--install"), buildFolder(),
+                                                QStringLiteral("--prefix"), m_prefix.path()});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+}
+
+void TstInstall::layout_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("executable");
+
+    QTest::newRow("viewer") << "lib/quorvix/quorvix" << true;
+    QTest::newRow("portal") << "lib/quorvix/quote-portal" << true;
+    QTest::newRow("code list") << "lib/quorvix/銘柄コード一覧20060513.csv" << false;
+    QTest::newRow("server configuration") << "lib/quorvix/servers.ini" << false;
+    QTest::newRow("icon beside the program") << "lib/quorvix/quorvix.svg" << false;
+    QTest::newRow("desktop entry") << "share/applications/" + kAppId + ".desktop" << false;
+    QTest::newRow("metainfo") << "share/metainfo/" + kAppId + ".metainfo.xml" << false;
+    QTest::newRow("scalable icon")
+        << "share/icons/hicolor/scalable/apps/" + kAppId + ".svg" << false;
+    QTest::newRow("copyright") << "share/doc/quorvix/copyright" << false;
+}
+
+void TstInstall::layout() {
+    QFETCH(QString, path);
+    QFETCH(bool, executable);
+
+    const QFileInfo file(installed(path));
+    QVERIFY2(file.isFile(), qPrintable(file.filePath()));
+    QVERIFY(file.size() > 0);
+    QCOMPARE(file.isExecutable(), executable);
+    // The program folder holds nothing that would make it a place for the user's files.
+    QVERIFY(!QFileInfo::exists(installed(QStringLiteral("lib/quorvix/MARK.csv"))));
+}
+
+void TstInstall::command() {
+    const QFileInfo link(installed(QStringLiteral("bin/quorvix")));
+    QVERIFY(link.isSymLink());
+    // Relative, so the whole prefix can move.
+    QVERIFY(!link.symLinkTarget().isEmpty());
+    QVERIFY(QFile::symLinkTarget(link.filePath()).startsWith(m_prefix.path()));
+    QCOMPARE(link.canonicalFilePath(),
+             QFileInfo(installed(QStringLiteral("lib/quorvix/quorvix"))).canonicalFilePath());
+    QVERIFY(link.isExecutable());
+}
+
+void TstInstall::desktopEntry() {
+    const QString path = installed("share/applications/" + kAppId + ".desktop");
+    const QMap<QString, QString> keys = ::desktopEntry(path);
+    QCOMPARE(keys.value(QStringLiteral("Type")), QStringLiteral("Application"));
+    QCOMPARE(keys.value(QStringLiteral("Name")), QStringLiteral("Quorvix Chart Viewer"));
+    QVERIFY(!keys.value(QStringLiteral("Name[ja]")).isEmpty());
+    QVERIFY(keys.value(QStringLiteral("Comment[ja]")).contains(QStringLiteral("チャート")));
+    QCOMPARE(keys.value(QStringLiteral("Icon")), kAppId);
+    QCOMPARE(keys.value(QStringLiteral("Categories")), QStringLiteral("Office;Finance;"));
+    // Exec names the installed command of this prefix, which starts the viewer.
+    QCOMPARE(keys.value(QStringLiteral("Exec")), installed(QStringLiteral("bin/quorvix")));
+
+    const Run r = run(QStringLiteral("desktop-file-validate"), {path});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QCOMPARE(r.out + r.err, QString());
+}
+
+void TstInstall::icons_data() {
+    QTest::addColumn<int>("size");
+    for (int size : {16, 32, 48, 128, 256})
+        QTest::addRow("%d", size) << size;
+}
+
+void TstInstall::icons() {
+    QFETCH(int, size);
+    const QString path =
+        installed(QStringLiteral("share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(kAppId));
+    const QImage image(path);
+    QVERIFY2(!image.isNull(), qPrintable(path));
+    QCOMPARE(image.size(), QSize(size, size));
+    // A picture, not an empty square: the background and at least the candles' colours.
+    QSet<QRgb> colours;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+            colours.insert(image.pixel(x, y));
+    QVERIFY(colours.size() >= 4);
+}
+
+void TstInstall::metainfo() {
+    const QString path = installed("share/metainfo/" + kAppId + ".metainfo.xml");
+    const Run r = run(QStringLiteral("appstreamcli"),
+                      {QStringLiteral("validate"), QStringLiteral("--no-net"), path});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&f);
+    QString jaSummary, licence, screenshot, launchable;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QString lang = xml.attributes().value(QStringLiteral("xml:lang")).toString();
+        if (xml.name() == QLatin1String("summary") && lang == QLatin1String("ja"))
+            jaSummary = xml.readElementText();
+        else if (xml.name() == QLatin1String("project_license"))
+            licence = xml.readElementText();
+        else if (xml.name() == QLatin1String("image"))
+            screenshot = xml.readElementText();
+        else if (xml.name() == QLatin1String("launchable"))
+            launchable = xml.readElementText();
+    }
+    QVERIFY(!xml.hasError());
+    QVERIFY(jaSummary.contains(QStringLiteral("チャート")));
+    QVERIFY(!licence.isEmpty());
+    QVERIFY(screenshot.startsWith(QLatin1String("https://")));
+    QCOMPARE(launchable, kAppId + QStringLiteral(".desktop"));
+}
+
+void TstInstall::package() {
+    QTemporaryDir out;
+    QVERIFY(out.isValid());
+    const Run built =
+        run(QStringLiteral("cpack"),
+            {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"), out.path(),
+             QStringLiteral("--config"), buildFolder() + QStringLiteral("/CPackConfig.cmake")},
+            600000, out.path());
+    QVERIFY2(built.exitCode == 0, qPrintable(built.out + built.err));
+    const QStringList debs = QDir(out.path()).entryList({QStringLiteral("*.deb")});
+    QCOMPARE(debs.size(), 1);
+    const QString deb = out.filePath(debs.first());
+
+    const Run contents = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), deb});
+    QCOMPARE(contents.exitCode, 0);
+    for (const QString& path : {QStringLiteral("./usr/lib/quorvix/quorvix"),
+                                QStringLiteral("./usr/lib/quorvix/quote-portal"),
+                                QStringLiteral("./usr/lib/quorvix/servers.ini"),
+                                QStringLiteral("./usr/lib/quorvix/銘柄コード一覧20060513.csv"),
+                                QStringLiteral("./usr/bin/quorvix -> ../lib/quorvix/quorvix"),
+                                "./usr/share/applications/" + kAppId + ".desktop",
+                                "./usr/share/metainfo/" + kAppId + ".metainfo.xml",
+                                "./usr/share/icons/hicolor/48x48/apps/" + kAppId + ".png",
+                                QStringLiteral("./usr/share/doc/quorvix/copyright")})
+        QVERIFY2(contents.out.contains(path), qPrintable(path + QLatin1Char('\n') + contents.out));
+    // The menu entry of the package starts the packaged command.
+    QVERIFY(!contents.out.contains(m_prefix.path()));
+
+    const Run depends =
+        run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb, QStringLiteral("Depends")});
+    QCOMPARE(depends.exitCode, 0);
+    for (const char* package :
+         {"libc6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6network6",
+          "libqt6webenginewidgets6", "libqt6httpserver6", "libcurl4", "libgif7"})
+        QVERIFY2(depends.out.contains(QLatin1String(package)),
+                 qPrintable(QLatin1String(package) + QLatin1Char('\n') + depends.out));
+
+    const Run lint =
+        run(QStringLiteral("lintian"), {QStringLiteral("--no-tag-display-limit"), deb}, 600000);
+    QVERIFY2(lint.exitCode >= 0, qPrintable(lint.err));
+    QStringList errors;
+    for (const QString& line : (lint.out + lint.err).split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("E: ")))
+            errors << line;
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
+    // The warnings are printed for the record.
+    qInfo().noquote() << lint.out;
+}
+
+QTEST_GUILESS_MAIN(TstInstall)
+#include "tst_install.moc"
