@@ -4,7 +4,6 @@
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QProcessEnvironment>
 #include <QUrl>
 
@@ -33,18 +32,26 @@ PortalStarter::Endpoint PortalStarter::loopbackEndpoint(const QString& base) {
     const QUrl url(base);
     if (!url.isValid() || url.scheme() != QLatin1String("http") || url.host().isEmpty())
         return {};
-    QHostAddress address;
-    if (url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
-        address = QHostAddress(QHostAddress::LocalHost);
-    else if (!address.setAddress(url.host()))
-        return {};
-    if (!address.isLoopback())
-        return {};
+    // QUrl has already put the host into its canonical form ("127.0.0.1", "::1").
+    const QString host = url.host().toLower();
     Endpoint e;
-    e.host = address.protocol() == QAbstractSocket::IPv6Protocol
-                 ? QStringLiteral("[%1]").arg(address.toString())
-                 : address.toString();
     e.port = url.port(80);
+    if (host == QLatin1String("localhost")) {
+        e.host = QStringLiteral("127.0.0.1");
+    } else if (host == QLatin1String("::1")) {
+        e.host = QStringLiteral("[::1]");
+    } else {
+        const QStringList parts = host.split(QLatin1Char('.'));
+        bool valid = parts.size() == 4;
+        for (const QString& part : parts) {
+            bool ok = false;
+            const int v = part.toInt(&ok);
+            valid = valid && ok && v >= 0 && v <= 255;
+        }
+        if (!valid || parts.first() != QLatin1String("127"))
+            return {};
+        e.host = host;
+    }
     return e;
 }
 

@@ -70,8 +70,10 @@ void TstPortalStarter::loopbackEndpoint_data() {
                                     << "127.4.5.6" << 9001;
     QTest::newRow("localhost") << "http://LocalHost:8000"
                                << "127.0.0.1" << 8000;
-    QTest::newRow("IPv6") << "http://[::1]:8470"
-                          << "[::1]" << 8470;
+    QTest::newRow("IPv6") << "http://[::1]:8470" << "[::1]" << 8470;
+    QTest::newRow("IPv6 written out") << "http://[0:0:0:0:0:0:0:1]:8470" << "[::1]" << 8470;
+    QTest::newRow("IPv6 elsewhere") << "http://[2001:db8::1]:8470" << "" << 0;
+    QTest::newRow("loopback look-alike") << "http://127.0.0.1.example:8470" << "" << 0;
     QTest::newRow("no port") << "http://127.0.0.1"
                              << "127.0.0.1" << 80;
     QTest::newRow("documentation network") << "http://192.0.2.1:8470"
