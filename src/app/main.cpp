@@ -1,4 +1,6 @@
 #include "mainwin/form1.h"
+#include "mainwin/viewercontext.h"
+#include "platform/terminationsignals.h"
 
 #include <QApplication>
 
@@ -10,7 +12,23 @@ int main(int argc, char** argv) {
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    Form1 window;
+    // Desktops match the window to its menu entry by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quorvix.Quorvix"));
+
+    // Before the window: a signal during start-up waits for the event loop instead of ending
+    // the program with its portal half started.
+    platform::TerminationSignals terminationSignals;
+
+    ViewerContext context;
+    context.startPortal = true;
+    Form1 window(context);
+    // Ended by a signal, the program closes the way the close button closes it: settings and
+    // marks saved, its portal stopped.
+    QObject::connect(&terminationSignals, &platform::TerminationSignals::received, &window,
+                     [&window] {
+                         window.close();
+                         QCoreApplication::quit();
+                     });
     window.show();
     return app.exec();
 }

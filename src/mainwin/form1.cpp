@@ -10,18 +10,22 @@
 #include "mainwin/form2.h"
 #include "marks/markfile.h"
 #include "marks/markstring.h"
+#include "platform/appicon.h"
+#include "platform/portalstarter.h"
 #include "platform/twips.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QWebEngineView>
 
 namespace {
@@ -39,30 +43,8 @@ const QString kNoMarkShownMessage = QStringLiteral("表示できるマーク銘�
 
 QIcon makeIcon() {
     QIcon icon;
-    for (int size : {16, 32}) {
-        QPixmap pm(size, size);
-        pm.fill(QColor(16, 32, 64));
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::Antialiasing);
-        const qreal u = size / 16.0;
-        // Three candles and a rising average line: a chart at a glance.
-        const struct {
-            qreal x, top, bottom;
-            QColor colour;
-        } candles[] = {{3, 7, 12, QColor(220, 60, 60)},
-                       {7.5, 5, 10, QColor(60, 200, 90)},
-                       {12, 2, 8, QColor(60, 200, 90)}};
-        for (const auto& c : candles) {
-            p.setPen(QPen(c.colour, u));
-            p.drawLine(QPointF(c.x * u, (c.top - 1.5) * u), QPointF(c.x * u, (c.bottom + 1.5) * u));
-            p.fillRect(QRectF((c.x - 1.2) * u, c.top * u, 2.4 * u, (c.bottom - c.top) * u),
-                       c.colour);
-        }
-        p.setPen(QPen(QColor(250, 210, 80), u));
-        p.drawLine(QPointF(1 * u, 13 * u), QPointF(15 * u, 4 * u));
-        p.end();
-        icon.addPixmap(pm);
-    }
+    for (int size : {16, 32})
+        icon.addPixmap(QPixmap::fromImage(platform::iconImage(size)));
     return icon;
 }
 
@@ -76,7 +58,7 @@ Form1::Form1(const ViewerContext& context, QWidget* parent)
                   : std::make_unique<settings::SettingsStore>(m_context.settingsFile))
     , m_servers(platform::ServerConfig::load(m_context.serversFile))
     , m_transfer(m_context.transfer)
-    , m_retrieval(m_transfer, m_servers, m_context.programFolder)
+    , m_retrieval(m_transfer, m_servers, m_context.dataFolder)
     , m_codeList(marks::CodeList::load(m_context.programFolder + QLatin1Char('/') +
                                        QString::fromUtf8(marks::CodeList::kFileName))) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -85,10 +67,23 @@ Form1::Form1(const ViewerContext& context, QWidget* parent)
     setWindowTitle(kTitle);
     setWindowIcon(makeIcon());
     createControls();
+    startPortal();
     Form_Load();
 }
 
 Form1::~Form1() = default;
+
+void Form1::startPortal() {
+    if (!m_context.startPortal)
+        return;
+    m_portal = std::make_unique<platform::PortalStarter>(
+        m_context.programFolder + QLatin1String("/quote-portal"), m_context.dataFolder);
+    const platform::PortalStarter::Result started =
+        m_portal->start(m_servers.base(platform::ServerRole::TechnicalChart));
+    // Said once, when the window is up; the program goes on without a portal.
+    if (started.outcome == platform::PortalStarter::Outcome::Failed)
+        QTimer::singleShot(0, this, [this, text = started.message] { showMessage(text); });
+}
 
 void Form1::createControls() {
     auto button = [this](const char* name, const char* caption, QRect geometry) {
@@ -254,6 +249,8 @@ void Form1::closeEvent(QCloseEvent* event) {
         m_unloaded = true;
         Form_Unload();
     }
+    // The portal this window started goes with it; one it found running stays.
+    m_portal.reset();
     event->accept();
 }
 
@@ -262,6 +259,15 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         if (Text1->isEnabled())
             Text1_DblClick();
         return true;
+    }
+    // Enter in the code box asks for the display as a double-click does.
+    if (watched == Text1 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (Text1->isEnabled())
+                Text1_DblClick();
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -283,7 +289,7 @@ void Form1::hideDetailBrowsers() {
 }
 
 QString Form1::defaultMarkFile() const {
-    return m_context.programFolder + QLatin1String("/MARK.csv");
+    return m_context.dataFolder + QLatin1String("/MARK.csv");
 }
 
 void Form1::setMarkCaption() {
@@ -328,15 +334,18 @@ void Form1::BUSY_OUT() {
 
 void Form1::Text1_DblClick() {
     BUSY_IN();
+    bool unreachable = false;
     if (const auto code = chart::codeToDisplay(Text1->text())) {
         if (tryDisplay(*code)) {
             MARK_CHECK(*code);
             BUSY_OUT();
             return;
         }
+        // No transfer got any answer: the server is the matter, not the code.
+        unreachable = m_lastDisplay.serverUnreachable();
     }
     PicCLS();
-    showMessage(kCheckCodeMessage);
+    showMessage(unreachable ? kServerUnreachableMessage : kCheckCodeMessage);
     BUSY_OUT();
 }
 
@@ -631,11 +640,21 @@ void Form1::Command15_Click() {
 }
 
 void Form1::Command16_Click() {
-    if (const auto calculator = launch::findCalculator())
-        launch::startDetached(*calculator);
+    const auto calculator = launch::findCalculator();
+    if (!calculator) {
+        showMessage(launch::noCalculatorMessage());
+        return;
+    }
+    launch::startDetached(*calculator);
 }
 
 void Form1::Command17_Click() {
+    const launch::WorkbookSearch workbook =
+        launch::findWorkbook({m_context.programFolder, m_context.dataFolder});
+    if (!workbook.path) {
+        showMessage(launch::missingWorkbookMessage(workbook));
+        return;
+    }
     const auto spreadsheet = launch::findSpreadsheet();
     if (!spreadsheet) {
         showMessage(
@@ -643,7 +662,8 @@ void Form1::Command17_Click() {
                 .arg(launch::spreadsheetCandidates().join(QStringLiteral("、"))));
         return;
     }
-    if (!launch::startDetached(*spreadsheet))
+    // "./MAKEMARK.xls" is opened in the folder where it was found.
+    if (!launch::startDetached(*spreadsheet, QFileInfo(*workbook.path).absolutePath()))
         showMessage(QStringLiteral("表計算ソフト（%1）を起動できませんでした。")
                         .arg(QFileInfo(spreadsheet->program).fileName()));
 }

@@ -20,6 +20,10 @@ class QListWidget;
 class QPushButton;
 class QWebEngineView;
 
+namespace platform {
+class PortalStarter;
+} // namespace platform
+
 // The main window. Its handlers are short: they drive the controls and call into chart/, marks/,
 // settings/ and launch/, where the logic lives. Its state and controls are its own: the settings
 // dialog asks for changes through the operations below, and tests find the controls by their
@@ -117,6 +121,9 @@ protected:
 
 private:
     void createControls();
+    // Starts the quote-portal beside the program when the context asks for it and the chart
+    // server is a loopback address nothing listens on.
+    void startPortal();
     void Form_Load();
     void Form_Unload();
     void MARK_LOAD();
@@ -188,4 +195,5 @@ private:
     bool m_busy = false;
     bool m_closing = false;
     bool m_unloaded = false;
+    std::unique_ptr<platform::PortalStarter> m_portal;
 };

@@ -19,6 +19,10 @@ struct ViewerContext {
     // the portal's price data. Default: the program folder when the user can write to it, else
     // the user's data folder (platform::userDataFolder).
     QString dataFolder;
+    // Start the quote-portal beside the program when the chart server is a loopback address
+    // that nothing listens on, and stop it with the window. The program turns it on; windows
+    // built by tests leave it off unless a test asks for it.
+    bool startPortal = false;
     // The settings file. Empty: the user's own file.
     QString settingsFile;
     // The server configuration. Empty: programFolder + "/servers.ini".

@@ -50,6 +50,10 @@ private Q_SLOTS:
     void busyStateInsideASearch();
     void busyStateAfterADisplay_data();
     void busyStateAfterADisplay();
+    void enterKey_data();
+    void enterKey();
+    void unreachableServer_data();
+    void unreachableServer();
 
 private:
     std::unique_ptr<Form1> openWindow();
@@ -68,6 +72,8 @@ Q_DECLARE_METATYPE(portal::Faults::Marker)
 namespace {
 
 using testing::kCheckCodeMessage;
+const QString kUnreachable =
+    QStringLiteral("チャートサーバーに接続できません。サーバーの設定と接続を確認して下さい。");
 const QStringList kSuffixes{".t", ".j", ".q", ".o", ".n"};
 // The default terms and their temporary files, in the order they are fetched.
 const QStringList kDefaultTerms{"1d", "3m", "6m", "1y"};
@@ -389,13 +395,17 @@ void TestDisplay::oneTermFailing_data() {
     // would succeed.
     QTest::addColumn<QString>("deadRole");
     QTest::addColumn<QStringList>("askedOfThePortal");
-    QTest::newRow("one-day term fails") << "chart-image" << QStringList{};
-    QTest::newRow("three-month term fails") << "technical-chart" << QStringList{"1d .t"};
+    QTest::addColumn<QString>("message");
+    // Nothing answered at all: the server is named; one answer before: the code is.
+    QTest::newRow("one-day term fails") << "chart-image" << QStringList{} << kUnreachable;
+    QTest::newRow("three-month term fails")
+        << "technical-chart" << QStringList{"1d .t"} << kCheckCodeMessage;
 }
 
 void TestDisplay::oneTermFailing() {
     QFETCH(QString, deadRole);
     QFETCH(QStringList, askedOfThePortal);
+    QFETCH(QString, message);
     {
         QSettings servers(m_folder->file(QStringLiteral("servers.ini")), QSettings::IniFormat);
         servers.setValue(QStringLiteral("servers/") + deadRole, testing::deadBase());
@@ -412,7 +422,7 @@ void TestDisplay::oneTermFailing() {
     QCOMPARE(got, askedOfThePortal);
     QCOMPARE(quoteTargets(), QStringList());
     // A chart fetched before the failing term is not left standing.
-    QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
+    QCOMPARE(messages.texts(), QStringList{message});
     for (int pane = 0; pane < 4; ++pane)
         QVERIFY(paneBlank(*w, pane));
     QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(QStringLiteral("about:blank")));
@@ -422,14 +432,17 @@ void TestDisplay::oneTermFailing() {
 void TestDisplay::transferFaults_data() {
     QTest::addColumn<bool>("drop");
     QTest::addColumn<int>("delayMs");
-    QTest::newRow("connection dropped") << true << 0;
+    QTest::addColumn<QString>("message");
+    // A dropped connection is an answer of sorts (the server is there); a time-out is none.
+    QTest::newRow("connection dropped") << true << 0 << kCheckCodeMessage;
     // The window's transfers give up after 1.5 s in all.
-    QTest::newRow("answer too slow") << false << 2500;
+    QTest::newRow("answer too slow") << false << 2500 << kUnreachable;
 }
 
 void TestDisplay::transferFaults() {
     QFETCH(bool, drop);
     QFETCH(int, delayMs);
+    QFETCH(QString, message);
 
     auto w = openWindow();
     testing::MessageCatcher messages;
@@ -455,7 +468,7 @@ void TestDisplay::transferFaults() {
     QCOMPARE(suffixes, kSuffixes);
     QCOMPARE(terms.filter(QStringLiteral("1d")).size(), terms.size());
 
-    QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
+    QCOMPARE(messages.texts(), QStringList{message});
     for (int pane = 0; pane < 4; ++pane)
         QVERIFY(paneBlank(*w, pane));
     QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true}, {testing::ui(*w).Command6, true}});
@@ -772,6 +785,64 @@ void TestDisplay::busyStateAfterADisplay() {
                              {testing::ui(*w).Command7, true},
                              {testing::ui(*w).Command8, marks},
                              {testing::ui(*w).Command9, marks}});
+}
+
+void TestDisplay::enterKey_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("listed"); // a code the portal serves, or one it does not know
+    QTest::newRow("Return") << int(Qt::Key_Return) << true;
+    QTest::newRow("Enter on the keypad") << int(Qt::Key_Enter) << true;
+    QTest::newRow("Return on an unlisted code") << int(Qt::Key_Return) << false;
+}
+
+void TestDisplay::enterKey() {
+    QFETCH(int, key);
+    QFETCH(bool, listed);
+
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+    QLineEdit* box = testing::ui(*w).Text1;
+    box->setText(listed ? m_tCode : m_unknownCode);
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key(key));
+
+    if (listed) {
+        QCOMPARE(chartTargets().size(), kDefaultTerms.size());
+        for (int pane = 0; pane < 4; ++pane)
+            QVERIFY(!paneBlank(*w, pane));
+        QCOMPARE(messages.texts(), QStringList());
+        QVERIFY(testing::ui(*w).Command4->isEnabled());
+    } else {
+        QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
+        QVERIFY(paneBlank(*w, 0));
+    }
+    QVERIFY(box->isEnabled());
+    QCOMPARE(box->text(), listed ? m_tCode : m_unknownCode);
+}
+
+void TestDisplay::unreachableServer_data() {
+    QTest::addColumn<bool>("closedPort");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("every server on a closed port") << true << kUnreachable;
+    QTest::newRow("the portal, a code it does not list") << false << kCheckCodeMessage;
+}
+
+void TestDisplay::unreachableServer() {
+    QFETCH(bool, closedPort);
+    QFETCH(QString, message);
+
+    if (closedPort)
+        m_folder = std::make_unique<testing::ProgramFolder>(testing::deadBase());
+    auto w = openWindow();
+    testing::MessageCatcher messages;
+    testing::ui(*w).Text1->setText(closedPort ? m_tCode : m_unknownCode);
+    w->Text1_DblClick();
+
+    QCOMPARE(messages.texts(), QStringList{message});
+    for (int pane = 0; pane < 4; ++pane)
+        QVERIFY(paneBlank(*w, pane));
+    QVERIFY(testing::ui(*w).Text1->isEnabled());
+    QVERIFY(!testing::ui(*w).Command4->isEnabled());
 }
 
 QUORVIX_WINDOW_TEST_MAIN(TestDisplay)

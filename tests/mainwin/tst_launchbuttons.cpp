@@ -50,6 +50,8 @@ private Q_SLOTS:
     void spreadsheet();
     void noSpreadsheet();
     void spreadsheetThatCannotStart();
+    void missingWorkbook();
+    void workbookInTheDataFolder();
 
 private:
     QPushButton* button(int number) const;
@@ -78,6 +80,7 @@ void TestLaunchButtons::initTestCase() {
 
     m_folder = std::make_unique<testing::ProgramFolder>(QStringLiteral("http://127.0.0.1:9"));
     m_folder->writeFile(QStringLiteral("servers.ini"), kServers);
+    m_folder->writeFile(QStringLiteral("MAKEMARK.xls"), "workbook");
     m_window = m_folder->openWindow();
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -241,7 +244,14 @@ void TestLaunchButtons::noCalculator() {
     testing::ui(*m_window).Command16->click();
     testing::ui(*m_window).Command16->click();
 
-    QCOMPARE(messages.texts(), QStringList());
+    // Each click says so, naming the programs looked for.
+    QCOMPARE(messages.texts().size(), 2);
+    for (const QString& message : messages.texts()) {
+        QVERIFY2(message.contains(QStringLiteral("電卓")), qPrintable(message));
+        for (const QString& name : launch::calculatorCandidates())
+            QVERIFY2(message.contains(name), qPrintable(message));
+    }
+    QCOMPARE(readRecord(m_record).launches, 0);
     QVERIFY(m_window->isVisible());
     QVERIFY(testing::ui(*m_window).Command16->isEnabled());
 }
@@ -271,8 +281,8 @@ void TestLaunchButtons::spreadsheet() {
     const Record r = readRecord(m_record);
     QCOMPARE(r.program, program);
     QCOMPARE(r.arguments, arguments);
-    // The workbook is named relative to the working folder the viewer hands on.
-    QCOMPARE(r.cwd, QDir(m_work.path()).canonicalPath());
+    // The workbook is named relative to the folder it was found in.
+    QCOMPARE(r.cwd, QDir(m_folder->path()).canonicalPath());
     QCOMPARE(messages.texts(), QStringList());
 }
 
@@ -319,6 +329,52 @@ void TestLaunchButtons::spreadsheetThatCannotStart() {
     QVERIFY2(!messages.texts().first().contains(QStringLiteral("見つからない")),
              qPrintable(messages.texts().first()));
     QVERIFY(m_window->isVisible());
+}
+
+void TestLaunchButtons::missingWorkbook() {
+    QTemporaryDir office;
+    QVERIFY(office.isValid());
+    QVERIFY(writeRecorder(office.path(), QStringLiteral("libreoffice")));
+    setPath({m_bin.path(), office.path()});
+    QVERIFY(QFile::remove(m_folder->file(QStringLiteral("MAKEMARK.xls"))));
+
+    testing::MessageCatcher messages;
+    testing::ui(*m_window).Command17->click();
+
+    QCOMPARE(messages.texts().size(), 1);
+    const QString message = messages.texts().first();
+    QVERIFY2(message.contains(QStringLiteral("MAKEMARK.xls")), qPrintable(message));
+    QVERIFY2(message.contains(QDir::cleanPath(m_folder->path())), qPrintable(message));
+
+    // With the workbook back, the next click starts the spreadsheet: the first one did not.
+    m_folder->writeFile(QStringLiteral("MAKEMARK.xls"), "workbook");
+    testing::ui(*m_window).Command17->click();
+    QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_record).launches, 1, 10000);
+    QCOMPARE(messages.texts().size(), 1);
+}
+
+void TestLaunchButtons::workbookInTheDataFolder() {
+    // An installed program folder without the workbook: the user's data folder has it.
+    QTemporaryDir data, office;
+    QVERIFY(data.isValid() && office.isValid());
+    QVERIFY(writeRecorder(office.path(), QStringLiteral("localc")));
+    setPath({m_bin.path(), office.path()});
+    QFile book(data.filePath(QStringLiteral("MAKEMARK.xls")));
+    QVERIFY(book.open(QIODevice::WriteOnly));
+    book.close();
+
+    testing::ProgramFolder program(QStringLiteral("http://127.0.0.1:9"));
+    ViewerContext context = program.context();
+    context.dataFolder = data.path();
+    Form1 window(context);
+
+    testing::MessageCatcher messages;
+    testing::ui(window).Command17->click();
+    QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_record).launches, 1, 10000);
+    const Record r = readRecord(m_record);
+    QCOMPARE(r.arguments, QStringList{QStringLiteral("./MAKEMARK.xls")});
+    QCOMPARE(r.cwd, QDir(data.path()).canonicalPath());
+    QCOMPARE(messages.texts(), QStringList());
 }
 
 QUORVIX_WINDOW_TEST_MAIN(TestLaunchButtons)
