@@ -1,3 +1,4 @@
+#include "platform/transfer.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -5,6 +6,11 @@
 #include <QImage>
 #include <QProcess>
 #include <QXmlStreamReader>
+
+#include <csignal>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,6 +42,31 @@ Run run(const QString& program, const QStringList& arguments, int timeoutMs = 30
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+bool answers(const QString& base) {
+    platform::Transfer::Options options;
+    options.connectTimeoutMs = 1000;
+    options.totalTimeoutMs = 3000;
+    platform::Transfer transfer(options);
+    return transfer.fetch(base + QStringLiteral("/support/")).answered();
+}
+
+// Runs xdotool against the display; its standard output, trimmed.
+QString xdotool(const QString& display, const QStringList& arguments) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("xdotool"), arguments);
+    if (!p.waitForFinished(20000))
+        return QString();
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+bool fileContains(const QString& path, const QByteArray& text) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) && f.readAll().contains(text);
 }
 
 QString buildFolder() {
@@ -73,6 +104,7 @@ private Q_SLOTS:
     void icons();
     void metainfo();
     void package();
+    void installedViewer();
 
 private:
     QTemporaryDir m_prefix;
@@ -240,6 +272,104 @@ void TstInstall::package() {
     QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
     // The warnings are printed for the record.
     qInfo().noquote() << lint.out;
+}
+
+void TstInstall::installedViewer() {
+    // The installed program as a user starts it: a program folder the user cannot write to, a
+    // data folder of the user's own, no portal running, a real X server. Permission bits do
+    // not stop root, so as root the viewer runs as nobody.
+    const bool root = ::geteuid() == 0;
+    const uid_t user = root ? 65534 : ::geteuid();
+    const gid_t group = root ? 65534 : ::getegid();
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString data = home.filePath(QStringLiteral("data"));
+    QVERIFY(QDir().mkpath(data) && QDir().mkpath(home.filePath(QStringLiteral("config"))));
+    for (const QString& dir : {home.path(), data, home.filePath(QStringLiteral("config"))})
+        QCOMPARE(::chown(QFile::encodeName(dir).constData(), user, group), 0);
+    QCOMPARE(::chmod(QFile::encodeName(m_prefix.path()).constData(), 0755), 0);
+
+    const QString program = installed(QStringLiteral("lib/quorvix"));
+    const QString base = testing::deadBase();
+    QFile servers(program + QStringLiteral("/servers.ini"));
+    QVERIFY(servers.open(QIODevice::WriteOnly));
+    servers.write("[servers]\n");
+    for (const char* role : {"technical-chart", "chart-image", "mobile-gateway", "quote",
+                             "company-profile", "news", "message-board", "report"})
+        servers.write(QByteArray(role) + '=' + base.toUtf8() + '\n');
+    servers.close();
+    QCOMPARE(::chmod(QFile::encodeName(program).constData(), 0555), 0);
+
+    QProcess xserver;
+    xserver.start(QStringLiteral("Xvfb"),
+                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                   QStringLiteral("0"), QStringLiteral("1400x900x24"), QStringLiteral("-nolisten"),
+                   QStringLiteral("tcp"), QStringLiteral("-ac")});
+    QVERIFY2(xserver.waitForStarted(30000), qPrintable(xserver.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(xserver.canReadLine() || (xserver.waitForReadyRead(100), false),
+                             30000);
+    const QString display = QLatin1Char(':') + QString::fromLatin1(xserver.readLine()).trimmed();
+
+    QProcess viewer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_DATA_HOME"), data);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    viewer.setProcessEnvironment(env);
+    viewer.setProcessChannelMode(QProcess::ForwardedChannels);
+    const QString command = installed(QStringLiteral("bin/quorvix"));
+    if (root)
+        viewer.start(QStringLiteral("setpriv"),
+                     {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                      QStringLiteral("--clear-groups"), QStringLiteral("--"), command});
+    else
+        viewer.start(command, {});
+    QVERIFY(viewer.waitForStarted(30000));
+
+    // The window, its caption naming the mark file in the user's data folder, created there.
+    QString window;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !(window = xdotool(display, {QStringLiteral("search"), QStringLiteral("--name"),
+                                     QStringLiteral("Quorvix Chart Viewer  - ")})
+                       .section(QLatin1Char('\n'), 0, 0))
+             .isEmpty(),
+        120000);
+    const QString markFile = data + QStringLiteral("/quorvix/MARK.csv");
+    QCOMPARE(xdotool(display, {QStringLiteral("getwindowname"), window}),
+             QStringLiteral("Quorvix Chart Viewer  - ") + markFile);
+    QVERIFY(QFileInfo(data + QStringLiteral("/quorvix")).isDir());
+    // Nothing listened at the chart server's address: the viewer started its portal there.
+    QVERIFY(answers(base));
+
+    // Enter in the code box ("4674" on a first start), then マーク設定 once the display is done.
+    xdotool(display, {QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+                      QStringLiteral("112"), QStringLiteral("19"), QStringLiteral("click"),
+                      QStringLiteral("1"), QStringLiteral("key"), QStringLiteral("Return")});
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (xdotool(display, {QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+                           QStringLiteral("56"), QStringLiteral("80"), QStringLiteral("click"),
+                           QStringLiteral("1")}),
+         fileContains(markFile, "4674,")),
+        120000);
+    QVERIFY(
+        QFileInfo::exists(data + QStringLiteral("/quorvix/temp2.html")) ||
+        !QDir(data + QStringLiteral("/quorvix")).entryList({QStringLiteral("*.gif")}).isEmpty());
+
+    // Ended as a session ends it: the window closes and saves, the portal goes with it.
+    QCOMPARE(::kill(pid_t(viewer.processId()), SIGTERM), 0);
+    QVERIFY(viewer.waitForFinished(60000));
+    QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(viewer.exitCode(), 0);
+    QVERIFY(fileContains(markFile, "4674,"));
+    QVERIFY(!QFileInfo::exists(program + QStringLiteral("/MARK.csv")));
+    QTRY_VERIFY_WITH_TIMEOUT(!answers(base), 30000);
+
+    xserver.terminate();
+    xserver.waitForFinished(10000);
+    ::chmod(QFile::encodeName(program).constData(), 0755);
 }
 
 QTEST_GUILESS_MAIN(TstInstall)
