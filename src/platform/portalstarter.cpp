@@ -3,6 +3,7 @@
 #include "transfer.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QUrl>
@@ -108,6 +109,18 @@ PortalStarter::Result PortalStarter::start(const QString& chartBase,
     if (!program.isExecutable())
         return failed(address, QStringLiteral("%1 を実行できません（実行の許可がありません）。")
                                    .arg(program.absoluteFilePath()));
+
+    // The portal reads the code list from its data folder. A data folder apart from the program
+    // gets a link to the list that ships beside the program, so an update of the program updates
+    // it too; a list the user put there is kept.
+    const QString codeList = QStringLiteral("/銘柄コード一覧20060513.csv");
+    const QString shipped = program.absolutePath() + codeList;
+    const QString inData = m_dataFolder + codeList;
+    if (QFileInfo(m_dataFolder).absoluteFilePath() != program.absolutePath() &&
+        !QFileInfo(inData).isFile() && QFileInfo(shipped).isFile()) {
+        QFile::remove(inData); // a dangling link left by an earlier install
+        QFile::link(shipped, inData);
+    }
 
     stop();
     m_process.setProgram(m_program);

@@ -57,6 +57,9 @@ private:
 void TstPortalStarter::initTestCase() {
     QVERIFY(m_programs.isValid() && m_data.isValid());
     QVERIFY(QFile::link(testing::binFolder() + QStringLiteral("/quote-portal"), portalProgram()));
+    // The code list ships beside the programs; the data folder starts without one.
+    QVERIFY(QFile::copy(testing::binFolder() + QStringLiteral("/銘柄コード一覧20060513.csv"),
+                        m_programs.filePath(QStringLiteral("銘柄コード一覧20060513.csv"))));
 }
 
 void TstPortalStarter::loopbackEndpoint_data() {
@@ -70,10 +73,14 @@ void TstPortalStarter::loopbackEndpoint_data() {
                                     << "127.4.5.6" << 9001;
     QTest::newRow("localhost") << "http://LocalHost:8000"
                                << "127.0.0.1" << 8000;
-    QTest::newRow("IPv6") << "http://[::1]:8470" << "[::1]" << 8470;
-    QTest::newRow("IPv6 written out") << "http://[0:0:0:0:0:0:0:1]:8470" << "[::1]" << 8470;
-    QTest::newRow("IPv6 elsewhere") << "http://[2001:db8::1]:8470" << "" << 0;
-    QTest::newRow("loopback look-alike") << "http://127.0.0.1.example:8470" << "" << 0;
+    QTest::newRow("IPv6") << "http://[::1]:8470"
+                          << "[::1]" << 8470;
+    QTest::newRow("IPv6 written out") << "http://[0:0:0:0:0:0:0:1]:8470"
+                                      << "[::1]" << 8470;
+    QTest::newRow("IPv6 elsewhere") << "http://[2001:db8::1]:8470"
+                                    << "" << 0;
+    QTest::newRow("loopback look-alike") << "http://127.0.0.1.example:8470"
+                                         << "" << 0;
     QTest::newRow("no port") << "http://127.0.0.1"
                              << "127.0.0.1" << 80;
     QTest::newRow("documentation network") << "http://192.0.2.1:8470"
@@ -132,6 +139,9 @@ void TstPortalStarter::startsWhenNothingListens() {
             fetch(base + QStringLiteral("/q?s=4674&d=t&k=c3&h=on&z=m"));
         QVERIFY(quote.answered());
         QVERIFY2(quote.body.contains("7,272"), quote.body.left(2000).constData());
+        // The data folder links to the shipped list rather than holding a copy that ages.
+        QVERIFY(
+            QFileInfo(m_data.filePath(QStringLiteral("銘柄コード一覧20060513.csv"))).isSymLink());
     }
     // Gone with its starter: the port answers no more.
     QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 10000);
