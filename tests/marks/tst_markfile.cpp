@@ -224,8 +224,9 @@ void TestMarkFile::writeFails() {
         QVERIFY2(name == QLatin1String("MARK.csv") || name == QLatin1String("notafolder"),
                  qPrintable(name));
     // The user is told which file was not saved.
-    QVERIFY(marks::saveFailureMessage(path, result, false).contains(path));
-    QVERIFY(marks::saveFailureMessage(path, result, true).contains(path));
+    for (const auto what : {marks::UnsavedMarks::Kept, marks::UnsavedMarks::LostAtExit,
+                            marks::UnsavedMarks::Replaced})
+        QVERIFY(marks::saveFailureMessage(path, result, what).contains(path));
 }
 
 void TestMarkFile::readOnlyFolder_data() {
