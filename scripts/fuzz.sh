@@ -13,6 +13,12 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$top/cmake/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
+# Targets that read what they are given from a file write it first; in memory that is some
+# twenty times quicker than on disk.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+    export TMPDIR=/dev/shm
+fi
+
 mkdir -p "$build/fuzz-artifacts"
 found=0
 for dir in "$top"/fuzz/*/; do
