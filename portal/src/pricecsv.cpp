@@ -13,6 +13,10 @@ namespace portal {
 
 namespace {
 
+// No price or volume comes near this; beyond it a volume would not fit the 64-bit count it is
+// stored as, and would come back as a negative number.
+constexpr double kLargestValue = 1e15;
+
 enum Role { Date, Open, High, Low, Close, Volume, AdjClose, RoleCount };
 
 // Japanese names, used in messages whatever the layout.
@@ -340,6 +344,9 @@ PriceFile parsePriceCsv(const QByteArray& bytes) {
                           .arg(QString::fromUtf8(kRoleNames[r]), quoted(f[column[r]]));
             else if (*n < 0)
                 bad = QStringLiteral("%1が負の値です: %2")
+                          .arg(QString::fromUtf8(kRoleNames[r]), f[column[r]]);
+            else if (*n > kLargestValue)
+                bad = QStringLiteral("%1が大きすぎます: %2")
                           .arg(QString::fromUtf8(kRoleNames[r]), f[column[r]]);
             else if (*n == 0 && r != Volume)
                 bad = QStringLiteral("%1が 0 です").arg(QString::fromUtf8(kRoleNames[r]));

@@ -229,6 +229,12 @@ private Q_SLOTS:
             << QByteArray("2024-10-01,100,110,90,115,10") << QStringLiteral("高値");
         QTest::newRow("negative volume")
             << QByteArray("2024-10-01,100,110,90,105,-10") << QStringLiteral("出来高が負の値");
+        QTest::newRow("volume beyond any count")
+            << QByteArray("2024-10-01,100,110,90,105,2501111111111111111111111111")
+            << QStringLiteral("出来高が大きすぎます");
+        QTest::newRow("price beyond any price")
+            << QByteArray("2024-10-01,100,99999999999999999,90,105,10")
+            << QStringLiteral("高値が大きすぎます");
         QTest::newRow("negative price")
             << QByteArray("2024-10-01,-100,110,-190,105,10") << QStringLiteral("始値が負の値");
         QTest::newRow("same date, other values")
