@@ -234,7 +234,7 @@ void Form1::MARK_LOAD() {
     // Temporary files of saves that were killed, of the mark file and the chart and page files.
     marks::removeSaveLeftovers(G_strMARKFILENAME);
     for (const chart::Term& term : chart::terms())
-        marks::removeSaveLeftovers(m_context.programFolder + QLatin1Char('/') +
+        marks::removeSaveLeftovers(m_context.dataFolder + QLatin1Char('/') +
                                    QLatin1String(term.fileName));
     marks::removeSaveLeftovers(m_retrieval.detailFilePath());
     reloadMarks(G_strMARKFILENAME);
