@@ -5,8 +5,8 @@
 
 #include "chart/chartretrieval.h"
 #include "chart/securitycode.h"
+#include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
-#include "platform/transfer.h"
 #include "portalserver.h"
 #include "settings/settingsstore.h"
 
@@ -47,7 +47,7 @@ const BenchRegistrar reg("stepping", [] {
     QTemporaryDir folder;
     settings::SettingsStore store(folder.filePath("settings.ini")); // no keys: the defaults
     const platform::ServerConfig servers = platform::ServerConfig::allAt(server.baseUrl());
-    platform::Transfer transfer;
+    platform::MultiTransfer transfer;
     chart::ChartRetrieval retrieval(transfer, servers, folder.path());
 
     CURL* bare = curl_easy_init();

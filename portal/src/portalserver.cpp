@@ -5,6 +5,7 @@
 
 #include <QAbstractHttpServer>
 #include <QCoreApplication>
+#include <QHash>
 #include <QHttpServerRequest>
 #include <QMutex>
 #include <QMutexLocker>
@@ -13,6 +14,8 @@
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
+
+#include <sys/socket.h>
 
 namespace portal {
 
@@ -66,7 +69,8 @@ struct ServerState {
         QMutexLocker lock(&mutex);
         return faults;
     }
-    void record(const QByteArray& method, const QString& target, int status) {
+    void record(const QByteArray& method, const QString& target, int status, int inFlight = 0,
+                int connections = 0) {
         QMutexLocker lock(&mutex);
         if (!keepLog)
             return;
@@ -74,8 +78,51 @@ struct ServerState {
         constexpr int kMaxLog = 20000;
         if (log.size() >= kMaxLog)
             log.remove(0, kMaxLog / 2);
-        log.append({QString::fromLatin1(method), target.left(2048), status});
+        log.append({QString::fromLatin1(method), target.left(2048), status, inFlight, connections});
     }
+};
+
+// Counts, on the server's thread, the answers still owed and the connections open, for the
+// log. A connection the client has closed is noticed before counting (its end is already in the
+// kernel), so a client that cancels and asks again is not counted twice.
+class Concurrency {
+public:
+    int arrived(QTcpSocket* socket) {
+        dropClosed();
+        if (!m_owed.contains(socket)) {
+            // m_guard ends these connections with this object.
+            QObject::connect(socket, &QObject::destroyed, &m_guard,
+                             [this, socket] { m_owed.remove(socket); });
+            QObject::connect(socket, &QTcpSocket::disconnected, &m_guard,
+                             [this, socket] { m_owed.remove(socket); });
+        }
+        ++m_owed[socket];
+        return owed();
+    }
+    void answered(QTcpSocket* socket) {
+        const auto it = m_owed.find(socket);
+        if (it != m_owed.end() && it.value() > 0)
+            --it.value();
+    }
+    int connections() const { return int(m_owed.size()); }
+
+private:
+    int owed() const {
+        int sum = 0;
+        for (int n : m_owed)
+            sum += n;
+        return sum;
+    }
+    void dropClosed() {
+        for (auto it = m_owed.begin(); it != m_owed.end();) {
+            char c = 0;
+            const qintptr fd = it.key()->socketDescriptor();
+            const bool closed = fd < 0 || ::recv(int(fd), &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+            it = closed ? m_owed.erase(it) : std::next(it);
+        }
+    }
+    QHash<QTcpSocket*, int> m_owed; // per connection that has asked something
+    QObject m_guard;
 };
 
 // Answers every request itself: the routes are parsed from the raw target, and answers are
@@ -95,16 +142,19 @@ protected:
                                QString::fromLatin1(query);
         const QByteArray method = methodName(request.method());
         const Faults faults = m_d->currentFaults();
+        const int inFlight = m_concurrency.arrived(socket);
+        const int connections = m_concurrency.connections();
 
         if (faults.dropConnection) {
-            m_d->record(method, target, 0);
+            m_concurrency.answered(socket);
+            m_d->record(method, target, 0, inFlight, connections);
             // After the server has finished with the request, so it does not touch a dead socket.
             QTimer::singleShot(0, socket, [socket] { socket->abort(); });
             return true;
         }
         const Response r =
             faults.status500 ? errorPage(500) : route(*m_d->data, method, path, query, faults);
-        m_d->record(method, target, r.status);
+        m_d->record(method, target, r.status, inFlight, connections);
 
         // A client that asks for the connection to end gets it ended after the answer.
         bool close = false;
@@ -120,7 +170,8 @@ protected:
             "\r\n\r\n";
         if (method != "HEAD")
             bytes += r.body;
-        auto send = [socket, bytes, close] {
+        auto send = [this, socket, bytes, close] {
+            m_concurrency.answered(socket);
             socket->write(bytes);
             if (close)
                 socket->disconnectFromHost();
@@ -141,6 +192,7 @@ protected:
 
 private:
     ServerState* m_d;
+    Concurrency m_concurrency;
 };
 
 class ServerThread : public QThread {

@@ -27,6 +27,10 @@ struct LogEntry {
     QString method;
     QString target; // path and query as requested
     int status = 0;
+    // When the request came in: answers the portal still owed (this one included), and
+    // connections open that had asked something. A client's concurrency, seen from here.
+    int inFlight = 0;
+    int connections = 0;
 };
 
 struct PortalOptions {

@@ -2,29 +2,64 @@
 
 #include "detailpage.h"
 #include "platform/filereplace.h"
+#include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
 #include "platform/transfer.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QUrl>
 
 namespace chart {
 
-ChartRetrieval::ChartRetrieval(platform::Transfer& transfer, const platform::ServerConfig& servers,
-                               const QString& programFolder)
-    : m_transfer(transfer)
+namespace {
+
+// Keeps a wait's way out on the list for as long as the wait lasts.
+class WaitScope {
+public:
+    WaitScope(std::vector<std::function<void()>>& waits, std::function<void()> stop)
+        : m_waits(waits) {
+        m_waits.push_back(std::move(stop));
+        m_index = m_waits.size() - 1;
+    }
+    ~WaitScope() { m_waits.erase(m_waits.begin() + static_cast<std::ptrdiff_t>(m_index)); }
+    WaitScope(const WaitScope&) = delete;
+    WaitScope& operator=(const WaitScope&) = delete;
+
+private:
+    std::vector<std::function<void()>>& m_waits;
+    std::size_t m_index = 0;
+};
+
+} // namespace
+
+ChartRetrieval::ChartRetrieval(platform::MultiTransfer& transfer,
+                               const platform::ServerConfig& servers, const QString& programFolder)
+    : m_multi(&transfer)
     , m_servers(servers)
     , m_folder(programFolder) {}
 
-RetrievalResult ChartRetrieval::fetchTerms(const QString& code, const ChartOptions& options,
-                                           const ShowPane& showPane) {
+ChartRetrieval::ChartRetrieval(platform::Transfer& blocking, const platform::ServerConfig& servers,
+                               const QString& programFolder)
+    : m_blocking(&blocking)
+    , m_servers(servers)
+    , m_folder(programFolder) {}
+
+ChartRetrieval::~ChartRetrieval() {
+    cancel();
+}
+
+QString ChartRetrieval::termFilePath(int term) const {
+    return QDir(m_folder).filePath(QLatin1String(terms()[term].fileName));
+}
+
+RetrievalResult ChartRetrieval::fetchOneByOne(const QString& code, const ChartOptions& options,
+                                              const ShowPane& showPane) {
     RetrievalResult result;
     const QString params = parameterString(options);
     const QString technicalBase = m_servers.base(platform::ServerRole::TechnicalChart);
     const QString imageBase = m_servers.base(platform::ServerRole::ChartImage);
-    const QDir folder(m_folder);
     int paneCounter = 0;
-
     for (std::size_t i = 0; i < terms().size(); ++i) {
         if (!options.terms[i])
             continue;
@@ -32,19 +67,17 @@ RetrievalResult ChartRetrieval::fetchTerms(const QString& code, const ChartOptio
         const QString termParams = termParameters(options, params, term);
         QByteArray image;
         bool accepted = false;
-        // Every term starts again at the first exchange: what worked for the last term is not
-        // carried over.
+        // Every term starts again at the first exchange.
         for (const char* exchange : exchangeSuffixes()) {
             const QString suffix = QLatin1String(exchange);
             const QString address =
                 term.kind == TermKind::Intraday
                     ? intradayAddress(imageBase, code, suffix)
                     : technicalAddress(technicalBase, code, suffix, termParams, term);
-            platform::FetchResult answer = m_transfer.fetch(address);
+            platform::FetchResult answer = m_blocking->fetch(address);
             ++result.transfers;
             if (answer.unreachable())
                 ++result.unreachable;
-            // Only the first byte is judged: every GIF begins with "G", error pages do not.
             if (answer.answered() && !answer.body.isEmpty() && answer.body.at(0) == 'G') {
                 image = std::move(answer.body);
                 accepted = true;
@@ -56,16 +89,56 @@ RetrievalResult ChartRetrieval::fetchTerms(const QString& code, const ChartOptio
             result.fetchedTerms = paneCounter;
             return result;
         }
-        const QString path = folder.filePath(QLatin1String(term.fileName));
-        // A file that cannot be written is passed over: the pane shows whatever the file holds.
+        const QString path = termFilePath(static_cast<int>(i));
         platform::replaceFile(path, image);
-        // Panes beyond those the window has are the caller's to ignore; the counter still moves.
         if (showPane)
-            showPane(paneCounter, path);
+            showPane(paneCounter, path, image);
         ++paneCounter;
     }
     result.fetchedTerms = paneCounter;
     return result;
+}
+
+RetrievalResult ChartRetrieval::fetchTerms(const QString& code, const ChartOptions& options,
+                                           const ShowPane& showPane) {
+    if (!m_multi)
+        return fetchOneByOne(code, options, showPane);
+    DisplayFetch fetch(*m_multi, m_servers, m_memory);
+    QEventLoop loop;
+    QObject::connect(&fetch, &DisplayFetch::finished, &loop, &QEventLoop::quit);
+
+    // Files follow term order: one is written once every term before it is in, so a display
+    // that fails leaves the files a one-by-one display would have left.
+    std::vector<TermImage> arrived;
+    int written = 0;
+    QObject::connect(&fetch, &DisplayFetch::termArrived, &fetch, [&](const TermImage& image) {
+        if (static_cast<int>(arrived.size()) <= image.pane)
+            arrived.resize(image.pane + 1);
+        arrived[image.pane] = image;
+        while (written < static_cast<int>(arrived.size()) && arrived[written].term >= 0) {
+            platform::replaceFile(termFilePath(arrived[written].term), arrived[written].bytes);
+            arrived[written].bytes = QByteArray(); // the pane has its copy
+            ++written;
+        }
+        // Panes beyond those the window has are the caller's to ignore.
+        if (showPane)
+            showPane(image.pane, termFilePath(image.term), image.bytes);
+    });
+
+    WaitScope scope(m_waits, [&fetch] { fetch.cancel(); });
+    fetch.start(code, options, DisplayFetch::Mode::AllTerms, m_boundMs);
+    if (!fetch.isFinished())
+        loop.exec();
+    return fetch.result();
+}
+
+void ChartRetrieval::commit(const DisplayFetch& fetch, const ShowPane& showPane) {
+    for (const TermImage& image : fetch.images()) {
+        const QString path = termFilePath(image.term);
+        platform::replaceFile(path, image.bytes);
+        if (showPane)
+            showPane(image.pane, path, image.bytes);
+    }
 }
 
 QString ChartRetrieval::detailFilePath() const {
@@ -73,10 +146,33 @@ QString ChartRetrieval::detailFilePath() const {
 }
 
 QString ChartRetrieval::prepareDetailPage(const QString& code) {
-    platform::FetchResult answer =
-        m_transfer.fetch(detailQuoteAddress(m_servers.base(platform::ServerRole::Quote), code));
+    const QString address = detailQuoteAddress(m_servers.base(platform::ServerRole::Quote), code);
+    platform::FetchResult answer;
+    bool arrived = false;
+    if (m_blocking) {
+        answer = m_blocking->fetch(address);
+        arrived = true;
+    } else {
+        QEventLoop loop;
+        const platform::MultiTransfer::Ticket ticket =
+            m_multi->fetch(address, [&](platform::FetchResult result) {
+                answer = std::move(result);
+                arrived = true;
+                loop.quit();
+            });
+        {
+            WaitScope scope(m_waits, [&] {
+                m_multi->cancel(ticket);
+                loop.quit();
+            });
+            if (!arrived)
+                loop.exec();
+        }
+        m_multi->cancel(ticket); // a no-op unless the wait was cancelled
+    }
+
     const QString path = detailFilePath();
-    if (answer.answered()) {
+    if (arrived && answer.answered()) {
         // With no marker the page is still written, unchanged, so the pane shows this code's
         // page and never one left from an earlier display.
         writeDetailAnchor(answer.body);
@@ -85,6 +181,13 @@ QString ChartRetrieval::prepareDetailPage(const QString& code) {
         platform::replaceFile(path, QByteArray());
     }
     return QUrl::fromLocalFile(path).toString() + QLatin1String(kDetailFragment);
+}
+
+void ChartRetrieval::cancel() {
+    // Each way out only ends its own wait; the scopes leave the list as their calls return.
+    const std::vector<std::function<void()>> waits = m_waits;
+    for (const auto& stop : waits)
+        stop();
 }
 
 } // namespace chart

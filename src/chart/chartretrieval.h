@@ -1,39 +1,50 @@
 #pragma once
 
 #include "composition.h"
+#include "displayfetch.h"
 #include "platform/serverconfig.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 namespace platform {
+class MultiTransfer;
 class Transfer;
 } // namespace platform
 
 namespace chart {
 
-struct RetrievalResult {
-    bool failed = false;  // a term missed under all five suffixes (G_bGETGIFERR)
-    int fetchedTerms = 0; // terms accepted, i.e. the pane counter at the end
-    int transfers = 0;    // transfers made
-    int unreachable = 0;  // of those, refused or timed out (no answer at all)
-    bool serverUnreachable() const { return transfers > 0 && unreachable == transfers; }
-};
-
-// The chart part of a display, without any window: for each enabled term in term order, try the
-// exchange suffixes from ".t" again, accept an answer whose first byte is 'G', write it to the
-// term's temporary file in the program folder, and hand the pane counter and the file to
-// showPane. A term with five misses ends the run with failed set. Every other failing step (a
-// file that cannot be written, ...) is passed over.
+// The chart part of a display, without any window: the enabled terms are fetched concurrently
+// (DisplayFetch); each accepted image is handed to showPane with its pane counter as it arrives,
+// and written to the term's temporary file in the program folder once every term before it has
+// been accepted, so the files end as a one-by-one display leaves them. A term with five misses
+// ends the run with failed set. Every other failing step (a file that cannot be written, ...) is
+// passed over.
+//
+// The calls that wait do so in a local event loop: the window repaints, moves and reacts
+// meanwhile, and cancel() ends the wait at once.
 class ChartRetrieval {
 public:
-    ChartRetrieval(platform::Transfer& transfer, const platform::ServerConfig& servers,
+    ChartRetrieval(platform::MultiTransfer& transfer, const platform::ServerConfig& servers,
                    const QString& programFolder);
+    // One transfer after another on a blocking transfer, as the window still displays.
+    ChartRetrieval(platform::Transfer& blocking, const platform::ServerConfig& servers,
+                   const QString& programFolder);
+    ~ChartRetrieval();
+    ChartRetrieval(const ChartRetrieval&) = delete;
+    ChartRetrieval& operator=(const ChartRetrieval&) = delete;
 
-    using ShowPane = std::function<void(int pane, const QString& gifPath)>;
+    // bytes are the image as fetched; the file at gifPath may be written only later.
+    using ShowPane = std::function<void(int pane, const QString& gifPath, const QByteArray& bytes)>;
     RetrievalResult fetchTerms(const QString& code, const ChartOptions& options,
                                const ShowPane& showPane);
+
+    // A fetch finished elsewhere (a search's look-ahead): its files written and its panes shown,
+    // in pane order, as fetchTerms would have.
+    void commit(const DisplayFetch& fetch, const ShowPane& showPane);
 
     // The detail page: fetch the quote page, write the anchor over the marker, save it as
     // temp2.html and return the address to navigate the detail pane to (file URL + "#ZELK").
@@ -42,11 +53,32 @@ public:
     QString prepareDetailPage(const QString& code);
 
     QString detailFilePath() const;
+    QString termFilePath(int term) const;
+
+    // Ends every wait now running: a display fails as cancelled, a detail page counts as
+    // unanswered.
+    void cancel();
+    bool busy() const { return !m_waits.empty(); }
+
+    // A display, or one search candidate, not finished after this long fails.
+    void setBoundMs(int ms) { m_boundMs = ms; }
+    int boundMs() const { return m_boundMs; }
+
+    platform::MultiTransfer* transfer() { return m_multi; }
+    const platform::ServerConfig& servers() const { return m_servers; }
+    SuffixMemory& suffixMemory() { return m_memory; }
 
 private:
-    platform::Transfer& m_transfer;
+    platform::MultiTransfer* m_multi = nullptr;
+    platform::Transfer* m_blocking = nullptr;
+
+    RetrievalResult fetchOneByOne(const QString& code, const ChartOptions& options,
+                                  const ShowPane& showPane);
     platform::ServerConfig m_servers; // a copy, so a temporary configuration is safe to hand in
     QString m_folder;
+    SuffixMemory m_memory;
+    int m_boundMs = DisplayFetch::kBoundMs;
+    std::vector<std::function<void()>> m_waits; // how to end each wait, innermost last
 };
 
 } // namespace chart

@@ -251,6 +251,8 @@ void Form1::Form_Unload() {
 void Form1::closeEvent(QCloseEvent* event) {
     // A running search sees m_closing after its pending events and ends.
     m_closing = true;
+    // A display waiting for the server ends now, as a failure.
+    m_retrieval.cancel();
     if (!m_unloaded) {
         m_unloaded = true;
         Form_Unload();
@@ -360,11 +362,12 @@ void Form1::Text1_DblClick() {
 void Form1::GRAF_DISP(const QString& code) {
     PicCLS();
     const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
-    m_lastDisplay = m_retrieval.fetchTerms(code, options, [this](int pane, const QString& path) {
-        // A fifth or later term is written to its file but has no pane.
-        if (pane < static_cast<int>(Picture1.size()))
-            loadPicture(pane, path);
-    });
+    m_lastDisplay = m_retrieval.fetchTerms(
+        code, options, [this](int pane, const QString&, const QByteArray& bytes) {
+            // A fifth or later term is written to its file but has no pane.
+            if (pane < static_cast<int>(Picture1.size()))
+                loadPicture(pane, bytes);
+        });
     if (m_lastDisplay.failed)
         return;
 
@@ -379,9 +382,11 @@ void Form1::GRAF_DISP(const QString& code) {
     }
 }
 
-void Form1::loadPicture(int pane, const QString& path) {
+void Form1::loadPicture(int pane, const QByteArray& bytes) {
+    // Decoded from the bytes in hand: loading the file would go through the pixmap cache,
+    // which knows a file by name, time and size and could give back an earlier chart.
     QPixmap picture;
-    if (picture.load(path))
+    if (picture.loadFromData(bytes))
         Picture1[pane]->setPixmap(picture);
     else
         Picture1[pane]->clear();

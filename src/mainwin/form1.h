@@ -154,7 +154,7 @@ private:
     void codeStep(chart::StepDirection direction);
     void markStep(chart::StepDirection direction);
     bool tryDisplay(const QString& code);
-    void loadPicture(int pane, const QString& path);
+    void loadPicture(int pane, const QByteArray& bytes);
     void showMessage(const QString& text);
     void openPortalPage(launch::PortalPage page);
 

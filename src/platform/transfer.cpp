@@ -1,22 +1,8 @@
 #include "transfer.h"
 
-#include <curl/curl.h>
+#include "curlsetup.h"
 
 namespace platform {
-
-namespace {
-
-// libcurl wants its global set-up once per process, before any handle exists; a function-local
-// static gives that once and thread-safely.
-void ensureCurlInitialised() {
-    static const bool initialised = [] {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        return true;
-    }();
-    (void)initialised;
-}
-
-} // namespace
 
 struct Transfer::Private {
     Options options;
@@ -41,20 +27,14 @@ Transfer::Transfer()
 
 Transfer::Transfer(const Options& options)
     : d(std::make_unique<Private>()) {
-    ensureCurlInitialised();
+    curlsetup::ensureInitialised();
     d->options = options;
     d->handle = curl_easy_init();
     if (!d->handle)
         return;
-    CURL* h = d->handle;
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, options.totalTimeoutMs);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Private::write);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, d.get());
-    if (options.maxBytes > 0)
-        curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBytes));
+    curlsetup::configure(d->handle, options);
+    curl_easy_setopt(d->handle, CURLOPT_WRITEFUNCTION, &Private::write);
+    curl_easy_setopt(d->handle, CURLOPT_WRITEDATA, d.get());
 }
 
 Transfer::~Transfer() {
@@ -75,32 +55,59 @@ FetchResult Transfer::fetch(const QString& url) {
     const QByteArray address = url.toUtf8();
     curl_easy_setopt(d->handle, CURLOPT_URL, address.constData());
     const CURLcode code = curl_easy_perform(d->handle);
-    switch (code) {
-    case CURLE_OK:
-        // An HTTP error status still carries a body; the caller judges what it holds.
-        result.status = FetchResult::Status::Answered;
+    result.status = curlsetup::statusFor(code, d->overSize);
+    // An HTTP error status still carries a body; the caller judges what it holds.
+    if (result.status == FetchResult::Status::Answered)
         result.body = std::move(d->body);
-        break;
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-        result.status = FetchResult::Status::Unreachable;
-        break;
-    case CURLE_OPERATION_TIMEDOUT:
-        result.status = FetchResult::Status::TimedOut;
-        break;
-    case CURLE_FILESIZE_EXCEEDED:
-        result.status = FetchResult::Status::TooLarge;
-        break;
-    case CURLE_WRITE_ERROR:
-        result.status = d->overSize ? FetchResult::Status::TooLarge : FetchResult::Status::Failed;
-        break;
-    default:
-        result.status = FetchResult::Status::Failed;
-        break;
-    }
     d->body = QByteArray();
     return result;
 }
+
+namespace curlsetup {
+
+void ensureInitialised() {
+    // libcurl wants its global set-up once per process, before any handle exists; a
+    // function-local static gives that once and thread-safely.
+    static const bool initialised = [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        return true;
+    }();
+    (void)initialised;
+}
+
+void configure(CURL* h, const Transfer::Options& options) {
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, options.totalTimeoutMs);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    // A portal that moves to https keeps working; a redirect anywhere else is refused by
+    // libcurl and the transfer counts as a miss.
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    if (options.maxBytes > 0)
+        curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBytes));
+}
+
+FetchResult::Status statusFor(CURLcode code, bool overSize) {
+    switch (code) {
+    case CURLE_OK:
+        return FetchResult::Status::Answered;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return FetchResult::Status::Unreachable;
+    case CURLE_OPERATION_TIMEDOUT:
+        return FetchResult::Status::TimedOut;
+    case CURLE_FILESIZE_EXCEEDED:
+        return FetchResult::Status::TooLarge;
+    case CURLE_WRITE_ERROR:
+        return overSize ? FetchResult::Status::TooLarge : FetchResult::Status::Failed;
+    default:
+        return FetchResult::Status::Failed;
+    }
+}
+
+} // namespace curlsetup
 
 } // namespace platform

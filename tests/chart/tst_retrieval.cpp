@@ -1,11 +1,15 @@
 #include "chart/chartretrieval.h"
+#include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
 #include "platform/transfer.h"
 #include "settings/settingsstore.h"
 #include "testsupport.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QImage>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -36,7 +40,7 @@ private:
 
     std::unique_ptr<testing::TestPortal> m_portal;
     std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<platform::Transfer> m_transfer;
+    std::unique_ptr<platform::MultiTransfer> m_transfer;
 };
 
 namespace {
@@ -69,6 +73,19 @@ struct Pane {
     int index;
     QString path;
 };
+
+// The log's chart requests grouped by term ("1d", "3m", ...), each in the order it was made.
+QMap<QString, QStringList> byTerm(const QStringList& targets, const QString& code) {
+    static const QRegularExpression termOf(QStringLiteral("&t=(\\w+)&"));
+    QMap<QString, QStringList> out;
+    for (const QString& t : targets) {
+        if (!t.contains(code))
+            continue;
+        const auto m = termOf.match(t);
+        out[m.hasMatch() ? m.captured(1) : QStringLiteral("1d")] << t;
+    }
+    return out;
+}
 } // namespace
 
 Q_DECLARE_METATYPE(Stored)
@@ -84,7 +101,7 @@ void TestRetrieval::init() {
     platform::Transfer::Options o;
     o.connectTimeoutMs = 1000;
     o.totalTimeoutMs = 1500;
-    m_transfer = std::make_unique<platform::Transfer>(o);
+    m_transfer = std::make_unique<platform::MultiTransfer>(o);
     m_portal->server().setFaults({});
     m_portal->clearLog();
 }
@@ -165,42 +182,51 @@ void TestRetrieval::terms() {
         {"1d", "temp1.gif"}, {"3m", "temp2.gif"}, {"6m", "temp3.gif"}, {"1y", "temp4.gif"},
         {"2y", "temp5.gif"}, {"5y", "temp6.gif"}, {"ay", "temp7.gif"}};
 
-    // The transfers the log must show: every term from ".t" again up to the served exchange;
-    // for an unknown code the first term under all five, then nothing more.
-    QStringList expected;
+    // The transfers the log must show, term by term (terms run side by side, so only the order
+    // within a term is fixed): every term from ".t" again up to the served exchange; for an
+    // unknown code the first term under all five, and the others no further than that.
+    QMap<QString, QStringList> expected;
     const QStringList tried = exchangesUpTo(served);
     for (const QString& term : termsOn) {
         for (const QString& e : tried) {
-            expected << (term == "1d"
-                             ? intraday(code, e)
-                             : technical(code, e, normal ? standardPair[term] : "b", term));
+            expected[term] << (term == "1d"
+                                   ? intraday(code, e)
+                                   : technical(code, e, normal ? standardPair[term] : "b", term));
         }
-        if (served.isEmpty())
-            break;
     }
 
     const auto servers = platform::ServerConfig::allAt(m_portal->base());
     chart::ChartRetrieval retrieval(*m_transfer, servers, m_folder->path());
     QList<Pane> panes;
     const chart::RetrievalResult result =
-        retrieval.fetchTerms(code, opts, [&](int pane, const QString& path) {
+        retrieval.fetchTerms(code, opts, [&](int pane, const QString& path, const QByteArray&) {
             panes << Pane{pane, path};
         });
 
-    QCOMPARE(m_portal->targets(), expected);
-    QCOMPARE(result.transfers, expected.size());
+    const QMap<QString, QStringList> seen = byTerm(m_portal->targets(), code);
     QCOMPARE(result.unreachable, 0);
     QVERIFY(!result.serverUnreachable());
 
     if (served.isEmpty()) {
+        QCOMPARE(seen.value(termsOn.first()), expected.value(termsOn.first()));
+        for (auto it = seen.begin(); it != seen.end(); ++it) {
+            QVERIFY2(termsOn.contains(it.key()), qPrintable(it.key()));
+            QCOMPARE(it.value(), expected.value(it.key()).mid(0, it.value().size()));
+        }
+        QVERIFY(result.transfers >= 5);
         QVERIFY(result.failed);
         QVERIFY(panes.isEmpty());
         QVERIFY(QDir(m_folder->path()).entryList({"temp*"}).isEmpty());
         return;
     }
+    QCOMPARE(seen, expected);
+    QCOMPARE(result.transfers, m_portal->targets().size());
     QVERIFY(!result.failed);
     QCOMPARE(result.fetchedTerms, termsOn.size());
     QCOMPARE(panes.size(), termsOn.size());
+    // Panes are painted as their terms arrive, in whatever order that is.
+    std::sort(panes.begin(), panes.end(),
+              [](const Pane& a, const Pane& b) { return a.index < b.index; });
     for (int i = 0; i < termsOn.size(); ++i) {
         QCOMPARE(panes[i].index, i);
         QCOMPARE(QFileInfo(panes[i].path).absoluteFilePath(),
@@ -245,11 +271,12 @@ void TestRetrieval::serverNotListening() {
         platform::ServerConfig::allAt(QStringLiteral("http://127.0.0.1:%1").arg(port));
     chart::ChartRetrieval retrieval(*m_transfer, nobody, m_folder->path());
     int shown = 0;
-    const auto result =
-        retrieval.fetchTerms("4674", options({}), [&](int, const QString&) { ++shown; });
+    const auto result = retrieval.fetchTerms(
+        "4674", options({}), [&](int, const QString&, const QByteArray&) { ++shown; });
     QVERIFY(result.failed);
-    QCOMPARE(result.transfers, 5);
-    QCOMPARE(result.unreachable, 5);
+    // The other terms ran beside the first until it failed.
+    QVERIFY(result.transfers >= 5);
+    QCOMPARE(result.unreachable, result.transfers);
     QVERIFY(result.serverUnreachable());
     QCOMPARE(shown, 0);
 
@@ -261,7 +288,7 @@ void TestRetrieval::serverNotListening() {
     chart::ChartRetrieval answering(*m_transfer, portalServers, m_folder->path());
     const auto refused = answering.fetchTerms(m_portal->codeUnder(".t"), options({}), {});
     QVERIFY(refused.failed);
-    QCOMPARE(refused.transfers, 5);
+    QVERIFY(refused.transfers >= 5);
     QCOMPARE(refused.unreachable, 0);
     QVERIFY(!refused.serverUnreachable());
 }

@@ -1,0 +1,169 @@
+#include "displayfetch.h"
+
+namespace chart {
+
+QStringList SuffixMemory::orderFor(const QString& code) const {
+    const QString first = m_suffix.value(code);
+    QStringList order;
+    if (!first.isEmpty())
+        order << first;
+    for (const char* exchange : exchangeSuffixes()) {
+        const QString suffix = QLatin1String(exchange);
+        if (suffix != first)
+            order << suffix;
+    }
+    return order;
+}
+
+void SuffixMemory::remember(const QString& code, const QString& suffix) {
+    m_suffix.insert(code, suffix);
+}
+
+void SuffixMemory::forget(const QString& code) {
+    m_suffix.remove(code);
+}
+
+DisplayFetch::DisplayFetch(platform::MultiTransfer& transfer, const platform::ServerConfig& servers,
+                           SuffixMemory& memory, QObject* parent)
+    : QObject(parent)
+    , m_transfer(transfer)
+    , m_servers(servers)
+    , m_memory(memory) {
+    m_bound.setSingleShot(true);
+    connect(&m_bound, &QTimer::timeout, this, [this] {
+        m_result.timedOut = true;
+        end(true);
+    });
+}
+
+DisplayFetch::~DisplayFetch() {
+    stopTransfers();
+}
+
+void DisplayFetch::start(const QString& code, const ChartOptions& options, Mode mode, int boundMs) {
+    stopTransfers();
+    m_code = code;
+    m_options = options;
+    m_params = parameterString(options);
+    m_result = RetrievalResult();
+    m_runs.clear();
+    int pane = 0;
+    for (std::size_t i = 0; i < terms().size(); ++i) {
+        if (!options.terms[i])
+            continue;
+        Run run;
+        run.term = static_cast<int>(i);
+        run.pane = pane++;
+        m_runs.push_back(run);
+    }
+    m_state = State::Running;
+    if (m_runs.empty()) {
+        // Still from the event loop, as every other ending.
+        QTimer::singleShot(0, this, [this] {
+            if (m_state == State::Running)
+                end(false);
+        });
+        return;
+    }
+    if (boundMs > 0)
+        m_bound.start(boundMs);
+    const int startNow = mode == Mode::AllTerms ? static_cast<int>(m_runs.size()) : 1;
+    for (int r = 0; r < startNow; ++r)
+        launch(r);
+}
+
+void DisplayFetch::launch(int r) {
+    Run& run = m_runs[r];
+    if (!run.started) {
+        // Taken when the term starts: a term that starts after another has answered asks
+        // first where that one was answered.
+        run.order = m_memory.orderFor(m_code);
+        run.started = true;
+    }
+    const Term& term = terms()[run.term];
+    const QString& suffix = run.order.at(run.next);
+    const QString address =
+        term.kind == TermKind::Intraday
+            ? intradayAddress(m_servers.base(platform::ServerRole::ChartImage), m_code, suffix)
+            : technicalAddress(m_servers.base(platform::ServerRole::TechnicalChart), m_code, suffix,
+                               termParameters(m_options, m_params, term), term);
+    run.ticket = m_transfer.fetch(
+        address, [this, r](platform::FetchResult answer) { onAnswer(r, std::move(answer)); });
+}
+
+void DisplayFetch::onAnswer(int r, platform::FetchResult answer) {
+    if (m_state != State::Running)
+        return;
+    Run& run = m_runs[r];
+    run.ticket = 0;
+    ++m_result.transfers;
+    if (answer.unreachable())
+        ++m_result.unreachable;
+    // Only the first byte is judged: every GIF begins with "G", error pages do not.
+    if (answer.answered() && !answer.body.isEmpty() && answer.body.at(0) == 'G') {
+        run.accepted = true;
+        run.bytes = std::move(answer.body);
+        m_memory.remember(m_code, run.order.at(run.next));
+        Q_EMIT termArrived(TermImage{run.pane, run.term, run.bytes});
+        if (m_state != State::Running)
+            return; // a receiver cancelled
+        for (std::size_t other = 0; other < m_runs.size(); ++other) {
+            if (!m_runs[other].started)
+                launch(static_cast<int>(other));
+        }
+        bool all = true;
+        for (const Run& each : m_runs)
+            all = all && each.accepted;
+        if (all)
+            end(false);
+        return;
+    }
+    if (++run.next < run.order.size()) {
+        launch(r);
+        return;
+    }
+    // Not served under any suffix: nothing left worth remembering.
+    m_memory.forget(m_code);
+    end(true);
+}
+
+void DisplayFetch::end(bool failed) {
+    if (m_state != State::Running)
+        return;
+    stopTransfers();
+    m_bound.stop();
+    m_state = State::Finished;
+    m_result.failed = failed;
+    int prefix = 0;
+    while (prefix < static_cast<int>(m_runs.size()) && m_runs[prefix].accepted)
+        ++prefix;
+    m_result.fetchedTerms = prefix;
+    Q_EMIT finished();
+}
+
+void DisplayFetch::cancel() {
+    if (m_state != State::Running)
+        return;
+    m_result.cancelled = true;
+    end(true);
+}
+
+void DisplayFetch::stopTransfers() {
+    for (Run& run : m_runs) {
+        if (run.ticket != 0) {
+            m_transfer.cancel(run.ticket);
+            run.ticket = 0;
+        }
+    }
+}
+
+std::vector<TermImage> DisplayFetch::images() const {
+    std::vector<TermImage> out;
+    for (const Run& run : m_runs) {
+        if (run.accepted)
+            out.push_back(TermImage{run.pane, run.term, run.bytes});
+    }
+    return out;
+}
+
+} // namespace chart
