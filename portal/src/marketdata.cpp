@@ -304,7 +304,8 @@ std::shared_ptr<const History> MarketData::history(const QString& code) const {
             if (!csv.error.isEmpty())
                 std::fprintf(stderr, "%s: %s\n", qPrintable(path), qPrintable(csv.error));
             if (!csv.problems.isEmpty())
-                std::fprintf(stderr, "%s: %d row(s) skipped that do not parse (first at line %d: %s)\n",
+                std::fprintf(stderr,
+                             "%s: %d row(s) skipped that do not parse (first at line %d: %s)\n",
                              qPrintable(path), int(csv.problems.size()), csv.problems[0].line,
                              qPrintable(csv.problems[0].reason));
             bars = std::move(csv.bars);
