@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <utility>
+
 #include <sys/socket.h>
 
 namespace portal {
@@ -321,6 +323,11 @@ void PortalServer::setKeepRequestLog(bool keep) {
 QList<LogEntry> PortalServer::requestLog() const {
     QMutexLocker lock(&d->state.mutex);
     return d->state.log;
+}
+
+QList<LogEntry> PortalServer::takeLog() {
+    QMutexLocker lock(&d->state.mutex);
+    return std::exchange(d->state.log, {});
 }
 
 void PortalServer::clearLog() {

@@ -18,6 +18,9 @@ struct Faults {
     bool dropConnection = false; // close the connection without any answer
     bool status500 = false;      // answer every request with status 500 and an HTML page
     QString nonImageCode;        // charts of this code answer "G..." text that is no image
+    QString missingTerm;         // technical charts of this term ("6m") answer 404
+    QString movedCode;           // this code is served under movedSuffix, not its own suffix
+    QString movedSuffix;
     enum class Marker { Normal, Absent, AtOffset, Twice };
     Marker marker = Marker::Normal; // the detail page's "<!-- AD END Location: CT -->"
     int markerOffset = 0;           // with AtOffset: the byte offset the marker starts at
@@ -64,6 +67,8 @@ public:
     void setKeepRequestLog(bool keep);
     QList<LogEntry> requestLog() const;
     void clearLog();
+    // The log so far, emptied in the same step: nothing arriving meanwhile is lost.
+    QList<LogEntry> takeLog();
 
     // The exchange suffix a listed code is served under (".t", ".j", ...), empty for an
     // unknown code.

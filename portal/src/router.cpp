@@ -226,13 +226,18 @@ Response chartAnswer(const MarketData& data, const Listing& l, const Faults& fau
     return {200, "image/gif", gif};
 }
 
-// The listing for a "CODE.SFX" text, only under the code's own suffix.
-const Listing* listingWithSuffix(const MarketData& data, const QString& text) {
+// The listing for a "CODE.SFX" text, only under the code's own suffix (or the one it was moved
+// to).
+const Listing* listingWithSuffix(const MarketData& data, const QString& text,
+                                 const Faults& faults) {
     const int dot = text.indexOf(QLatin1Char('.'));
     if (dot != 4)
         return nullptr;
     const QString code = text.left(4);
-    if (!isCode(code) || text.mid(4) != data.suffixFor(code))
+    if (!isCode(code))
+        return nullptr;
+    const QString suffix = code == faults.movedCode ? faults.movedSuffix : data.suffixFor(code);
+    if (text.mid(4) != suffix)
         return nullptr;
     return data.find(code);
 }
@@ -333,9 +338,9 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
     };
 
     if (path == "/z") {
-        const Listing* l = listingWithSuffix(data, param("s"));
+        const Listing* l = listingWithSuffix(data, param("s"), faults);
         const auto term = termFromText(param("t"));
-        if (!l || !term)
+        if (!l || !term || (!faults.missingTerm.isEmpty() && param("t") == faults.missingTerm))
             return errorPage(404);
         const Overlays overlays = parseOverlays(param("p"));
         return chartAnswer(data, *l, faults, [&](const History& h) {
@@ -346,7 +351,7 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
         QStringLiteral("^/c/1d/([0-9])/([0-9][0-9A-Z][0-9][0-9A-Z]\\.[a-z])\\.gif$"));
     if (path.startsWith("/c/1d/")) {
         const auto m = intraday.match(QString::fromLatin1(path));
-        const Listing* l = m.hasMatch() ? listingWithSuffix(data, m.captured(2)) : nullptr;
+        const Listing* l = m.hasMatch() ? listingWithSuffix(data, m.captured(2), faults) : nullptr;
         if (!l || l->code.at(0) != m.captured(1).at(0))
             return errorPage(404);
         return chartAnswer(data, *l, faults,
