@@ -4,7 +4,6 @@
 #include "platform/filereplace.h"
 #include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
-#include "platform/transfer.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -35,13 +34,7 @@ private:
 
 ChartRetrieval::ChartRetrieval(platform::MultiTransfer& transfer,
                                const platform::ServerConfig& servers, const QString& programFolder)
-    : m_multi(&transfer)
-    , m_servers(servers)
-    , m_folder(programFolder) {}
-
-ChartRetrieval::ChartRetrieval(platform::Transfer& blocking, const platform::ServerConfig& servers,
-                               const QString& programFolder)
-    : m_blocking(&blocking)
+    : m_multi(transfer)
     , m_servers(servers)
     , m_folder(programFolder) {}
 
@@ -53,57 +46,9 @@ QString ChartRetrieval::termFilePath(int term) const {
     return QDir(m_folder).filePath(QLatin1String(terms()[term].fileName));
 }
 
-RetrievalResult ChartRetrieval::fetchOneByOne(const QString& code, const ChartOptions& options,
-                                              const ShowPane& showPane) {
-    RetrievalResult result;
-    const QString params = parameterString(options);
-    const QString technicalBase = m_servers.base(platform::ServerRole::TechnicalChart);
-    const QString imageBase = m_servers.base(platform::ServerRole::ChartImage);
-    int paneCounter = 0;
-    for (std::size_t i = 0; i < terms().size(); ++i) {
-        if (!options.terms[i])
-            continue;
-        const Term& term = terms()[i];
-        const QString termParams = termParameters(options, params, term);
-        QByteArray image;
-        bool accepted = false;
-        // Every term starts again at the first exchange.
-        for (const char* exchange : exchangeSuffixes()) {
-            const QString suffix = QLatin1String(exchange);
-            const QString address =
-                term.kind == TermKind::Intraday
-                    ? intradayAddress(imageBase, code, suffix)
-                    : technicalAddress(technicalBase, code, suffix, termParams, term);
-            platform::FetchResult answer = m_blocking->fetch(address);
-            ++result.transfers;
-            if (answer.unreachable())
-                ++result.unreachable;
-            if (answer.answered() && !answer.body.isEmpty() && answer.body.at(0) == 'G') {
-                image = std::move(answer.body);
-                accepted = true;
-                break;
-            }
-        }
-        if (!accepted) {
-            result.failed = true;
-            result.fetchedTerms = paneCounter;
-            return result;
-        }
-        const QString path = termFilePath(static_cast<int>(i));
-        platform::replaceFile(path, image);
-        if (showPane)
-            showPane(paneCounter, path, image);
-        ++paneCounter;
-    }
-    result.fetchedTerms = paneCounter;
-    return result;
-}
-
 RetrievalResult ChartRetrieval::fetchTerms(const QString& code, const ChartOptions& options,
                                            const ShowPane& showPane) {
-    if (!m_multi)
-        return fetchOneByOne(code, options, showPane);
-    DisplayFetch fetch(*m_multi, m_servers, m_memory);
+    DisplayFetch fetch(m_multi, m_servers, m_memory);
     QEventLoop loop;
     QObject::connect(&fetch, &DisplayFetch::finished, &loop, &QEventLoop::quit);
 
@@ -129,7 +74,21 @@ RetrievalResult ChartRetrieval::fetchTerms(const QString& code, const ChartOptio
     fetch.start(code, options, DisplayFetch::Mode::AllTerms, m_boundMs);
     if (!fetch.isFinished())
         loop.exec();
+    // The loop also returns when the application quits: the display ends there, as cancelled.
+    fetch.cancel();
     return fetch.result();
+}
+
+bool ChartRetrieval::waitFor(DisplayFetch& fetch) {
+    if (!fetch.isFinished()) {
+        QEventLoop loop;
+        QObject::connect(&fetch, &DisplayFetch::finished, &loop, &QEventLoop::quit);
+        WaitScope scope(m_waits, [&fetch] { fetch.cancel(); });
+        loop.exec();
+        // The loop also returns when the application quits.
+        fetch.cancel();
+    }
+    return !fetch.result().cancelled;
 }
 
 void ChartRetrieval::commit(const DisplayFetch& fetch, const ShowPane& showPane) {
@@ -149,27 +108,22 @@ QString ChartRetrieval::prepareDetailPage(const QString& code) {
     const QString address = detailQuoteAddress(m_servers.base(platform::ServerRole::Quote), code);
     platform::FetchResult answer;
     bool arrived = false;
-    if (m_blocking) {
-        answer = m_blocking->fetch(address);
-        arrived = true;
-    } else {
-        QEventLoop loop;
-        const platform::MultiTransfer::Ticket ticket =
-            m_multi->fetch(address, [&](platform::FetchResult result) {
-                answer = std::move(result);
-                arrived = true;
-                loop.quit();
-            });
-        {
-            WaitScope scope(m_waits, [&] {
-                m_multi->cancel(ticket);
-                loop.quit();
-            });
-            if (!arrived)
-                loop.exec();
-        }
-        m_multi->cancel(ticket); // a no-op unless the wait was cancelled
+    QEventLoop loop;
+    const platform::MultiTransfer::Ticket ticket =
+        m_multi.fetch(address, [&](platform::FetchResult result) {
+            answer = std::move(result);
+            arrived = true;
+            loop.quit();
+        });
+    {
+        WaitScope scope(m_waits, [&] {
+            m_multi.cancel(ticket);
+            loop.quit();
+        });
+        if (!arrived)
+            loop.exec();
     }
+    m_multi.cancel(ticket); // a no-op unless the wait was cancelled
 
     const QString path = detailFilePath();
     if (arrived && answer.answered()) {

@@ -12,7 +12,6 @@
 
 namespace platform {
 class MultiTransfer;
-class Transfer;
 } // namespace platform
 
 namespace chart {
@@ -30,9 +29,6 @@ class ChartRetrieval {
 public:
     ChartRetrieval(platform::MultiTransfer& transfer, const platform::ServerConfig& servers,
                    const QString& programFolder);
-    // One transfer after another on a blocking transfer, as the window still displays.
-    ChartRetrieval(platform::Transfer& blocking, const platform::ServerConfig& servers,
-                   const QString& programFolder);
     ~ChartRetrieval();
     ChartRetrieval(const ChartRetrieval&) = delete;
     ChartRetrieval& operator=(const ChartRetrieval&) = delete;
@@ -41,6 +37,10 @@ public:
     using ShowPane = std::function<void(int pane, const QString& gifPath, const QByteArray& bytes)>;
     RetrievalResult fetchTerms(const QString& code, const ChartOptions& options,
                                const ShowPane& showPane);
+
+    // Waits in a local event loop until fetch has finished; false when cancel() (or the
+    // application quitting) ended the wait, and with it the fetch.
+    bool waitFor(DisplayFetch& fetch);
 
     // A fetch finished elsewhere (a search's look-ahead): its files written and its panes shown,
     // in pane order, as fetchTerms would have.
@@ -64,16 +64,12 @@ public:
     void setBoundMs(int ms) { m_boundMs = ms; }
     int boundMs() const { return m_boundMs; }
 
-    platform::MultiTransfer* transfer() { return m_multi; }
+    platform::MultiTransfer& transfer() { return m_multi; }
     const platform::ServerConfig& servers() const { return m_servers; }
     SuffixMemory& suffixMemory() { return m_memory; }
 
 private:
-    platform::MultiTransfer* m_multi = nullptr;
-    platform::Transfer* m_blocking = nullptr;
-
-    RetrievalResult fetchOneByOne(const QString& code, const ChartOptions& options,
-                                  const ShowPane& showPane);
+    platform::MultiTransfer& m_multi;
     platform::ServerConfig m_servers; // a copy, so a temporary configuration is safe to hand in
     QString m_folder;
     SuffixMemory m_memory;

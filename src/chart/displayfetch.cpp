@@ -1,5 +1,7 @@
 #include "displayfetch.h"
 
+#include <algorithm>
+
 namespace chart {
 
 QStringList SuffixMemory::orderFor(const QString& code) const {
@@ -96,9 +98,9 @@ void DisplayFetch::onAnswer(int r, platform::FetchResult answer) {
         return;
     Run& run = m_runs[r];
     run.ticket = 0;
-    ++m_result.transfers;
+    ++run.transfers;
     if (answer.unreachable())
-        ++m_result.unreachable;
+        ++run.unreachable;
     // Only the first byte is judged: every GIF begins with "G", error pages do not.
     if (answer.answered() && !answer.body.isEmpty() && answer.body.at(0) == 'G') {
         run.accepted = true;
@@ -108,14 +110,10 @@ void DisplayFetch::onAnswer(int r, platform::FetchResult answer) {
         if (m_state != State::Running)
             return; // a receiver cancelled
         for (std::size_t other = 0; other < m_runs.size(); ++other) {
-            if (!m_runs[other].started)
+            if (!m_runs[other].started && !m_runs[other].dropped)
                 launch(static_cast<int>(other));
         }
-        bool all = true;
-        for (const Run& each : m_runs)
-            all = all && each.accepted;
-        if (all)
-            end(false);
+        settle();
         return;
     }
     if (++run.next < run.order.size()) {
@@ -124,7 +122,28 @@ void DisplayFetch::onAnswer(int r, platform::FetchResult answer) {
     }
     // Not served under any suffix: nothing left worth remembering.
     m_memory.forget(m_code);
-    end(true);
+    run.failed = true;
+    // A one-by-one display would never have asked for the terms after this one.
+    for (std::size_t later = r + 1; later < m_runs.size(); ++later) {
+        Run& each = m_runs[later];
+        if (each.ticket != 0)
+            m_transfer.cancel(each.ticket);
+        each.ticket = 0;
+        each.dropped = true;
+    }
+    settle();
+}
+
+void DisplayFetch::settle() {
+    for (const Run& run : m_runs) {
+        if (run.failed) {
+            end(true);
+            return;
+        }
+        if (!run.accepted)
+            return; // still under way
+    }
+    end(false);
 }
 
 void DisplayFetch::end(bool failed) {
@@ -138,6 +157,13 @@ void DisplayFetch::end(bool failed) {
     while (prefix < static_cast<int>(m_runs.size()) && m_runs[prefix].accepted)
         ++prefix;
     m_result.fetchedTerms = prefix;
+    // The transfers of the terms up to the first that failed: those a one-by-one display makes,
+    // so that "no answer at all" means the same as there.
+    const int counted = failed ? std::min(prefix + 1, static_cast<int>(m_runs.size())) : prefix;
+    for (int r = 0; r < counted; ++r) {
+        m_result.transfers += m_runs[r].transfers;
+        m_result.unreachable += m_runs[r].unreachable;
+    }
     Q_EMIT finished();
 }
 

@@ -19,7 +19,7 @@ struct RetrievalResult {
     bool timedOut = false;  // the display was still running at its bound
     bool cancelled = false; // ended from outside (the window closing)
     int fetchedTerms = 0;   // terms accepted in term order before any miss (the pane counter)
-    int transfers = 0;      // transfers finished
+    int transfers = 0;      // transfers finished for the terms up to the first that missed
     int unreachable = 0;    // of those, refused or timed out (no answer at all)
     // No answer at all: a dead server, or one that kept the display waiting past its bound.
     bool serverUnreachable() const {
@@ -50,9 +50,11 @@ struct TermImage {
 };
 
 // The chart terms of one display, fetched concurrently: each term walks its suffixes one after
-// the other and takes the first answer whose first byte is 'G'; a term that misses under every
-// suffix fails the display and cancels what is still in flight. Nothing is written or shown
-// here: arrivals are announced, and the owner decides.
+// the other and takes the first answer whose first byte is 'G'. A term that misses under every
+// suffix fails the display: the terms after it are cancelled at once, the ones before it are
+// still waited for, so the display ends as a one-by-one display would: failed at the first term
+// in order that missed, with the transfers that display would have made counted in the result.
+// Nothing is written or shown here: arrivals are announced, and the owner decides.
 class DisplayFetch : public QObject {
     Q_OBJECT
 
@@ -94,12 +96,18 @@ private:
         platform::MultiTransfer::Ticket ticket = 0;
         bool accepted = false;
         bool started = false;
+        bool failed = false;  // missed under every suffix
+        bool dropped = false; // a term before it failed: never started, or cancelled
+        int transfers = 0;
+        int unreachable = 0;
         QByteArray bytes;
     };
     enum class State { Idle, Running, Finished };
 
     void launch(int run);
     void onAnswer(int run, platform::FetchResult answer);
+    // Ends the fetch once the terms before the first failed one are all in.
+    void settle();
     void end(bool failed);
     void stopTransfers();
 

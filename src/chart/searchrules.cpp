@@ -8,12 +8,6 @@ namespace chart {
 
 namespace {
 
-qint64 steadyNowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // Stepping reaches a four-character candidate within a few steps from anywhere (the jump and the
 // wrap see to that); the bound only guards against a loop.
 constexpr int kMaxSkippedCandidates = 16;
@@ -32,6 +26,12 @@ std::optional<QString> firstTriable(const QString& candidate, StepDirection dir,
 }
 
 } // namespace
+
+qint64 CodeSearch::steadyNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 CodeSearch::CodeSearch(Clock clock)
     : m_clock(clock ? std::move(clock) : Clock(steadyNowMs)) {}

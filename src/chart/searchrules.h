@@ -45,7 +45,8 @@ public:
     static constexpr int kUnreachableCandidates = 3;
     static constexpr qint64 kUnreachableStreakMs = 20000;
 
-    explicit CodeSearch(Clock clock = {}); // default: the steady clock
+    explicit CodeSearch(Clock clock = {}); // default: steadyNowMs
+    static qint64 steadyNowMs();
 
     // alphanumericCodes: the code list's alphanumeric codes in code order, tried besides the
     // numbers at their places ("1309", "130A", "1310"; see nextSearchCandidate).

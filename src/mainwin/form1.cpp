@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "chart/composition.h"
+#include "chart/lookahead.h"
 #include "chart/searchrules.h"
 #include "desktop/guiclipboard.h"
 #include "desktop/guimessagebox.h"
@@ -353,7 +354,9 @@ void Form1::Text1_DblClick() {
         unreachable = m_lastDisplay.serverUnreachable();
     }
     PicCLS();
-    showMessage(unreachable ? kServerUnreachableMessage : kCheckCodeMessage);
+    // A display ended by the window closing has nothing to tell.
+    if (!m_closing)
+        showMessage(unreachable ? kServerUnreachableMessage : kCheckCodeMessage);
     BUSY_OUT();
 }
 
@@ -362,15 +365,31 @@ void Form1::Text1_DblClick() {
 void Form1::GRAF_DISP(const QString& code) {
     PicCLS();
     const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
-    m_lastDisplay = m_retrieval.fetchTerms(
-        code, options, [this](int pane, const QString&, const QByteArray& bytes) {
-            // A fifth or later term is written to its file but has no pane.
-            if (pane < static_cast<int>(Picture1.size()))
-                loadPicture(pane, bytes);
-        });
-    if (m_lastDisplay.failed)
-        return;
+    ++m_displaying;
+    m_lastDisplay = m_retrieval.fetchTerms(code, options, paneShower());
+    if (!m_lastDisplay.failed)
+        showSummaryAndDetail(code, options);
+    displayEnded();
+}
 
+chart::ChartRetrieval::ShowPane Form1::paneShower() {
+    return [this](int pane, const QString&, const QByteArray& bytes) {
+        // A fifth or later term is written to its file but has no pane.
+        if (pane < static_cast<int>(Picture1.size()))
+            loadPicture(pane, bytes);
+    };
+}
+
+void Form1::displayEnded() {
+    if (--m_displaying == 0 && m_listOpenPending) {
+        m_listOpenPending = false;
+        QMetaObject::invokeMethod(this, &Form1::List1_DblClick, Qt::QueuedConnection);
+    }
+}
+
+void Form1::showSummaryAndDetail(const QString& code, const chart::ChartOptions& options) {
+    if (m_closing)
+        return;
     WebBrowser1->setUrl(QUrl(
         chart::mobileSummaryAddress(m_servers.base(platform::ServerRole::MobileGateway), code)));
 
@@ -380,6 +399,16 @@ void Form1::GRAF_DISP(const QString& code) {
         detail->setVisible(true);
         detail->setUrl(page);
     }
+}
+
+void Form1::showProbed(const chart::DisplayFetch& fetch) {
+    PicCLS();
+    const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
+    ++m_displaying;
+    m_retrieval.commit(fetch, paneShower());
+    m_lastDisplay = fetch.result();
+    showSummaryAndDetail(fetch.code(), options);
+    displayEnded();
 }
 
 void Form1::loadPicture(int pane, const QByteArray& bytes) {
@@ -434,37 +463,54 @@ void Form1::codeStep(chart::StepDirection direction) {
         endSearch(kCheckCodeMessage);
         return;
     }
+    // The next few candidates are probed side by side; their outcomes are judged strictly in
+    // order, so the search ends where the one-by-one search would, and nothing is shown
+    // before it is judged.
+    chart::LookAhead ahead(m_retrieval, chart::ChartOptions::read(*m_store));
+    std::optional<QString> toProbe = code;
+    PicCLS();
     while (!m_closing) {
-        chart::SearchVerdict verdict = search.admit(*code);
+        while (toProbe && ahead.size() < chart::LookAhead::kDepth) {
+            ahead.add(*toProbe);
+            toProbe = chart::CodeSearch::candidateAfter(*toProbe, direction, alphanumeric);
+        }
+        if (ahead.size() == 0) {
+            // The stepping left the numbers.
+            endSearch(kCheckCodeMessage);
+            return;
+        }
+        chart::LookAhead::Probe probe = ahead.takeFirst();
+        if (m_closing || probe.cancelled())
+            break;
+        chart::SearchVerdict verdict = search.admit(probe.code);
         if (verdict == chart::SearchVerdict::Continue) {
-            const bool shown = tryDisplay(*code);
-            verdict = search.judge(shown ? chart::CandidateOutcome::Displayed
+            m_lastDisplay = probe.fetch->result();
+            verdict = search.judge(probe.displayed() ? chart::CandidateOutcome::Displayed
                                    : m_lastDisplay.serverUnreachable()
                                        ? chart::CandidateOutcome::MissedUnreachable
-                                       : chart::CandidateOutcome::Missed);
+                                       : chart::CandidateOutcome::Missed,
+                                   probe.startedMs);
         }
         switch (verdict) {
         case chart::SearchVerdict::Found:
-            Text1->setText(*code);
-            MARK_CHECK(*code);
+            ahead.clear(); // later candidates are never shown
+            showProbed(*probe.fetch);
+            Text1->setText(probe.code);
+            MARK_CHECK(probe.code);
             endSearch(QString());
             return;
         case chart::SearchVerdict::NoCodeFound:
+            ahead.clear();
             PicCLS();
             endSearch(kNoCodeFoundMessage);
             return;
         case chart::SearchVerdict::ServerUnreachable:
+            ahead.clear();
             PicCLS();
             endSearch(kServerUnreachableMessage);
             return;
         case chart::SearchVerdict::Continue:
             break;
-        }
-        PicCLS();
-        code = chart::CodeSearch::candidateAfter(*code, direction, alphanumeric);
-        if (!code) {
-            endSearch(kCheckCodeMessage);
-            return;
         }
         QCoreApplication::processEvents();
     }
@@ -602,21 +648,60 @@ void Form1::markStep(chart::StepDirection direction) {
 
     chart::MarkSearch search;
     step();
+    // Positions ahead are probed side by side and judged in order. Each probe is checked
+    // against the marks as they are when its turn comes: marks changed meanwhile restart the
+    // look-ahead from there, so only what the one-by-one search would reach is shown.
+    chart::LookAhead ahead(m_retrieval, chart::ChartOptions::read(*m_store));
+    int probePosition = G_intMARK;
+    QSet<int> probed;
+    const auto fill = [&] {
+        const marks::MarkString marks(G_strMARK);
+        while (ahead.size() < chart::LookAhead::kDepth && !probed.contains(probePosition)) {
+            probed.insert(probePosition);
+            const QString candidate = marks.mark(probePosition);
+            if (const auto code = chart::codeToDisplay(candidate))
+                ahead.add(*code, probePosition);
+            else
+                ahead.addFailing(candidate, probePosition);
+            probePosition =
+                chart::MarkSearch::positionAfter(probePosition, marks.countReal(), direction);
+        }
+    };
+    PicCLS();
     while (!m_closing && !G_strMARK.isEmpty()) {
-        const QString candidate = marks::MarkString(G_strMARK).mark(G_intMARK);
-        if (const auto code = chart::codeToDisplay(candidate); code && tryDisplay(*code)) {
-            Text1->setText(*code);
-            MARK_CHECK(*code);
+        fill();
+        if (ahead.size() == 0)
+            break;
+        chart::LookAhead::Probe probe = ahead.takeFirst();
+        if (m_closing || probe.cancelled())
+            break;
+        const auto expected = chart::codeToDisplay(marks::MarkString(G_strMARK).mark(G_intMARK));
+        if (probe.tag != G_intMARK ||
+            expected.value_or(QString()) != (probe.fetch ? probe.code : QString())) {
+            // The marks or the position changed under the look-ahead: probe again from here.
+            ahead.clear();
+            probed.clear();
+            probePosition = G_intMARK;
+            continue;
+        }
+        if (probe.displayed()) {
+            ahead.clear();
+            showProbed(*probe.fetch);
+            Text1->setText(probe.code);
+            MARK_CHECK(probe.code);
             setMarkPositionCaption();
             List1->setCurrentRow(G_intMARK - 1);
             m_searching = false;
             BUSY_OUT();
             return;
         }
-        PicCLS();
+        if (probe.fetch)
+            m_lastDisplay = probe.fetch->result();
         search.recordFailure(G_intMARK);
         step();
         if (search.failedBefore(G_intMARK)) {
+            ahead.clear();
+            PicCLS();
             showMessage(kNoMarkShownMessage);
             break;
         }
@@ -630,6 +715,10 @@ void Form1::List1_DblClick() {
     const QList<QListWidgetItem*> selected = List1->selectedItems();
     if (selected.isEmpty())
         return;
+    if (m_displaying > 0) {
+        m_listOpenPending = true;
+        return;
+    }
     const int row = List1->row(selected.first());
     BUSY_IN();
     G_intMARK = row + 1;

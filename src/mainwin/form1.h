@@ -6,8 +6,8 @@
 #include "mainwin/viewercontext.h"
 #include "marks/codelist.h"
 #include "marks/markfile.h"
+#include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
-#include "platform/transfer.h"
 #include "settings/settingsstore.h"
 
 #include <QSet>
@@ -154,7 +154,15 @@ private:
     void codeStep(chart::StepDirection direction);
     void markStep(chart::StepDirection direction);
     bool tryDisplay(const QString& code);
+    // GRAF_DISP's part after the charts: the summary panel and the detail page.
+    void showSummaryAndDetail(const QString& code, const chart::ChartOptions& options);
+    // A search's winner, probed ahead: PicCLS, its charts written and shown, then the rest of
+    // GRAF_DISP.
+    void showProbed(const chart::DisplayFetch& fetch);
     void loadPicture(int pane, const QByteArray& bytes);
+    chart::ChartRetrieval::ShowPane paneShower();
+    // A display's waits are over: a mark-list row opened meanwhile is opened now.
+    void displayEnded();
     void showMessage(const QString& text);
     void openPortalPage(launch::PortalPage page);
 
@@ -192,7 +200,7 @@ private:
     ViewerContext m_context;
     std::unique_ptr<settings::SettingsStore> m_store;
     platform::ServerConfig m_servers;
-    platform::Transfer m_transfer;
+    platform::MultiTransfer m_transfer;
     chart::ChartRetrieval m_retrieval;
     marks::CodeList m_codeList;
     chart::RetrievalResult m_lastDisplay;
@@ -206,4 +214,8 @@ private:
     bool m_marksUnsaved = false;
     QSet<QString> m_saveFailureTold;
     marks::SaveResult m_lastSaveFailure;
+    // GRAF_DISP waits for its transfers with the window working: a mark-list row opened
+    // meanwhile is opened once the display has returned, never inside it.
+    int m_displaying = 0;
+    bool m_listOpenPending = false;
 };

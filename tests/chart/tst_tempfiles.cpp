@@ -1,7 +1,7 @@
 // The temporary chart and page files of a display, where something else stands at their names.
 #include "chart/chartretrieval.h"
+#include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
-#include "platform/transfer.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -64,7 +64,7 @@ void TestTempFiles::plantedLinks() {
     const QString planted = folder.filePath(name);
     QVERIFY(QFile::link(victim, planted));
 
-    platform::Transfer transfer;
+    platform::MultiTransfer transfer;
     const platform::ServerConfig servers = platform::ServerConfig::allAt(m_portal->base());
     chart::ChartRetrieval retrieval(transfer, servers, folder.path());
     chart::ChartOptions options;

@@ -36,6 +36,13 @@ TestPortal::TestPortal()
     m_started = m_server.start();
 }
 
+bool TestPortal::restart() {
+    m_started = m_server.start();
+    m_server.setFaults({});
+    m_server.clearLog();
+    return m_started;
+}
+
 QStringList TestPortal::targets() const {
     QStringList out;
     for (const portal::LogEntry& e : m_server.requestLog())
@@ -143,10 +150,10 @@ void prepareWindowTests(const QString& offscreenConfigFile) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
-void whenSearching(Form1& window, std::function<void()> action) {
+void whenSearching(Form1& window, std::function<void()> action, std::function<bool()> ready) {
     auto* timer = new QTimer(&window);
-    QObject::connect(timer, &QTimer::timeout, &window, [timer, action, &window] {
-        if (!window.searching())
+    QObject::connect(timer, &QTimer::timeout, &window, [timer, action, ready, &window] {
+        if (!window.searching() || (ready && !ready()))
             return;
         timer->stop();
         timer->deleteLater();

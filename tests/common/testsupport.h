@@ -37,6 +37,9 @@ public:
     // Transfers seen since the last clearLog(), as "path?query" texts.
     QStringList targets() const;
     void clearLog() { m_server.clearLog(); }
+    // Listens anew, on another port, with no faults and an empty log: what a window of an
+    // earlier test case still had on the way never reaches the log. Take base() again after it.
+    bool restart();
     // The first listed code served under the given suffix (".t", ".o", ...).
     QString codeUnder(const QString& suffix) const;
 
@@ -105,9 +108,9 @@ int runWindowTests(int argc, char** argv, const QString& offscreenConfigFile = Q
     return QTest::qExec(&test, argc, argv);
 }
 
-// Runs action once on the event loop while the next search runs (between two candidates),
-// then stops.
-void whenSearching(Form1& window, std::function<void()> action);
+// Runs action once on the event loop while the next search runs (and, when given, once ready()
+// holds), then stops.
+void whenSearching(Form1& window, std::function<void()> action, std::function<bool()> ready = {});
 
 } // namespace testing
 

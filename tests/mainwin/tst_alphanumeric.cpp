@@ -1,5 +1,6 @@
 #include "controls.h"
 #include "mainwin/form1.h"
+#include "searchlog.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -45,17 +46,6 @@ const QString kCheckCode = QStringLiteral("銘柄コードを確認して下さ�
 const QString kCaptionPrefix = QStringLiteral("Quorvix Chart Viewer  - ");
 
 // The codes whose one-day chart was asked for under ".t", in order: one per candidate.
-QStringList oneDayCodes(const QStringList& targets) {
-    static const QRegularExpression oneDay(QStringLiteral("^/c/1d/[^/]/([^/.]+)\\.t\\.gif$"));
-    QStringList out;
-    for (const QString& t : targets) {
-        const auto m = oneDay.match(t);
-        if (m.hasMatch())
-            out << m.captured(1);
-    }
-    return out;
-}
-
 // The line the shipped code list holds for a code, decoded from code page 932.
 QString codeListRow(const QString& code) {
     QFile file(testing::binFolder() + QStringLiteral("/銘柄コード一覧20060513.csv"));
@@ -89,8 +79,8 @@ void TstAlphanumeric::initTestCase() {
 }
 
 void TstAlphanumeric::init() {
+    QVERIFY(m_portal->restart());
     m_folder = std::make_unique<testing::ProgramFolder>(m_portal->base());
-    m_portal->clearLog();
 }
 
 void TstAlphanumeric::display_data() {
@@ -130,7 +120,7 @@ void TstAlphanumeric::display() {
 
     const QStringList targets = m_portal->targets();
     if (oneDayChart.isNull())
-        QCOMPARE(oneDayCodes(targets), QStringList());
+        QCOMPARE(testing::candidatesIn(targets), QStringList());
     else
         QVERIFY2(targets.contains(oneDayChart), qPrintable(targets.join(QLatin1Char(' '))));
     if (shown.isNull()) {
@@ -272,7 +262,11 @@ void TstAlphanumeric::searchOrder() {
     testing::MessageCatcher messages;
     (step > 0 ? ui.Command6 : ui.Command7)->click();
 
-    QCOMPARE(oneDayCodes(m_portal->targets()), tried);
+    const QString wrong =
+        testing::searchAskedWrong(testing::candidatesIn(m_portal->targets()), tried,
+                                  step > 0 ? chart::StepDirection::Up : chart::StepDirection::Down,
+                                  w->codeList().alphanumericCodes());
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
     QCOMPARE(ui.Text1->text(), tried.last());
     QVERIFY(!ui.Picture1[0]->pixmap().isNull());
     QCOMPARE(messages.texts(), QStringList());

@@ -6,6 +6,7 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -54,10 +55,14 @@ private Q_SLOTS:
     void enterKey();
     void unreachableServer_data();
     void unreachableServer();
+    void closedWhileTheServerIsSilent();
 
 private:
     std::unique_ptr<Form1> openWindow();
     QStringList chartTargets() const;
+    // The chart requests term by term ("1d", "3m", ...), each as "CODE.SFX" in the order the
+    // term made them: the terms run side by side, a term's suffixes one after the other.
+    QMap<QString, QStringList> chartsByTerm() const;
     QStringList quoteTargets() const;
     QString summaryAddress(const QString& code) const;
 
@@ -75,8 +80,16 @@ using testing::kCheckCodeMessage;
 const QString kUnreachable =
     QStringLiteral("チャートサーバーに接続できません。サーバーの設定と接続を確認して下さい。");
 const QStringList kSuffixes{".t", ".j", ".q", ".o", ".n"};
-// The default terms and their temporary files, in the order they are fetched.
+// The default terms and their temporary files, in pane order.
 const QStringList kDefaultTerms{"1d", "3m", "6m", "1y"};
+
+// The first n requests of a term that walks the suffixes for code.
+QStringList suffixWalk(const QString& code, qsizetype n) {
+    QStringList out;
+    for (qsizetype i = 0; i < n && i < kSuffixes.size(); ++i)
+        out << code + kSuffixes[i];
+    return out;
+}
 
 using Settings = QList<QPair<QString, QString>>; // "SECTION/KEY", stored text
 
@@ -147,9 +160,8 @@ void TestDisplay::initTestCase() {
 }
 
 void TestDisplay::init() {
-    m_portal->server().setFaults({});
+    QVERIFY(m_portal->restart());
     m_folder = std::make_unique<testing::ProgramFolder>(m_portal->base());
-    m_portal->clearLog();
 }
 
 void TestDisplay::cleanup() {
@@ -167,6 +179,13 @@ QStringList TestDisplay::chartTargets() const {
         if (isChartTarget(t))
             out << t;
     }
+    return out;
+}
+
+QMap<QString, QStringList> TestDisplay::chartsByTerm() const {
+    QMap<QString, QStringList> out;
+    for (const QString& t : chartTargets())
+        out[termOf(t)] << codeAndSuffixOf(t);
     return out;
 }
 
@@ -203,16 +222,11 @@ void TestDisplay::chartsOfACode() {
     testing::ui(*w).Text1->setText(code);
     w->Text1_DblClick();
 
-    // Every term starts again from ".t" and goes on until the code's own suffix answers.
-    QStringList expected, got;
-    const int tries = kSuffixes.indexOf(suffix) + 1;
-    for (const QString& term : kDefaultTerms) {
-        for (int i = 0; i < tries; ++i)
-            expected << term + QLatin1Char(' ') + code + kSuffixes[i];
-    }
-    for (const QString& t : chartTargets())
-        got << termOf(t) + QLatin1Char(' ') + codeAndSuffixOf(t);
-    QCOMPARE(got, expected);
+    // Every term starts from ".t" and goes on until the code's own suffix answers.
+    QMap<QString, QStringList> expected;
+    for (const QString& term : kDefaultTerms)
+        expected[term] = suffixWalk(code, kSuffixes.indexOf(suffix) + 1);
+    QCOMPARE(chartsByTerm(), expected);
 
     for (int pane = 0; pane < 4; ++pane) {
         const QString file = m_folder->file(QStringLiteral("temp%1.gif").arg(pane + 1));
@@ -259,14 +273,12 @@ void TestDisplay::unknownCode() {
     testing::ui(*w).Text1->setText(m_unknownCode);
     w->Text1_DblClick();
 
-    // The one-day chart under all five suffixes, then nothing more.
-    QStringList got;
-    for (const QString& t : chartTargets())
-        got << termOf(t) + QLatin1Char(' ') + codeAndSuffixOf(t);
-    QStringList expected;
-    for (const QString& s : kSuffixes)
-        expected << QStringLiteral("1d ") + m_unknownCode + s;
-    QCOMPARE(got, expected);
+    // The one-day chart under all five suffixes; the other terms ran beside it, in order, and
+    // were cancelled where it failed.
+    const QMap<QString, QStringList> asked = chartsByTerm();
+    QCOMPARE(asked.value(QStringLiteral("1d")), suffixWalk(m_unknownCode, 5));
+    for (auto it = asked.begin(); it != asked.end(); ++it)
+        QCOMPARE(it.value(), suffixWalk(m_unknownCode, it.value().size()));
     QCOMPARE(quoteTargets(), QStringList());
 
     QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
@@ -339,6 +351,8 @@ void TestDisplay::panes() {
     QStringList fetched;
     for (const QString& t : chartTargets())
         fetched << termOf(t);
+    fetched.sort();
+    terms.sort();
     QCOMPARE(fetched, terms);
 
     QCOMPARE(testing::ui(*w).Picture1[2]->isVisible(), fourPanes);
@@ -381,7 +395,8 @@ void TestDisplay::answerThatIsNoImage() {
     QStringList got;
     for (const QString& t : chartTargets())
         got << termOf(t) + QLatin1Char(' ') + suffixOf(t);
-    QCOMPARE(got, QStringList({"1d .t", "3m .t", "6m .t", "1y .t"}));
+    got.sort();
+    QCOMPARE(got, QStringList({"1d .t", "1y .t", "3m .t", "6m .t"}));
     for (int pane = 0; pane < 4; ++pane) {
         const QByteArray written = m_folder->readFile(QStringLiteral("temp%1.gif").arg(pane + 1));
         QVERIFY(written.startsWith('G'));
@@ -395,34 +410,51 @@ void TestDisplay::answerThatIsNoImage() {
 void TestDisplay::oneTermFailing_data() {
     // The one-day chart comes from the chart-image server, the others from the technical-chart
     // server: pointing one of them at a dead address makes its terms fail while the others
-    // would succeed.
+    // would succeed. Or the portal has no six-month chart: the failure in the middle of the set.
     QTest::addColumn<QString>("deadRole");
+    QTest::addColumn<QString>("missingTerm");
     QTest::addColumn<QStringList>("askedOfThePortal");
+    QTest::addColumn<QStringList>("mayBeAsked"); // in flight beside the failing term
     QTest::addColumn<QString>("message");
     // Nothing answered at all: the server is named; one answer before: the code is.
-    QTest::newRow("one-day term fails") << "chart-image" << QStringList{} << kUnreachable;
+    QTest::newRow("one-day term fails")
+        << "chart-image"
+        << "" << QStringList{} << QStringList{"3m .t", "6m .t", "1y .t"} << kUnreachable;
     QTest::newRow("three-month term fails")
-        << "technical-chart" << QStringList{"1d .t"} << kCheckCodeMessage;
+        << "technical-chart"
+        << "" << QStringList{"1d .t"} << QStringList{} << kCheckCodeMessage;
+    QTest::newRow("six-month term fails")
+        << ""
+        << "6m" << QStringList{"1d .t", "3m .t", "6m .t", "6m .j", "6m .q", "6m .o", "6m .n"}
+        << QStringList{"1y .t"} << kCheckCodeMessage;
 }
 
 void TestDisplay::oneTermFailing() {
     QFETCH(QString, deadRole);
+    QFETCH(QString, missingTerm);
     QFETCH(QStringList, askedOfThePortal);
+    QFETCH(QStringList, mayBeAsked);
     QFETCH(QString, message);
-    {
+    if (!deadRole.isEmpty()) {
         QSettings servers(m_folder->file(QStringLiteral("servers.ini")), QSettings::IniFormat);
         servers.setValue(QStringLiteral("servers/") + deadRole, testing::deadBase());
     }
+    portal::Faults faults;
+    faults.missingTerm = missingTerm;
+    m_portal->server().setFaults(faults);
     auto w = openWindow();
     testing::MessageCatcher messages;
     testing::ui(*w).Text1->setText(m_tCode);
     w->Text1_DblClick();
 
-    // Nothing after the failing term is asked for.
+    // Nothing after the failing term is asked for, beyond what was already under way.
     QStringList got;
     for (const QString& t : chartTargets())
         got << termOf(t) + QLatin1Char(' ') + suffixOf(t);
-    QCOMPARE(got, askedOfThePortal);
+    for (const QString& asked : askedOfThePortal)
+        QVERIFY2(got.removeOne(asked), qPrintable(asked));
+    for (const QString& asked : got)
+        QVERIFY2(mayBeAsked.removeOne(asked), qPrintable(asked));
     QCOMPARE(quoteTargets(), QStringList());
     // A chart fetched before the failing term is not left standing.
     QCOMPARE(messages.texts(), QStringList{message});
@@ -461,15 +493,14 @@ void TestDisplay::transferFaults() {
     w->Text1_DblClick();
     m_portal->server().setFaults({});
 
-    // Each suffix of the one-day chart missed; no later term was asked for.
-    QStringList terms, suffixes;
-    for (const QString& t : chartTargets()) {
-        terms << termOf(t);
-        if (!suffixes.contains(suffixOf(t)))
-            suffixes << suffixOf(t);
-    }
-    QCOMPARE(suffixes, kSuffixes);
-    QCOMPARE(terms.filter(QStringLiteral("1d")).size(), terms.size());
+    // Each suffix of the one-day chart missed; the terms beside it went no further. (A request
+    // on a kept-alive connection that the server dropped is sent once more on a fresh one.)
+    QMap<QString, QStringList> asked = chartsByTerm();
+    for (QStringList& walk : asked)
+        walk.removeDuplicates();
+    QCOMPARE(asked.value(QStringLiteral("1d")), suffixWalk(m_tCode, 5));
+    for (auto it = asked.begin(); it != asked.end(); ++it)
+        QCOMPARE(it.value(), suffixWalk(m_tCode, it.value().size()));
 
     QCOMPARE(messages.texts(), QStringList{message});
     for (int pane = 0; pane < 4; ++pane)
@@ -849,5 +880,40 @@ void TestDisplay::unreachableServer() {
 }
 
 QUORVIX_WINDOW_TEST_MAIN(TestDisplay)
+
+void TestDisplay::closedWhileTheServerIsSilent() {
+    // Every server takes the request and never answers; the window's own time-outs are far
+    // beyond any wait here, so only the close can end the display.
+    testing::SilentServer silent;
+    m_folder = std::make_unique<testing::ProgramFolder>(silent.base());
+    ViewerContext context = m_folder->context();
+    context.transfer.connectTimeoutMs = 600000;
+    context.transfer.totalTimeoutMs = 600000;
+    Form1 w(context);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    testing::MessageCatcher messages;
+    testing::ui(w).Text1->setText(m_tCode);
+
+    // Once the charts are asked for, the close button is pressed: the window system posts the
+    // close to the window.
+    QTimer poster;
+    QObject::connect(&poster, &QTimer::timeout, &w, [&] {
+        if (silent.targets().size() < kDefaultTerms.size())
+            return;
+        poster.stop();
+        QCoreApplication::postEvent(w.windowHandle(), new QCloseEvent);
+    });
+    poster.start(5);
+    w.Text1_DblClick();
+
+    // The display was ended by the close, not by a time-out, and the window saved as it closed.
+    QVERIFY(w.lastDisplay().cancelled);
+    QVERIFY(!w.lastDisplay().timedOut);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(messages.texts(), QStringList());
+    QSettings stored(m_folder->settingsFile(), QSettings::IniFormat);
+    QCOMPARE(stored.value(QStringLiteral("SETUP/LASTCODE")).toString(), m_tCode);
+}
 
 #include "tst_display.moc"

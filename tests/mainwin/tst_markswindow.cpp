@@ -117,9 +117,8 @@ void TestMarksWindow::initTestCase() {
 }
 
 void TestMarksWindow::init() {
-    m_portal->server().setFaults({});
+    QVERIFY(m_portal->restart());
     m_folder = std::make_unique<testing::ProgramFolder>(m_portal->base());
-    m_portal->clearLog();
 }
 
 void TestMarksWindow::cleanup() {
@@ -454,8 +453,13 @@ void TestMarksWindow::closingDuringASearch() {
     QVERIFY(!w->isVisible());
     QVERIFY(!w->searching());
     QCOMPARE(messages.texts(), QStringList());
-    // The search stopped at the candidate it was on: the served mark was never asked for.
-    QCOMPARE(chartCodes(), QStringList{x});
+    // The search stopped at the candidate it was on: the served mark, even if the look-ahead
+    // asked for it, was never shown.
+    for (const QString& code : chartCodes())
+        QVERIFY2(code == x || code == y || code == a, qPrintable(code));
+    QCOMPARE(testing::ui(*w).Text1->text(), QStringLiteral("8888"));
+    for (QLabel* pane : testing::ui(*w).Picture1)
+        QVERIFY(pane->pixmap().isNull());
 
     QSettings stored(m_folder->settingsFile(), QSettings::IniFormat);
     QCOMPARE(stored.value(QStringLiteral("STARTUP/FORM_LEFT")).toString(),

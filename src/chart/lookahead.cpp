@@ -1,0 +1,43 @@
+#include "lookahead.h"
+
+#include "chartretrieval.h"
+#include "searchrules.h"
+
+namespace chart {
+
+LookAhead::LookAhead(ChartRetrieval& retrieval, const ChartOptions& options)
+    : m_retrieval(retrieval)
+    , m_options(options) {}
+
+LookAhead::~LookAhead() = default;
+
+void LookAhead::add(const QString& code, int tag) {
+    Probe probe;
+    probe.code = code;
+    probe.tag = tag;
+    probe.startedMs = CodeSearch::steadyNowMs();
+    probe.fetch = std::make_unique<DisplayFetch>(m_retrieval.transfer(), m_retrieval.servers(),
+                                                 m_retrieval.suffixMemory());
+    probe.fetch->start(code, m_options, DisplayFetch::Mode::FirstTermFirst, m_retrieval.boundMs());
+    m_probes.push_back(std::move(probe));
+}
+
+void LookAhead::addFailing(const QString& text, int tag) {
+    Probe probe;
+    probe.code = text;
+    probe.tag = tag;
+    probe.startedMs = CodeSearch::steadyNowMs();
+    m_probes.push_back(std::move(probe));
+}
+
+LookAhead::Probe LookAhead::takeFirst() {
+    if (m_probes.empty())
+        return Probe{};
+    if (m_probes.front().fetch)
+        m_retrieval.waitFor(*m_probes.front().fetch);
+    Probe probe = std::move(m_probes.front());
+    m_probes.pop_front();
+    return probe;
+}
+
+} // namespace chart

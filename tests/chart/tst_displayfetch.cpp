@@ -1,0 +1,227 @@
+#include "chart/chartretrieval.h"
+#include "chart/composition.h"
+#include "platform/multitransfer.h"
+#include "platform/serverconfig.h"
+#include "platform/transfer.h"
+#include "settings/settingsstore.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// The terms of one display fetched side by side against the portal, judged by what a display
+// one transfer after another leaves: the same images in the same panes and files, the same
+// failure, and each term asking the suffixes in the same order.
+class TestDisplayFetch : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void delayedDisplay_data();
+    void delayedDisplay();
+    void failingTermInTheMiddle();
+    void rememberedSuffix_data();
+    void rememberedSuffix();
+
+private:
+    struct Display {
+        chart::RetrievalResult result;
+        QMap<int, QByteArray> panes;
+        QMap<QString, QStringList> walks; // term -> the suffixes it asked, in order
+    };
+    Display display(const QString& code);
+    // What the term's chart is under the code's own suffix, fetched on its own.
+    QByteArray chartOf(const QString& code, const QString& suffix, int term);
+
+    std::unique_ptr<testing::TestPortal> m_portal;
+    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<platform::MultiTransfer> m_transfer;
+    std::unique_ptr<chart::ChartRetrieval> m_retrieval;
+    chart::ChartOptions m_options;
+};
+
+namespace {
+
+// The enabled terms of the default settings, in pane order, and their term indexes.
+const QStringList kTermNames{"1d", "3m", "6m", "1y"};
+const QList<int> kTermIndexes{0, 1, 2, 3};
+
+QMap<QString, QStringList> walksIn(const QStringList& targets, const QString& code) {
+    static const QRegularExpression technical(QStringLiteral("[?&]s=(\\w+)(\\.\\w)&.*&t=(\\w+)&"));
+    static const QRegularExpression intraday(QStringLiteral("^/c/1d/./(\\w+)(\\.\\w)\\.gif$"));
+    QMap<QString, QStringList> out;
+    for (const QString& t : targets) {
+        if (const auto m = technical.match(t); m.hasMatch() && m.captured(1) == code)
+            out[m.captured(3)] << m.captured(2);
+        else if (const auto i = intraday.match(t); i.hasMatch() && i.captured(1) == code)
+            out[QStringLiteral("1d")] << i.captured(2);
+    }
+    return out;
+}
+
+QMap<QString, QStringList> sameWalkForEveryTerm(const QStringList& walk) {
+    QMap<QString, QStringList> out;
+    for (const QString& term : kTermNames)
+        out[term] = walk;
+    return out;
+}
+
+} // namespace
+
+void TestDisplayFetch::initTestCase() {
+    m_portal = std::make_unique<testing::TestPortal>();
+    QVERIFY(m_portal->started());
+}
+
+void TestDisplayFetch::init() {
+    QVERIFY(m_portal->restart());
+    m_folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_folder->isValid());
+    m_transfer = std::make_unique<platform::MultiTransfer>();
+    m_retrieval = std::make_unique<chart::ChartRetrieval>(
+        *m_transfer, platform::ServerConfig::allAt(m_portal->base()), m_folder->path());
+    // No keys: the default terms and overlays.
+    m_options = chart::ChartOptions::read(settings::SettingsStore(m_folder->filePath("s.ini")));
+}
+
+void TestDisplayFetch::cleanup() {
+    m_retrieval.reset();
+    m_transfer.reset();
+    m_portal->server().setFaults({});
+}
+
+TestDisplayFetch::Display TestDisplayFetch::display(const QString& code) {
+    Display out;
+    m_portal->clearLog();
+    out.result = m_retrieval->fetchTerms(
+        code, m_options,
+        [&](int pane, const QString&, const QByteArray& bytes) { out.panes.insert(pane, bytes); });
+    out.walks = walksIn(m_portal->targets(), code);
+    return out;
+}
+
+QByteArray TestDisplayFetch::chartOf(const QString& code, const QString& suffix, int term) {
+    const chart::Term& t = chart::terms()[term];
+    const QString base = m_portal->base();
+    const QString address =
+        t.kind == chart::TermKind::Intraday
+            ? chart::intradayAddress(base, code, suffix)
+            : chart::technicalAddress(
+                  base, code, suffix,
+                  chart::termParameters(m_options, chart::parameterString(m_options), t), t);
+    platform::Transfer own;
+    return own.fetch(address).body;
+}
+
+void TestDisplayFetch::delayedDisplay_data() {
+    QTest::addColumn<QString>("suffix");
+    for (const char* suffix : {".t", ".j", ".q", ".o", ".n"})
+        QTest::newRow(suffix) << QString::fromLatin1(suffix);
+}
+
+void TestDisplayFetch::delayedDisplay() {
+    QFETCH(QString, suffix);
+    const QString code = m_portal->codeUnder(suffix);
+    QVERIFY2(!code.isEmpty(), qPrintable(suffix));
+    portal::Faults slow;
+    slow.delayMs = 30;
+    m_portal->server().setFaults(slow);
+
+    const Display shown = display(code);
+
+    QVERIFY(!shown.result.failed);
+    QCOMPARE(shown.result.fetchedTerms, kTermNames.size());
+    const QStringList suffixes{".t", ".j", ".q", ".o", ".n"};
+    QCOMPARE(shown.walks, sameWalkForEveryTerm(suffixes.mid(0, suffixes.indexOf(suffix) + 1)));
+    m_portal->server().setFaults({});
+    for (int pane = 0; pane < kTermIndexes.size(); ++pane) {
+        const QByteArray expected = chartOf(code, suffix, kTermIndexes[pane]);
+        QVERIFY(expected.startsWith("GIF"));
+        QVERIFY2(shown.panes.value(pane) == expected, qPrintable(kTermNames[pane]));
+        QFile file(m_retrieval->termFilePath(kTermIndexes[pane]));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(file.readAll() == expected, qPrintable(file.fileName()));
+    }
+    QCOMPARE(m_transfer->pending(), 0);
+}
+
+void TestDisplayFetch::failingTermInTheMiddle() {
+    const QString code = m_portal->codeUnder(QStringLiteral(".t"));
+    portal::Faults faults;
+    faults.missingTerm = QStringLiteral("6m");
+    m_portal->server().setFaults(faults);
+
+    const Display shown = display(code);
+
+    // Failed at the six-month term, as a display in order fails: the terms before it in their
+    // files, nothing after it written, the code (not the server) to blame.
+    QVERIFY(shown.result.failed);
+    QCOMPARE(shown.result.fetchedTerms, 2);
+    QVERIFY(!shown.result.serverUnreachable());
+    QCOMPARE(shown.walks.value(QStringLiteral("6m")), QStringList({".t", ".j", ".q", ".o", ".n"}));
+    for (int term : {0, 1})
+        QVERIFY(QFile(m_retrieval->termFilePath(term)).size() > 0);
+    for (int term : {2, 3})
+        QVERIFY(!QFile::exists(m_retrieval->termFilePath(term)));
+    // Nothing is left running behind the failure.
+    QCOMPARE(m_transfer->pending(), 0);
+}
+
+void TestDisplayFetch::rememberedSuffix_data() {
+    // The code's own suffix, where the portal moves it before the second display (empty: it
+    // stays), and the suffixes each term asks the first and the second time.
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QString>("movedTo");
+    QTest::addColumn<QStringList>("first");
+    QTest::addColumn<QStringList>("second");
+    const QStringList all{".t", ".j", ".q", ".o", ".n"};
+    QTest::newRow(".n stays") << ".n"
+                              << "" << all << QStringList{".n"};
+    QTest::newRow(".t stays") << ".t"
+                              << "" << QStringList{".t"} << QStringList{".t"};
+    QTest::newRow(".t moves to .o") << ".t"
+                                    << ".o" << QStringList{".t"} << all.mid(0, 4);
+    QTest::newRow(".o moves to .t") << ".o"
+                                    << ".t" << all.mid(0, 4) << QStringList{".o", ".t"};
+    QTest::newRow(".n moves to .j") << ".n"
+                                    << ".j" << all << QStringList{".n", ".t", ".j"};
+}
+
+void TestDisplayFetch::rememberedSuffix() {
+    QFETCH(QString, suffix);
+    QFETCH(QString, movedTo);
+    QFETCH(QStringList, first);
+    QFETCH(QStringList, second);
+    const QString code = m_portal->codeUnder(suffix);
+
+    const Display before = display(code);
+    QVERIFY(!before.result.failed);
+    QCOMPARE(before.walks, sameWalkForEveryTerm(first));
+
+    if (!movedTo.isEmpty()) {
+        portal::Faults moved;
+        moved.movedCode = code;
+        moved.movedSuffix = movedTo;
+        m_portal->server().setFaults(moved);
+    }
+    const Display after = display(code);
+    QVERIFY(!after.result.failed);
+    QCOMPARE(after.walks, sameWalkForEveryTerm(second));
+    QCOMPARE(after.panes.size(), kTermNames.size());
+
+    // Once it has answered, the new suffix is asked first.
+    const Display third = display(code);
+    QCOMPARE(third.walks, sameWalkForEveryTerm({movedTo.isEmpty() ? suffix : movedTo}));
+}
+
+QTEST_MAIN(TestDisplayFetch)
+#include "tst_displayfetch.moc"

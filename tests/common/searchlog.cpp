@@ -1,0 +1,41 @@
+#include "searchlog.h"
+
+#include "chart/lookahead.h"
+#include "chart/searchrules.h"
+
+#include <QRegularExpression>
+
+namespace testing {
+
+QStringList candidatesIn(const QStringList& targets) {
+    static const QRegularExpression firstTransfer(
+        QStringLiteral("^/c/1d/[^/]/([^/.]+)\\.t\\.gif$"));
+    QStringList out;
+    for (const QString& t : targets) {
+        const auto m = firstTransfer.match(t);
+        if (m.hasMatch())
+            out << m.captured(1);
+    }
+    return out;
+}
+
+QString searchAskedWrong(const QStringList& asked, const QStringList& tried,
+                         chart::StepDirection direction, const QStringList& alphanumericCodes) {
+    for (const QString& code : tried) {
+        if (!asked.contains(code))
+            return QStringLiteral("never asked for %1").arg(code);
+    }
+    const QStringList ahead =
+        tried.isEmpty()
+            ? QStringList()
+            : chart::CodeSearch::candidatesAfter(tried.last(), direction,
+                                                 chart::LookAhead::kDepth - 1, alphanumericCodes);
+    for (const QString& code : asked) {
+        if (!tried.contains(code) && !ahead.contains(code))
+            return QStringLiteral("%1 asked for, beyond the look-ahead (%2)")
+                .arg(code, ahead.join(QLatin1Char(',')));
+    }
+    return QString();
+}
+
+} // namespace testing
