@@ -10,7 +10,10 @@
 #include <QFile>
 #include <QMap>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -31,6 +34,7 @@ private Q_SLOTS:
     void failingTermInTheMiddle();
     void rememberedSuffix_data();
     void rememberedSuffix();
+    void boundOnADisplay();
 
 private:
     struct Display {
@@ -221,6 +225,47 @@ void TestDisplayFetch::rememberedSuffix() {
     // Once it has answered, the new suffix is asked first.
     const Display third = display(code);
     QCOMPARE(third.walks, sameWalkForEveryTerm({movedTo.isEmpty() ? suffix : movedTo}));
+}
+
+void TestDisplayFetch::boundOnADisplay() {
+    // A server that answers every chart with a GIF that never ends: a byte now and then keeps
+    // each transfer's own time-out from ever running out.
+    QTcpServer dripping;
+    QVERIFY(dripping.listen(QHostAddress::LocalHost));
+    QTimer drip;
+    QList<QTcpSocket*> clients;
+    QObject::connect(&dripping, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket* socket = dripping.nextPendingConnection()) {
+            clients << socket;
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                socket->readAll();
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nGIF89a");
+            });
+        }
+    });
+    QObject::connect(&drip, &QTimer::timeout, this, [&] {
+        for (QTcpSocket* socket : std::as_const(clients)) {
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                socket->write("x");
+        }
+    });
+    drip.start(50);
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(dripping.serverPort());
+    chart::ChartRetrieval retrieval(*m_transfer, platform::ServerConfig::allAt(base),
+                                    m_folder->path());
+    retrieval.setBoundMs(500);
+
+    int shown = 0;
+    const chart::RetrievalResult result =
+        retrieval.fetchTerms(QStringLiteral("4674"), m_options,
+                             [&](int, const QString&, const QByteArray&) { ++shown; });
+
+    // Ended by the bound: a failure that a search counts as an unanswered candidate.
+    QVERIFY(result.failed);
+    QVERIFY(result.timedOut);
+    QVERIFY(result.serverUnreachable());
+    QCOMPARE(shown, 0);
+    QCOMPARE(m_transfer->pending(), 0);
 }
 
 QTEST_MAIN(TestDisplayFetch)

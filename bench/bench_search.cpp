@@ -1,0 +1,229 @@
+// The window's own upward search (昇順検索) over the whole code range when no code is served:
+// every candidate's first term misses under all five exchanges. On loopback it is measured
+// against a bare libcurl loop over the same addresses on one handle; with the portal holding
+// every answer back 30 ms (a network's round trip) against what eight transfers in flight
+// allow: one answer's time x transfers / 8.
+//
+// Then how long the window takes to close during a display against a server that never
+// answers.
+#include "bench.h"
+
+#include "mainwin/form1.h"
+#include "marks/codelist.h"
+#include "portalserver.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWindow>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+size_t dropBody(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
+
+// A program folder with the code list and every server role at base.
+ViewerContext contextAt(const QTemporaryDir& folder, const QString& base) {
+    const QString codeList = QString::fromUtf8(marks::CodeList::kFileName);
+    QFile::copy(QCoreApplication::applicationDirPath() + QLatin1Char('/') + codeList,
+                folder.filePath(codeList));
+    QSettings servers(folder.filePath(QStringLiteral("servers.ini")), QSettings::IniFormat);
+    for (const char* role : {"technical-chart", "chart-image", "mobile-gateway", "quote"})
+        servers.setValue(QStringLiteral("servers/") + QLatin1String(role), base);
+    servers.sync();
+    ViewerContext context;
+    context.programFolder = folder.path();
+    context.dataFolder = folder.path();
+    context.settingsFile = folder.filePath(QStringLiteral("settings.ini"));
+    return context;
+}
+
+// Presses OK on every message box while it lives.
+class MessageCloser {
+public:
+    MessageCloser() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                ++m_seen;
+                box->close();
+            }
+        });
+        m_timer.start(20);
+    }
+    int seen() const { return m_seen; }
+
+private:
+    QTimer m_timer;
+    int m_seen = 0;
+};
+
+struct Pass {
+    double seconds = 0;
+    std::vector<std::string> urls;
+};
+
+// One full pass from 9998 upwards, the portal's log drained as it goes (it keeps only so much).
+Pass fullPass(portal::PortalServer& server, const QTemporaryDir& folder) {
+    Form1 window(contextAt(folder, server.baseUrl()));
+    window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("9998"));
+    Pass pass;
+    QTimer drainer;
+    const auto drain = [&] {
+        for (const portal::LogEntry& e : server.takeLog())
+            pass.urls.push_back((server.baseUrl() + e.target).toStdString());
+    };
+    QObject::connect(&drainer, &QTimer::timeout, drain);
+    drainer.start(100);
+    MessageCloser closer;
+    server.clearLog();
+    QElapsedTimer t;
+    t.start();
+    window.findChild<QPushButton*>(QStringLiteral("Command6"))->click();
+    pass.seconds = t.nsecsElapsed() / 1e9;
+    drain();
+    if (closer.seen() != 1)
+        std::printf("expected one message at the end of the pass, saw %d\n", closer.seen());
+    return pass;
+}
+
+double bareLoopSeconds(const std::vector<std::string>& urls) {
+    CURL* bare = curl_easy_init();
+    curl_easy_setopt(bare, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(bare, CURLOPT_WRITEFUNCTION, &dropBody);
+    QElapsedTimer t;
+    t.start();
+    for (const std::string& url : urls) {
+        curl_easy_setopt(bare, CURLOPT_URL, url.c_str());
+        curl_easy_perform(bare);
+    }
+    const double seconds = t.nsecsElapsed() / 1e9;
+    curl_easy_cleanup(bare);
+    return seconds;
+}
+
+// The median time of one answer, on a kept-alive connection.
+double oneAnswerSeconds(const std::string& url) {
+    CURL* bare = curl_easy_init();
+    curl_easy_setopt(bare, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(bare, CURLOPT_WRITEFUNCTION, &dropBody);
+    curl_easy_setopt(bare, CURLOPT_URL, url.c_str());
+    curl_easy_perform(bare);
+    std::vector<double> times;
+    for (int i = 0; i < 21; ++i) {
+        QElapsedTimer t;
+        t.start();
+        curl_easy_perform(bare);
+        times.push_back(t.nsecsElapsed() / 1e9);
+    }
+    curl_easy_cleanup(bare);
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+const BenchRegistrar search("search", [] {
+    // A portal whose code list is empty knows no code at all.
+    QTemporaryDir data;
+    QFile empty(data.filePath(QString::fromUtf8("銘柄コード一覧20060513.csv")));
+    if (!empty.open(QIODevice::WriteOnly)) {
+        std::printf("cannot write the empty code list\n");
+        return;
+    }
+    empty.close();
+    portal::PortalOptions options;
+    options.dataDir = data.path();
+    portal::PortalServer server(options);
+    if (!server.start()) {
+        std::printf("portal did not start\n");
+        return;
+    }
+
+    {
+        QTemporaryDir folder;
+        const Pass pass = fullPass(server, folder);
+        std::printf("loopback: %zu transfers\n", pass.urls.size());
+        report(QStringLiteral("full upward pass in the window, loopback, vs a bare loop"),
+               pass.seconds, QStringLiteral("s"), bareLoopSeconds(pass.urls));
+    }
+    {
+        portal::Faults slow;
+        slow.delayMs = 30;
+        server.setFaults(slow);
+        QTemporaryDir folder;
+        const Pass pass = fullPass(server, folder);
+        const double answer = oneAnswerSeconds(pass.urls.front());
+        std::printf("30 ms delay: %zu transfers, one answer %.1f ms\n", pass.urls.size(),
+                    answer * 1e3);
+        report(QStringLiteral("full upward pass in the window, 30 ms delay, vs one answer x "
+                              "transfers / 8"),
+               pass.seconds, QStringLiteral("s"), answer * double(pass.urls.size()) / 8.0);
+        server.setFaults({});
+    }
+});
+
+const BenchRegistrar closing("close", [] {
+    // Takes every connection and request, never answers.
+    QTcpServer silent;
+    if (!silent.listen(QHostAddress::LocalHost)) {
+        std::printf("cannot listen\n");
+        return;
+    }
+    int asked = 0;
+    QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = silent.nextPendingConnection()) {
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+                socket->readAll();
+                ++asked;
+            });
+        }
+    });
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort());
+
+    std::vector<double> times;
+    for (int round = 0; round < 10; ++round) {
+        QTemporaryDir folder;
+        ViewerContext context = contextAt(folder, base);
+        context.transfer.connectTimeoutMs = 600000;
+        context.transfer.totalTimeoutMs = 600000;
+        Form1 window(context);
+        window.show();
+        asked = 0;
+        QElapsedTimer sinceClose;
+        QTimer poster;
+        QObject::connect(&poster, &QTimer::timeout, [&] {
+            if (asked < 4)
+                return;
+            poster.stop();
+            sinceClose.start();
+            QCoreApplication::postEvent(window.windowHandle(), new QCloseEvent);
+        });
+        poster.start(5);
+        window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("4674"));
+        MessageCloser closer;
+        window.Text1_DblClick();
+        times.push_back(sinceClose.nsecsElapsed() / 1e6);
+        if (window.isVisible())
+            std::printf("the window did not close\n");
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("close during a display against a silent server, worst of %zu: %.1f ms\n",
+                times.size(), times.back());
+    report(QStringLiteral("close during a display against a silent server, median"),
+           times[times.size() / 2], QStringLiteral("ms"));
+});
+
+} // namespace
