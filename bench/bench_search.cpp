@@ -8,8 +8,11 @@
 // answers.
 #include "bench.h"
 
+#include "chart/chartretrieval.h"
 #include "mainwin/form1.h"
 #include "marks/codelist.h"
+#include "platform/multitransfer.h"
+#include "platform/serverconfig.h"
 #include "portalserver.h"
 
 #include <QApplication>
@@ -172,6 +175,50 @@ const BenchRegistrar search("search", [] {
                               "transfers / 8"),
                pass.seconds, QStringLiteral("s"), answer * double(pass.urls.size()) / 8.0);
         server.setFaults({});
+    }
+});
+
+// The first display of a code in a session: no suffix is remembered yet, so a code served only
+// under ".n" costs each term five answers one after the other. Against one answer's time.
+const BenchRegistrar firstDisplay("firstdisplay", [] {
+    portal::PortalServer server;
+    if (!server.start()) {
+        std::printf("portal did not start\n");
+        return;
+    }
+    portal::Faults slow;
+    slow.delayMs = 30;
+    server.setFaults(slow);
+    const platform::ServerConfig servers = platform::ServerConfig::allAt(server.baseUrl());
+    chart::ChartOptions options;
+    options.terms = {true, true, true, true, false, false, false};
+    for (const char* exchange : {".t", ".n"}) {
+        QString code;
+        for (int c = 1300; c <= 9999 && code.isEmpty(); ++c) {
+            if (server.suffixFor(QString::number(c)) == QLatin1String(exchange))
+                code = QString::number(c);
+        }
+        std::vector<double> times;
+        int transfers = 0;
+        for (int round = 0; round < 15; ++round) {
+            QTemporaryDir folder;
+            platform::MultiTransfer transfer;
+            chart::ChartRetrieval retrieval(transfer, servers, folder.path());
+            server.clearLog();
+            QElapsedTimer t;
+            t.start();
+            retrieval.fetchTerms(code, options, {});
+            times.push_back(t.nsecsElapsed() / 1e3);
+            transfers = int(server.requestLog().size());
+        }
+        std::sort(times.begin(), times.end());
+        const std::string one =
+            (server.baseUrl() + QStringLiteral("/c/1d/1/1000.t.gif")).toStdString();
+        report(QStringLiteral("first display of a code under %1 in a session, %2 transfers, 30 ms "
+                              "delay, median, vs one answer")
+                   .arg(QLatin1String(exchange))
+                   .arg(transfers),
+               times[times.size() / 2] / 1e3, QStringLiteral("ms"), oneAnswerSeconds(one) * 1e3);
     }
 });
 
