@@ -67,6 +67,8 @@ public:
     // Before code is tried: NoCodeFound when this pass tried it already (the whole range was
     // tried), else Continue; the candidate's start time is taken here.
     SearchVerdict admit(const QString& code);
+    // Whether this pass tried code already: admitting it would end the search.
+    bool triedBefore(const QString& code) const { return m_tried.contains(code); }
     // After the admitted candidate was tried.
     SearchVerdict judge(CandidateOutcome outcome);
     // The same for a candidate that started at startedMs on the clock (one probed ahead).

@@ -456,9 +456,9 @@ void Form1::codeStep(chart::StepDirection direction) {
 
     chart::CodeSearch search;
     const QStringList& alphanumeric = m_codeList.alphanumericCodes();
-    std::optional<QString> code =
+    std::optional<QString> toProbe =
         chart::CodeSearch::firstCandidate(Text1->text(), direction, alphanumeric);
-    if (!code) {
+    if (!toProbe) {
         PicCLS();
         endSearch(kCheckCodeMessage);
         return;
@@ -467,29 +467,36 @@ void Form1::codeStep(chart::StepDirection direction) {
     // order, so the search ends where the one-by-one search would, and nothing is shown
     // before it is judged.
     chart::LookAhead ahead(m_retrieval, chart::ChartOptions::read(*m_store));
-    std::optional<QString> toProbe = code;
     PicCLS();
     while (!m_closing) {
-        while (toProbe && ahead.size() < chart::LookAhead::kDepth) {
+        // A code this pass tried already is not probed: reaching it ends the search.
+        while (toProbe && ahead.size() < chart::LookAhead::kDepth &&
+               !search.triedBefore(*toProbe)) {
             ahead.add(*toProbe);
             toProbe = chart::CodeSearch::candidateAfter(*toProbe, direction, alphanumeric);
         }
+        chart::LookAhead::Probe probe;
+        chart::SearchVerdict verdict = chart::SearchVerdict::Continue;
         if (ahead.size() == 0) {
-            // The stepping left the numbers.
-            endSearch(kCheckCodeMessage);
-            return;
-        }
-        chart::LookAhead::Probe probe = ahead.takeFirst();
-        if (m_closing || probe.cancelled())
-            break;
-        chart::SearchVerdict verdict = search.admit(probe.code);
-        if (verdict == chart::SearchVerdict::Continue) {
-            m_lastDisplay = probe.fetch->result();
-            verdict = search.judge(probe.displayed() ? chart::CandidateOutcome::Displayed
-                                   : m_lastDisplay.serverUnreachable()
-                                       ? chart::CandidateOutcome::MissedUnreachable
-                                       : chart::CandidateOutcome::Missed,
-                                   probe.startedMs);
+            if (!toProbe) {
+                // The stepping left the numbers.
+                endSearch(kCheckCodeMessage);
+                return;
+            }
+            verdict = search.admit(*toProbe);
+        } else {
+            probe = ahead.takeFirst();
+            if (m_closing || probe.cancelled())
+                break;
+            verdict = search.admit(probe.code);
+            if (verdict == chart::SearchVerdict::Continue) {
+                m_lastDisplay = probe.fetch->result();
+                verdict = search.judge(probe.displayed() ? chart::CandidateOutcome::Displayed
+                                       : m_lastDisplay.serverUnreachable()
+                                           ? chart::CandidateOutcome::MissedUnreachable
+                                           : chart::CandidateOutcome::Missed,
+                                       probe.startedMs);
+            }
         }
         switch (verdict) {
         case chart::SearchVerdict::Found:
