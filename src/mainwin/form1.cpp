@@ -604,38 +604,43 @@ void Form1::MARK_CHECK(const QString& code) {
     Command5->setEnabled(marked);
 }
 
-void Form1::Command4_Click() {
+std::optional<QString> Form1::codeBoxMark() const {
     // The code box is read as the display request reads it, so that a button enabled after
     // displaying " 4674" or "４６７４" marks the code displayed. Only a whole code fits the mark
     // string's layout.
     const std::optional<QString> code = chart::codeToDisplay(Text1->text());
     if (!code || !chart::isCode(*code))
-        return;
-    marks::MarkString list(G_strMARK);
-    if (!list.append(*code))
-        return;
-    G_strMARK = list.text();
-    List1->addItem(m_codeList.row(*code));
+        return std::nullopt;
+    return code;
+}
+
+void Form1::markChanged(const QString& code, const QString& markLine) {
+    G_strMARK = markLine;
     MARK_SAVE();
-    MARK_CHECK(*code);
+    MARK_CHECK(code);
+}
+
+void Form1::Command4_Click() {
+    const std::optional<QString> code = codeBoxMark();
+    marks::MarkString list(G_strMARK);
+    if (!code || !list.append(*code))
+        return;
+    List1->addItem(m_codeList.row(*code));
+    markChanged(*code, list.text());
 }
 
 void Form1::Command5_Click() {
-    const std::optional<QString> code = chart::codeToDisplay(Text1->text());
-    if (!code || !chart::isCode(*code))
-        return;
+    const std::optional<QString> code = codeBoxMark();
     marks::MarkString list(G_strMARK);
-    if (!list.remove(*code))
+    if (!code || !list.remove(*code))
         return;
-    G_strMARK = list.text();
     for (int row = 0; row < List1->count(); ++row) {
         if (List1->item(row)->text().left(4) == *code) {
             delete List1->takeItem(row);
             break;
         }
     }
-    MARK_SAVE();
-    MARK_CHECK(*code);
+    markChanged(*code, list.text());
 }
 
 void Form1::Command8_Click() {

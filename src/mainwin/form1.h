@@ -15,6 +15,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -141,6 +142,10 @@ private:
     bool saveUnsavedMarks();
     void MARK_LIST();
     void MARK_CHECK(const QString& code);
+    // The code box's code for マーク設定 / マーク解除, when it is a whole code.
+    std::optional<QString> codeBoxMark() const;
+    // The marks after code was set or cleared: kept, saved, and the buttons updated.
+    void markChanged(const QString& code, const QString& markLine);
     void IE_DISP(const QString& address);
 
     void setPaneArrangement(bool fourPanes);

@@ -18,41 +18,6 @@
 
 #include <memory>
 
-// The terms of one display fetched side by side against the portal, judged by what a display
-// one transfer after another leaves: the same images in the same panes and files, the same
-// failure, and each term asking the suffixes in the same order.
-class TestDisplayFetch : public QObject {
-    Q_OBJECT
-
-private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void delayedDisplay_data();
-    void delayedDisplay();
-    void failingTermInTheMiddle();
-    void rememberedSuffix_data();
-    void rememberedSuffix();
-    void boundOnADisplay();
-
-private:
-    struct Display {
-        chart::RetrievalResult result;
-        QMap<int, QByteArray> panes;
-        QMap<QString, QStringList> walks; // term -> the suffixes it asked, in order
-    };
-    Display display(const QString& code);
-    // What the term's chart is under the code's own suffix, fetched on its own.
-    QByteArray chartOf(const QString& code, const QString& suffix, int term);
-
-    std::unique_ptr<testing::TestPortal> m_portal;
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<platform::MultiTransfer> m_transfer;
-    std::unique_ptr<chart::ChartRetrieval> m_retrieval;
-    chart::ChartOptions m_options;
-};
-
 namespace {
 
 // The enabled terms of the default settings, in pane order, and their term indexes.
@@ -81,41 +46,205 @@ QMap<QString, QStringList> sameWalkForEveryTerm(const QStringList& walk) {
 
 } // namespace
 
-void TestDisplayFetch::initTestCase() {
-    m_portal = std::make_unique<testing::TestPortal>();
-    QVERIFY(m_portal->started());
-}
+// The terms of one display fetched side by side against the portal, judged by what a display
+// one transfer after another leaves: the same images in the same panes and files, the same
+// failure, and each term asking the suffixes in the same order.
+class TestDisplayFetch : public QObject {
+    Q_OBJECT
 
-void TestDisplayFetch::init() {
-    QVERIFY(m_portal->restart());
-    m_folder = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_folder->isValid());
-    m_transfer = std::make_unique<platform::MultiTransfer>();
-    m_retrieval = std::make_unique<chart::ChartRetrieval>(
-        *m_transfer, platform::ServerConfig::allAt(m_portal->base()), m_folder->path());
-    // No keys: the default terms and overlays.
-    m_options = chart::ChartOptions::read(settings::SettingsStore(m_folder->filePath("s.ini")));
-}
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_portal.started()); }
 
-void TestDisplayFetch::cleanup() {
-    m_retrieval.reset();
-    m_transfer.reset();
-    m_portal->server().setFaults({});
-}
+    void init() {
+        QVERIFY(m_portal.restart());
+        m_folder = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_folder->isValid());
+        m_transfer = std::make_unique<platform::MultiTransfer>();
+        m_retrieval = std::make_unique<chart::ChartRetrieval>(
+            *m_transfer, platform::ServerConfig::allAt(m_portal.base()), m_folder->path());
+        // No keys: the default terms and overlays.
+        m_options = chart::ChartOptions::read(settings::SettingsStore(m_folder->filePath("s.ini")));
+    }
+
+    void cleanup() {
+        m_retrieval.reset();
+        m_transfer.reset();
+        m_portal.server().setFaults({});
+    }
+
+    void delayedDisplay_data() {
+        QTest::addColumn<QString>("suffix");
+        for (const char* suffix : {".t", ".j", ".q", ".o", ".n"})
+            QTest::newRow(suffix) << QString::fromLatin1(suffix);
+    }
+
+    void delayedDisplay() {
+        QFETCH(QString, suffix);
+        const QString code = m_portal.codeUnder(suffix);
+        QVERIFY2(!code.isEmpty(), qPrintable(suffix));
+        portal::Faults slow;
+        slow.delayMs = 30;
+        m_portal.server().setFaults(slow);
+
+        const Display shown = display(code);
+
+        QVERIFY(!shown.result.failed);
+        QCOMPARE(shown.result.fetchedTerms, kTermNames.size());
+        const QStringList suffixes{".t", ".j", ".q", ".o", ".n"};
+        QCOMPARE(shown.walks, sameWalkForEveryTerm(suffixes.mid(0, suffixes.indexOf(suffix) + 1)));
+        m_portal.server().setFaults({});
+        for (int pane = 0; pane < kTermIndexes.size(); ++pane) {
+            const QByteArray expected = chartOf(code, suffix, kTermIndexes[pane]);
+            QVERIFY(expected.startsWith("GIF"));
+            QVERIFY2(shown.panes.value(pane) == expected, qPrintable(kTermNames[pane]));
+            QFile file(m_retrieval->termFilePath(kTermIndexes[pane]));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY2(file.readAll() == expected, qPrintable(file.fileName()));
+        }
+        QCOMPARE(m_transfer->pending(), 0);
+    }
+
+    void failingTermInTheMiddle() {
+        const QString code = m_portal.codeUnder(QStringLiteral(".t"));
+        portal::Faults faults;
+        faults.missingTerm = QStringLiteral("6m");
+        m_portal.server().setFaults(faults);
+
+        const Display shown = display(code);
+
+        // Failed at the six-month term, as a display in order fails: the terms before it in their
+        // files, nothing after it written, the code (not the server) to blame.
+        QVERIFY(shown.result.failed);
+        QCOMPARE(shown.result.fetchedTerms, 2);
+        QVERIFY(!shown.result.serverUnreachable());
+        QCOMPARE(shown.walks.value(QStringLiteral("6m")),
+                 QStringList({".t", ".j", ".q", ".o", ".n"}));
+        for (int term : {0, 1})
+            QVERIFY(QFile(m_retrieval->termFilePath(term)).size() > 0);
+        for (int term : {2, 3})
+            QVERIFY(!QFile::exists(m_retrieval->termFilePath(term)));
+        // Nothing is left running behind the failure.
+        QCOMPARE(m_transfer->pending(), 0);
+    }
+
+    void rememberedSuffix_data() {
+        // The code's own suffix, where the portal moves it before the second display (empty: it
+        // stays), and the suffixes each term asks the first and the second time.
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QString>("movedTo");
+        QTest::addColumn<QStringList>("first");
+        QTest::addColumn<QStringList>("second");
+        const QStringList all{".t", ".j", ".q", ".o", ".n"};
+        QTest::newRow(".n stays") << ".n"
+                                  << "" << all << QStringList{".n"};
+        QTest::newRow(".t stays") << ".t"
+                                  << "" << QStringList{".t"} << QStringList{".t"};
+        QTest::newRow(".t moves to .o") << ".t"
+                                        << ".o" << QStringList{".t"} << all.mid(0, 4);
+        QTest::newRow(".o moves to .t") << ".o"
+                                        << ".t" << all.mid(0, 4) << QStringList{".o", ".t"};
+        QTest::newRow(".n moves to .j") << ".n"
+                                        << ".j" << all << QStringList{".n", ".t", ".j"};
+    }
+
+    void rememberedSuffix() {
+        QFETCH(QString, suffix);
+        QFETCH(QString, movedTo);
+        QFETCH(QStringList, first);
+        QFETCH(QStringList, second);
+        const QString code = m_portal.codeUnder(suffix);
+
+        const Display before = display(code);
+        QVERIFY(!before.result.failed);
+        QCOMPARE(before.walks, sameWalkForEveryTerm(first));
+
+        if (!movedTo.isEmpty()) {
+            portal::Faults moved;
+            moved.movedCode = code;
+            moved.movedSuffix = movedTo;
+            m_portal.server().setFaults(moved);
+        }
+        const Display after = display(code);
+        QVERIFY(!after.result.failed);
+        QCOMPARE(after.walks, sameWalkForEveryTerm(second));
+        QCOMPARE(after.panes.size(), kTermNames.size());
+
+        // Once it has answered, the new suffix is asked first.
+        const Display third = display(code);
+        QCOMPARE(third.walks, sameWalkForEveryTerm({movedTo.isEmpty() ? suffix : movedTo}));
+    }
+
+    void boundOnADisplay() {
+        // A server that answers every chart with a GIF that never ends: a byte now and then keeps
+        // each transfer's own time-out from ever running out.
+        QTcpServer dripping;
+        QVERIFY(dripping.listen(QHostAddress::LocalHost));
+        QTimer drip;
+        QList<QTcpSocket*> clients;
+        QObject::connect(&dripping, &QTcpServer::newConnection, this, [&] {
+            while (QTcpSocket* socket = dripping.nextPendingConnection()) {
+                clients << socket;
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                    socket->readAll();
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nGIF89a");
+                });
+            }
+        });
+        QObject::connect(&drip, &QTimer::timeout, this, [&] {
+            for (QTcpSocket* socket : std::as_const(clients)) {
+                if (socket->state() == QAbstractSocket::ConnectedState)
+                    socket->write("x");
+            }
+        });
+        drip.start(50);
+        const QString base = QStringLiteral("http://127.0.0.1:%1").arg(dripping.serverPort());
+        chart::ChartRetrieval retrieval(*m_transfer, platform::ServerConfig::allAt(base),
+                                        m_folder->path());
+        retrieval.setBoundMs(500);
+
+        int shown = 0;
+        const chart::RetrievalResult result =
+            retrieval.fetchTerms(QStringLiteral("4674"), m_options,
+                                 [&](int, const QString&, const QByteArray&) { ++shown; });
+
+        // Ended by the bound: a failure that a search counts as an unanswered candidate.
+        QVERIFY(result.failed);
+        QVERIFY(result.timedOut);
+        QVERIFY(result.serverUnreachable());
+        QCOMPARE(shown, 0);
+        QCOMPARE(m_transfer->pending(), 0);
+    }
+
+private:
+    struct Display {
+        chart::RetrievalResult result;
+        QMap<int, QByteArray> panes;
+        QMap<QString, QStringList> walks; // term -> the suffixes it asked, in order
+    };
+    Display display(const QString& code);
+    // What the term's chart is under the code's own suffix, fetched on its own.
+    QByteArray chartOf(const QString& code, const QString& suffix, int term);
+
+    testing::TestPortal m_portal;
+    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<platform::MultiTransfer> m_transfer;
+    std::unique_ptr<chart::ChartRetrieval> m_retrieval;
+    chart::ChartOptions m_options;
+};
 
 TestDisplayFetch::Display TestDisplayFetch::display(const QString& code) {
     Display out;
-    m_portal->clearLog();
+    m_portal.clearLog();
     out.result = m_retrieval->fetchTerms(
         code, m_options,
         [&](int pane, const QString&, const QByteArray& bytes) { out.panes.insert(pane, bytes); });
-    out.walks = walksIn(m_portal->targets(), code);
+    out.walks = walksIn(m_portal.targets(), code);
     return out;
 }
 
 QByteArray TestDisplayFetch::chartOf(const QString& code, const QString& suffix, int term) {
     const chart::Term& t = chart::terms()[term];
-    const QString base = m_portal->base();
+    const QString base = m_portal.base();
     const QString address =
         t.kind == chart::TermKind::Intraday
             ? chart::intradayAddress(base, code, suffix)
@@ -124,148 +253,6 @@ QByteArray TestDisplayFetch::chartOf(const QString& code, const QString& suffix,
                   chart::termParameters(m_options, chart::parameterString(m_options), t), t);
     platform::Transfer own;
     return own.fetch(address).body;
-}
-
-void TestDisplayFetch::delayedDisplay_data() {
-    QTest::addColumn<QString>("suffix");
-    for (const char* suffix : {".t", ".j", ".q", ".o", ".n"})
-        QTest::newRow(suffix) << QString::fromLatin1(suffix);
-}
-
-void TestDisplayFetch::delayedDisplay() {
-    QFETCH(QString, suffix);
-    const QString code = m_portal->codeUnder(suffix);
-    QVERIFY2(!code.isEmpty(), qPrintable(suffix));
-    portal::Faults slow;
-    slow.delayMs = 30;
-    m_portal->server().setFaults(slow);
-
-    const Display shown = display(code);
-
-    QVERIFY(!shown.result.failed);
-    QCOMPARE(shown.result.fetchedTerms, kTermNames.size());
-    const QStringList suffixes{".t", ".j", ".q", ".o", ".n"};
-    QCOMPARE(shown.walks, sameWalkForEveryTerm(suffixes.mid(0, suffixes.indexOf(suffix) + 1)));
-    m_portal->server().setFaults({});
-    for (int pane = 0; pane < kTermIndexes.size(); ++pane) {
-        const QByteArray expected = chartOf(code, suffix, kTermIndexes[pane]);
-        QVERIFY(expected.startsWith("GIF"));
-        QVERIFY2(shown.panes.value(pane) == expected, qPrintable(kTermNames[pane]));
-        QFile file(m_retrieval->termFilePath(kTermIndexes[pane]));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY2(file.readAll() == expected, qPrintable(file.fileName()));
-    }
-    QCOMPARE(m_transfer->pending(), 0);
-}
-
-void TestDisplayFetch::failingTermInTheMiddle() {
-    const QString code = m_portal->codeUnder(QStringLiteral(".t"));
-    portal::Faults faults;
-    faults.missingTerm = QStringLiteral("6m");
-    m_portal->server().setFaults(faults);
-
-    const Display shown = display(code);
-
-    // Failed at the six-month term, as a display in order fails: the terms before it in their
-    // files, nothing after it written, the code (not the server) to blame.
-    QVERIFY(shown.result.failed);
-    QCOMPARE(shown.result.fetchedTerms, 2);
-    QVERIFY(!shown.result.serverUnreachable());
-    QCOMPARE(shown.walks.value(QStringLiteral("6m")), QStringList({".t", ".j", ".q", ".o", ".n"}));
-    for (int term : {0, 1})
-        QVERIFY(QFile(m_retrieval->termFilePath(term)).size() > 0);
-    for (int term : {2, 3})
-        QVERIFY(!QFile::exists(m_retrieval->termFilePath(term)));
-    // Nothing is left running behind the failure.
-    QCOMPARE(m_transfer->pending(), 0);
-}
-
-void TestDisplayFetch::rememberedSuffix_data() {
-    // The code's own suffix, where the portal moves it before the second display (empty: it
-    // stays), and the suffixes each term asks the first and the second time.
-    QTest::addColumn<QString>("suffix");
-    QTest::addColumn<QString>("movedTo");
-    QTest::addColumn<QStringList>("first");
-    QTest::addColumn<QStringList>("second");
-    const QStringList all{".t", ".j", ".q", ".o", ".n"};
-    QTest::newRow(".n stays") << ".n"
-                              << "" << all << QStringList{".n"};
-    QTest::newRow(".t stays") << ".t"
-                              << "" << QStringList{".t"} << QStringList{".t"};
-    QTest::newRow(".t moves to .o") << ".t"
-                                    << ".o" << QStringList{".t"} << all.mid(0, 4);
-    QTest::newRow(".o moves to .t") << ".o"
-                                    << ".t" << all.mid(0, 4) << QStringList{".o", ".t"};
-    QTest::newRow(".n moves to .j") << ".n"
-                                    << ".j" << all << QStringList{".n", ".t", ".j"};
-}
-
-void TestDisplayFetch::rememberedSuffix() {
-    QFETCH(QString, suffix);
-    QFETCH(QString, movedTo);
-    QFETCH(QStringList, first);
-    QFETCH(QStringList, second);
-    const QString code = m_portal->codeUnder(suffix);
-
-    const Display before = display(code);
-    QVERIFY(!before.result.failed);
-    QCOMPARE(before.walks, sameWalkForEveryTerm(first));
-
-    if (!movedTo.isEmpty()) {
-        portal::Faults moved;
-        moved.movedCode = code;
-        moved.movedSuffix = movedTo;
-        m_portal->server().setFaults(moved);
-    }
-    const Display after = display(code);
-    QVERIFY(!after.result.failed);
-    QCOMPARE(after.walks, sameWalkForEveryTerm(second));
-    QCOMPARE(after.panes.size(), kTermNames.size());
-
-    // Once it has answered, the new suffix is asked first.
-    const Display third = display(code);
-    QCOMPARE(third.walks, sameWalkForEveryTerm({movedTo.isEmpty() ? suffix : movedTo}));
-}
-
-void TestDisplayFetch::boundOnADisplay() {
-    // A server that answers every chart with a GIF that never ends: a byte now and then keeps
-    // each transfer's own time-out from ever running out.
-    QTcpServer dripping;
-    QVERIFY(dripping.listen(QHostAddress::LocalHost));
-    QTimer drip;
-    QList<QTcpSocket*> clients;
-    QObject::connect(&dripping, &QTcpServer::newConnection, this, [&] {
-        while (QTcpSocket* socket = dripping.nextPendingConnection()) {
-            clients << socket;
-            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-                socket->readAll();
-                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nGIF89a");
-            });
-        }
-    });
-    QObject::connect(&drip, &QTimer::timeout, this, [&] {
-        for (QTcpSocket* socket : std::as_const(clients)) {
-            if (socket->state() == QAbstractSocket::ConnectedState)
-                socket->write("x");
-        }
-    });
-    drip.start(50);
-    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(dripping.serverPort());
-    chart::ChartRetrieval retrieval(*m_transfer, platform::ServerConfig::allAt(base),
-                                    m_folder->path());
-    retrieval.setBoundMs(500);
-
-    int shown = 0;
-    const chart::RetrievalResult result =
-        retrieval.fetchTerms(QStringLiteral("4674"), m_options,
-                             [&](int, const QString&, const QByteArray&) { ++shown; });
-
-    // Ended by the bound: a failure that a search counts as an unanswered candidate.
-    QVERIFY(result.failed);
-    QVERIFY(result.timedOut);
-    QVERIFY(result.serverUnreachable());
-    QCOMPARE(shown, 0);
-    QCOMPARE(m_transfer->pending(), 0);
 }
 
 QTEST_MAIN(TestDisplayFetch)
