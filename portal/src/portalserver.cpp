@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QHash>
 #include <QHttpServerRequest>
+#include <QMetaEnum>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSemaphore>
@@ -23,23 +24,10 @@ namespace portal {
 
 namespace {
 
+// The request's method as its request line names it ("GET", "PATCH", ...).
 QByteArray methodName(QHttpServerRequest::Method m) {
-    switch (m) {
-    case QHttpServerRequest::Method::Get:
-        return "GET";
-    case QHttpServerRequest::Method::Head:
-        return "HEAD";
-    case QHttpServerRequest::Method::Post:
-        return "POST";
-    case QHttpServerRequest::Method::Put:
-        return "PUT";
-    case QHttpServerRequest::Method::Delete:
-        return "DELETE";
-    case QHttpServerRequest::Method::Options:
-        return "OPTIONS";
-    default:
-        return "OTHER";
-    }
+    const char* key = QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(m));
+    return key ? QByteArray(key).toUpper() : QByteArrayLiteral("OTHER");
 }
 
 QByteArray reason(int status) {
