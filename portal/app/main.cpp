@@ -30,9 +30,7 @@ int main(int argc, char** argv) {
     const QCommandLineOption listen(QStringLiteral("listen"),
                                     QStringLiteral("Address and port (default 127.0.0.1:8470)."),
                                     QStringLiteral("host:port"), QStringLiteral("127.0.0.1:8470"));
-    const QCommandLineOption dataDir(QStringLiteral("data"),
-                                     QStringLiteral("Folder with the code list and prices/."),
-                                     QStringLiteral("dir"));
+    const QCommandLineOption dataDir = portal::dataFolderOption();
     const QCommandLineOption asOf(QStringLiteral("as-of"),
                                   QStringLiteral("Last trading day of synthetic histories."),
                                   QStringLiteral("yyyy-mm-dd"));

@@ -156,12 +156,24 @@ bool importFile(const QString& path, const ImportOptions& options, QTextStream& 
     return true;
 }
 
+QCommandLineOption dataFolderOption() {
+    return QCommandLineOption(QStringLiteral("data"),
+                              QStringLiteral("Folder with the code list and prices/."),
+                              QStringLiteral("dir"));
+}
+
+bool parseCommand(QCommandLineParser& parser, const QString& command, const QStringList& args,
+                  const QString& usage, QTextStream& err) {
+    if (parser.parse(QStringList{command} + args))
+        return true;
+    err << parser.errorText() << Qt::endl << usage << Qt::endl;
+    return false;
+}
+
 int runImport(const QStringList& args, const QString& programDir, QTextStream& out,
               QTextStream& err) {
     QCommandLineParser parser;
-    const QCommandLineOption data(QStringLiteral("data"),
-                                  QStringLiteral("Data folder (prices/ is inside it)."),
-                                  QStringLiteral("dir"));
+    const QCommandLineOption data = dataFolderOption();
     const QCommandLineOption codeOption(QStringLiteral("code"),
                                         QStringLiteral("The code of every file named."),
                                         QStringLiteral("code"));
@@ -170,10 +182,8 @@ int runImport(const QStringList& args, const QString& programDir, QTextStream& o
     parser.addOptions({data, codeOption, skipBad});
     const QString usage = QStringLiteral(
         "使い方: quote-portal import [--data DIR] [--code CODE] [--skip-bad] FILE...");
-    if (!parser.parse(QStringList{QStringLiteral("quote-portal import")} + args)) {
-        err << parser.errorText() << Qt::endl << usage << Qt::endl;
+    if (!parseCommand(parser, QStringLiteral("quote-portal import"), args, usage, err))
         return 2;
-    }
     const QStringList files = parser.positionalArguments();
     if (files.isEmpty()) {
         err << usage << Qt::endl;

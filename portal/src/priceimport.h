@@ -2,6 +2,7 @@
 
 #include "marketdata.h"
 
+#include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -38,6 +39,14 @@ struct ImportOptions {
 // replaced, date range) goes to out. False when the file was refused.
 bool importFile(const QString& path, const ImportOptions& options, QTextStream& out,
                 QTextStream& err);
+
+// The --data option of every quote-portal command: the folder with the code list and prices/.
+QCommandLineOption dataFolderOption();
+
+// Parses a subcommand's words (args, those after its name); on words it cannot use, tells err
+// why and how the command is used, and returns false.
+bool parseCommand(QCommandLineParser& parser, const QString& command, const QStringList& args,
+                  const QString& usage, QTextStream& err);
 
 // `quote-portal import [--data DIR] [--code CODE] [--skip-bad] FILE...`, args being the words
 // after "import". The data folder defaults to programDir. Returns the exit status: 0 when every

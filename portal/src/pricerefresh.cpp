@@ -257,22 +257,19 @@ int refreshPrices(const RefreshOptions& options, QTextStream& out, QTextStream& 
 int runRefresh(const QStringList& args, const QString& programDir, QTextStream& out,
                QTextStream& err) {
     QCommandLineParser parser;
-    const QCommandLineOption data(QStringLiteral("data"),
-                                  QStringLiteral("Data folder (prices/ is inside it)."),
-                                  QStringLiteral("dir"));
+    const QCommandLineOption data = dataFolderOption();
     const QCommandLineOption source(QStringLiteral("source"),
                                     QStringLiteral("Address template with {code}; kept."),
                                     QStringLiteral("template"));
     const QCommandLineOption force(QStringLiteral("force"),
                                    QStringLiteral("Fetch codes refreshed today again."));
     parser.addOptions({data, source, force});
-    if (!parser.parse(QStringList{QStringLiteral("quote-portal refresh")} + args)) {
-        err << parser.errorText() << Qt::endl
-            << QStringLiteral("使い方: quote-portal refresh [--data DIR] [--source TEMPLATE] "
-                              "[--force] [CODE...]")
-            << Qt::endl;
+    if (!parseCommand(
+            parser, QStringLiteral("quote-portal refresh"), args,
+            QStringLiteral("使い方: quote-portal refresh [--data DIR] [--source TEMPLATE] "
+                           "[--force] [CODE...]"),
+            err))
         return 2;
-    }
     RefreshOptions options;
     options.dataDir = parser.isSet(data) ? parser.value(data) : programDir;
     options.programDir = programDir;
