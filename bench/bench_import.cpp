@@ -1,6 +1,7 @@
 // Real prices: importing a twelve-year daily file against reading it, and a chart drawn from an
 // imported file against the same chart from invented prices.
 #include "bench.h"
+#include "timing.h"
 
 #include "chartrenderer.h"
 #include "gifencoder.h"
@@ -20,18 +21,6 @@
 #include <functional>
 
 namespace {
-
-double msPerCall(const std::function<void()>& f, int minRuns = 20) {
-    f();
-    QElapsedTimer t;
-    t.start();
-    int runs = 0;
-    while (runs < minRuns || t.elapsed() < 1000) {
-        f();
-        ++runs;
-    }
-    return double(t.nsecsElapsed()) / 1e6 / runs;
-}
 
 // Twelve years of a code's prices as a Japanese export writes them: quoted fields, thousands
 // separators, turnover and adjusted close.

@@ -1,6 +1,7 @@
 // Stand-in portal: time to draw and encode a chart, and the rate of 404 answers over one
 // keep-alive connection.
 #include "bench.h"
+#include "timing.h"
 
 #include "chartrenderer.h"
 #include "gifencoder.h"
@@ -19,19 +20,6 @@
 #include <functional>
 
 namespace {
-
-// Milliseconds per call, over enough calls to last about a second (at least `minRuns`).
-double msPerCall(const std::function<void()>& f, int minRuns = 20) {
-    f(); // warm caches, fonts and the palette lookup
-    QElapsedTimer t;
-    t.start();
-    int runs = 0;
-    while (runs < minRuns || t.elapsed() < 1000) {
-        f();
-        ++runs;
-    }
-    return double(t.nsecsElapsed()) / 1e6 / runs;
-}
 
 size_t discard(char*, size_t size, size_t n, void*) {
     return size * n;
