@@ -2,12 +2,12 @@
 // encoder), the merge into the stored file, each kind of bad row, --skip-bad, file names that
 // tell the code and ones that do not, files that cannot be read.
 #include "pricecsv.h"
+#include "pricefolder.h"
 #include "priceimport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QStringEncoder>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -21,63 +21,30 @@ QByteArray utf8(const char* text) {
     return QByteArray(text);
 }
 
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
 } // namespace
 
-class TestPriceImport : public QObject {
+class TestPriceImport : public QObject, private PriceFolder {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-
-    QString dataDir() const { return m_dir->filePath(QStringLiteral("data")); }
-    QString stored(const QString& code) const {
-        return dataDir() + QStringLiteral("/prices/") + code + QStringLiteral(".csv");
-    }
     QString writeInput(const QString& name, const QByteArray& bytes) {
-        const QString path = m_dir->filePath(name);
+        const QString path = folderPath(name);
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly))
             return {};
         f.write(bytes);
         return path;
     }
-    Run import(QStringList args) {
-        Run r;
+    CommandRun import(QStringList args) {
+        CommandRun r;
         QTextStream out(&r.out), err(&r.err);
         args.prepend(dataDir());
         args.prepend(QStringLiteral("--data"));
         r.status = portal::runImport(args, QStringLiteral("/nonexistent"), out, err);
         return r;
     }
-    portal::History storedBars(const QString& code) const {
-        QFile f(stored(code));
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        const portal::PriceFile p = portal::parsePriceCsv(f.readAll());
-        return p.problems.isEmpty() && p.error.isEmpty() ? p.bars : portal::History();
-    }
-    QByteArray storedBytes(const QString& code) const {
-        QFile f(stored(code));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-    void store(const QString& code, const QByteArray& bytes) {
-        QDir().mkpath(dataDir() + QStringLiteral("/prices"));
-        QFile f(stored(code));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
 
 private Q_SLOTS:
-    void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        QVERIFY(QDir().mkpath(dataDir()));
-    }
+    void init() { renewFolder(); }
 
     void layouts_data() {
         QTest::addColumn<QString>("fileName");
@@ -155,7 +122,7 @@ private Q_SLOTS:
 
         QCOMPARE(portal::layoutName(portal::parsePriceCsv(bytes).layout), layout);
         const QString input = writeInput(fileName, bytes);
-        const Run r = import({input});
+        const CommandRun r = import({input});
         QVERIFY2(r.status == 0, qPrintable(r.err));
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
         QVERIFY2(r.out.startsWith(QStringLiteral("7203: 追加 %1 行、置換 0 行、").arg(rows)),
@@ -183,7 +150,7 @@ private Q_SLOTS:
                                                    "2024-09-30,112,130,112,129,50\n"
                                                    "2024-09-27,118,125,110,124,35\n"
                                                    "2024-09-24,99,101,95,100,5\n");
-        const Run r = import({input});
+        const CommandRun r = import({input});
         QCOMPARE(r.status, 0);
         QVERIFY2(
             r.out.startsWith(QStringLiteral("6758: 追加 2 行、置換 1 行、2024/09/24 - 2024/09/30")),
@@ -197,7 +164,7 @@ private Q_SLOTS:
         QCOMPARE(h[3].close, 124.0); // the imported row replaced the stored one
         QCOMPARE(h[2].close, 118.0); // stored rows of other dates are kept
         // Importing the same file again adds nothing and replaces the same dates.
-        const Run again = import({input});
+        const CommandRun again = import({input});
         QVERIFY(again.out.startsWith(QStringLiteral("6758: 追加 0 行、置換 3 行")));
         QCOMPARE(storedBars(QStringLiteral("6758")).size(), 5);
     }
@@ -249,7 +216,7 @@ private Q_SLOTS:
             writeInput(QStringLiteral("6758.csv"), "Date,Open,High,Low,Close,Volume\n"
                                                    "2024-09-30,112,130,112,129,50\n" +
                                                        row + "\n2024-10-02,129,131,120,121,60\n");
-        const Run r = import({input});
+        const CommandRun r = import({input});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(input + QStringLiteral(":3: ")), qPrintable(r.err));
         QVERIFY2(r.err.contains(reason), qPrintable(r.err));
@@ -263,7 +230,7 @@ private Q_SLOTS:
             writeInput(QStringLiteral("6758.csv"), "Date,Open,High,Low,Close,Volume\n"
                                                    "2024-09-30,112,130,112,129,50\n"
                                                    "2024-09-30,112,130,112,129,50\n");
-        const Run r = import({input});
+        const CommandRun r = import({input});
         QVERIFY2(r.status == 0, qPrintable(r.err));
         QCOMPARE(storedBars(QStringLiteral("6758")).size(), 1);
     }
@@ -278,7 +245,7 @@ private Q_SLOTS:
                                                    "2024-10-02,129,131,120,121,60\n"
                                                    "2024-10-03,121,125,119,124,70\n"
                                                    "2024-10-03,121,125,119,122,70\n");
-        const Run r = import({QStringLiteral("--skip-bad"), input});
+        const CommandRun r = import({QStringLiteral("--skip-bad"), input});
         QVERIFY2(r.status == 0, qPrintable(r.err));
         QVERIFY(r.err.contains(input + QStringLiteral(":3: ")));
         QVERIFY(r.err.contains(input + QStringLiteral(":6: ")));
@@ -321,17 +288,19 @@ private Q_SLOTS:
     void codeThatCannotBeTold() {
         const QByteArray rows = "Date,Open,High,Low,Close,Volume\n2024-09-30,112,130,112,129,50\n";
         const QString input = writeInput(QStringLiteral("prices.csv"), rows);
-        const Run r = import({input});
+        const CommandRun r = import({input});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(QStringLiteral("銘柄コードが分かりません")), qPrintable(r.err));
         QVERIFY(!QDir(dataDir() + QStringLiteral("/prices")).exists() ||
                 QDir(dataDir() + QStringLiteral("/prices")).isEmpty());
         // --code tells it.
-        const Run withCode = import({QStringLiteral("--code"), QStringLiteral("8035"), input});
+        const CommandRun withCode =
+            import({QStringLiteral("--code"), QStringLiteral("8035"), input});
         QCOMPARE(withCode.status, 0);
         QCOMPARE(storedBars(QStringLiteral("8035")).size(), 1);
         // A --code that is no code stops before any file is looked at.
-        const Run badCode = import({QStringLiteral("--code"), QStringLiteral("../x"), input});
+        const CommandRun badCode =
+            import({QStringLiteral("--code"), QStringLiteral("../x"), input});
         QCOMPARE(badCode.status, 2);
         QVERIFY(badCode.err.contains(QStringLiteral("銘柄コードではありません")));
     }
@@ -365,8 +334,8 @@ private Q_SLOTS:
         QFETCH(QString, message);
         const QByteArray before = "Date,Open,High,Low,Close,Volume\n2024-09-27,1,2,1,2,3\n";
         store(QStringLiteral("1301"), before);
-        const QString input = bytes.isEmpty() ? m_dir->filePath(name) : writeInput(name, bytes);
-        const Run r = import({input});
+        const QString input = bytes.isEmpty() ? folderPath(name) : writeInput(name, bytes);
+        const CommandRun r = import({input});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QVERIFY(r.err.contains(input));
@@ -374,7 +343,7 @@ private Q_SLOTS:
     }
 
     void aFolderIsNoFile() {
-        const Run r = import({m_dir->path() + QStringLiteral("/data")});
+        const CommandRun r = import({dataDir()});
         QCOMPARE(r.status, 1);
         QVERIFY(!r.err.isEmpty());
     }
@@ -386,7 +355,7 @@ private Q_SLOTS:
         const QString input =
             writeInput(QStringLiteral("6758.csv"), "Date,Open,High,Low,Close,Volume\n"
                                                    "2024-09-30,112,130,112,129,50\n");
-        const Run r = import({input});
+        const CommandRun r = import({input});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(QStringLiteral("上書きしません")), qPrintable(r.err));
         QCOMPARE(storedBytes(QStringLiteral("6758")), before);
@@ -399,7 +368,7 @@ private Q_SLOTS:
         const QString bad =
             writeInput(QStringLiteral("6758.csv"), "Date,Open,High,Low,Close,Volume\n"
                                                    "2024-09-30,112,1,112,129,50\n");
-        const Run r = import({bad, good});
+        const CommandRun r = import({bad, good});
         QCOMPARE(r.status, 1);
         QCOMPARE(r.out.count(QLatin1Char('\n')), 1); // one line for the imported file
         QVERIFY(r.out.startsWith(QStringLiteral("7203: ")));
@@ -408,7 +377,7 @@ private Q_SLOTS:
     }
 
     void noFilesIsAUsageError() {
-        const Run r = import({});
+        const CommandRun r = import({});
         QCOMPARE(r.status, 2);
         QVERIFY(r.err.contains(QStringLiteral("使い方")));
     }

@@ -2,19 +2,18 @@
 // tells it: good prices, 404, an HTML page, garbage, no answer at all; a refused connection; a
 // code refreshed today; templates that are not http or https; the codes of the mark file.
 #include "pricecsv.h"
+#include "pricefolder.h"
 #include "pricerefresh.h"
+#include "servers.h"
 #include "testsupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QMutex>
-#include <QSemaphore>
 #include <QSettings>
 #include <QStringEncoder>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 namespace {
@@ -22,21 +21,24 @@ namespace {
 const QByteArray kStored = "Date,Open,High,Low,Close,Volume\n2024-09-27,1,2,1,2,3\n";
 
 // A price source: the first part of the path says how to answer ("/good/7203.csv").
-class PriceSource : public QThread {
+class PriceSource : public testing::ThreadedServer {
 public:
-    quint16 port = 0;
-    QSemaphore ready;
+    PriceSource() {
+        start([this](QObject& owner) -> quint16 {
+            auto* server = new QTcpServer(&owner);
+            server->listen(QHostAddress::LocalHost, 0);
+            serve(*server);
+            return server->serverPort();
+        });
+    }
 
     QStringList requests() const {
         QMutexLocker lock(&m_mutex);
         return m_requests;
     }
 
-protected:
-    void run() override {
-        QTcpServer server;
-        server.listen(QHostAddress::LocalHost, 0);
-        port = server.serverPort();
+private:
+    void serve(QTcpServer& server) {
         QObject::connect(&server, &QTcpServer::newConnection, &server, [this, &server] {
             while (QTcpSocket* s = server.nextPendingConnection()) {
                 auto* buffer = new QByteArray;
@@ -59,11 +61,8 @@ protected:
                 });
             }
         });
-        ready.release();
-        exec();
     }
 
-private:
     static void send(QTcpSocket* s, int status, const QByteArray& type, const QByteArray& body) {
         s->write("HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Type: " + type +
                  "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
@@ -92,38 +91,17 @@ private:
     QStringList m_requests;
 };
 
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
 } // namespace
 
-class TestPriceRefresh : public QObject {
+class TestPriceRefresh : public QObject, private PriceFolder {
     Q_OBJECT
 
     PriceSource m_source;
-    std::unique_ptr<QTemporaryDir> m_dir;
 
-    QString dataDir() const { return m_dir->filePath(QStringLiteral("data")); }
-    QString programDir() const { return m_dir->filePath(QStringLiteral("program")); }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_source.port); }
-    QString stored(const QString& code) const {
-        return dataDir() + QStringLiteral("/prices/") + code + QStringLiteral(".csv");
-    }
-    QByteArray storedBytes(const QString& code) const {
-        QFile f(stored(code));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-    void store(const QString& code, const QByteArray& bytes) {
-        QDir().mkpath(dataDir() + QStringLiteral("/prices"));
-        QFile f(stored(code));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-    Run refresh(const QStringList& args) {
-        Run r;
+    QString programDir() const { return folderPath(QStringLiteral("program")); }
+    QString base() const { return m_source.base(); }
+    CommandRun refresh(const QStringList& args) {
+        CommandRun r;
         QTextStream out(&r.out), err(&r.err);
         r.status = portal::runRefresh(QStringList{QStringLiteral("--data"), dataDir()} + args,
                                       programDir(), out, err);
@@ -137,18 +115,9 @@ class TestPriceRefresh : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase() {
-        m_source.start();
-        m_source.ready.acquire();
-        QVERIFY(m_source.port != 0);
-    }
-    void cleanupTestCase() {
-        m_source.quit();
-        m_source.wait();
-    }
+    void initTestCase() { QVERIFY(m_source.port() != 0); }
     void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir().mkpath(dataDir()));
+        renewFolder();
         QVERIFY(QDir().mkpath(programDir()));
     }
 
@@ -179,7 +148,7 @@ private Q_SLOTS:
         const QString source =
             path.isEmpty() ? testing::deadBase() + QStringLiteral("/{code}.csv")
                            : base() + QLatin1Char('/') + path + QStringLiteral("/{code}.csv");
-        const Run r = refresh({QStringLiteral("--source"), source, QStringLiteral("7203")});
+        const CommandRun r = refresh({QStringLiteral("--source"), source, QStringLiteral("7203")});
         QCOMPARE(r.status, status);
         QVERIFY2(r.out.startsWith(line), qPrintable(r.out));
         QCOMPARE(r.out.count(QLatin1Char('\n')), 1); // one progress line
@@ -198,16 +167,17 @@ private Q_SLOTS:
 
     void refreshedTodayIsNotFetchedAgain() {
         const QString source = base() + QStringLiteral("/good/today-{code}.csv");
-        const Run first = refresh({QStringLiteral("--source"), source, QStringLiteral("6758")});
+        const CommandRun first =
+            refresh({QStringLiteral("--source"), source, QStringLiteral("6758")});
         QCOMPARE(first.status, 0);
         QCOMPARE(requestsFor(QStringLiteral("today-6758")), 1);
         // The source is kept, so the second run needs none.
-        const Run second = refresh({QStringLiteral("6758")});
+        const CommandRun second = refresh({QStringLiteral("6758")});
         QCOMPARE(second.status, 0);
         QVERIFY2(second.out.startsWith(QStringLiteral("6758: 今日は取得済みです")),
                  qPrintable(second.out));
         QCOMPARE(requestsFor(QStringLiteral("today-6758")), 1);
-        const Run forced = refresh({QStringLiteral("--force"), QStringLiteral("6758")});
+        const CommandRun forced = refresh({QStringLiteral("--force"), QStringLiteral("6758")});
         QCOMPARE(forced.status, 0);
         QVERIFY(forced.out.startsWith(QStringLiteral("6758: 追加 0 行、置換 2 行")));
         QCOMPARE(requestsFor(QStringLiteral("today-6758")), 2);
@@ -231,7 +201,7 @@ private Q_SLOTS:
     void badTemplates() {
         QFETCH(QString, source);
         const int before = int(m_source.requests().size());
-        const Run r = refresh({QStringLiteral("--source"), source, QStringLiteral("7203")});
+        const CommandRun r = refresh({QStringLiteral("--source"), source, QStringLiteral("7203")});
         QCOMPARE(r.status, 2);
         QVERIFY2(r.err.contains(QStringLiteral("取得元のアドレス")), qPrintable(r.err));
         QCOMPARE(int(m_source.requests().size()), before);
@@ -241,7 +211,7 @@ private Q_SLOTS:
     }
 
     void noSourceConfiguredMeansNoRequest() {
-        const Run r = refresh({QStringLiteral("7203")});
+        const CommandRun r = refresh({QStringLiteral("7203")});
         QCOMPARE(r.status, 2);
         QVERIFY(r.err.contains(QStringLiteral("取得元が設定されていません")));
     }
@@ -252,7 +222,7 @@ private Q_SLOTS:
         mark.write(QStringEncoder("Shift_JIS")(QStringLiteral("9432,8306,\r\n")));
         mark.close();
         const QString source = base() + QStringLiteral("/good/mark-{code}.csv");
-        const Run r = refresh({QStringLiteral("--source"), source});
+        const CommandRun r = refresh({QStringLiteral("--source"), source});
         QCOMPARE(r.status, 0);
         const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
@@ -264,8 +234,8 @@ private Q_SLOTS:
 
     void failuresAreSummedUp() {
         const QString source = base() + QStringLiteral("/missing/sum-{code}.csv");
-        const Run r = refresh({QStringLiteral("--source"), source, QStringLiteral("4063"),
-                               QStringLiteral("x1"), QStringLiteral("6861")});
+        const CommandRun r = refresh({QStringLiteral("--source"), source, QStringLiteral("4063"),
+                                      QStringLiteral("x1"), QStringLiteral("6861")});
         QCOMPARE(r.status, 1);
         QCOMPARE(r.out.count(QLatin1Char('\n')), 3);
         QVERIFY2(r.err.contains(QStringLiteral("取得できなかった銘柄（3）: x1, 4063, 6861")),
@@ -285,7 +255,7 @@ private Q_SLOTS:
     void markFileCodes() {
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, codes);
-        const QString path = m_dir->filePath(QStringLiteral("MARK.csv"));
+        const QString path = folderPath(QStringLiteral("MARK.csv"));
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(bytes);

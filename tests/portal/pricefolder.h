@@ -1,0 +1,58 @@
+#pragma once
+
+// What the price import and refresh tests share: a temporary folder for every test with the
+// data folder in it, the price files stored there, and what one run of a command printed.
+
+#include "pricecsv.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+struct CommandRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+class PriceFolder {
+protected:
+    // A new temporary folder with an empty data folder in it; run before every test.
+    void renewFolder() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        QVERIFY(QDir().mkpath(dataDir()));
+    }
+    // A path in the temporary folder, beside the data folder.
+    QString folderPath(const QString& name) const { return m_dir->filePath(name); }
+    QString dataDir() const { return folderPath(QStringLiteral("data")); }
+    QString stored(const QString& code) const {
+        return dataDir() + QStringLiteral("/prices/") + code + QStringLiteral(".csv");
+    }
+    QByteArray storedBytes(const QString& code) const {
+        QFile f(stored(code));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    // The stored file's prices; none when it is missing or does not read cleanly.
+    portal::History storedBars(const QString& code) const {
+        QFile f(stored(code));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        const portal::PriceFile p = portal::parsePriceCsv(f.readAll());
+        return p.problems.isEmpty() && p.error.isEmpty() ? p.bars : portal::History();
+    }
+    void store(const QString& code, const QByteArray& bytes) {
+        QDir().mkpath(dataDir() + QStringLiteral("/prices"));
+        QFile f(stored(code));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
