@@ -1,85 +1,66 @@
 // The temporary chart and page files of a display, where something else stands at their names.
 #include "chart/chartretrieval.h"
+#include "files.h"
 #include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
 #include "testsupport.h"
 
 #include <QtTest>
 
-#include <sys/stat.h>
-
-namespace {
-
-QByteArray fileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool isSymLink(const QString& path) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-} // namespace
+using testing::fileBytes;
+using testing::isSymLink;
 
 class TestTempFiles : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void plantedLinks_data();
-    void plantedLinks();
+    void initTestCase() { QVERIFY(m_portal.started()); }
+
+    void plantedLinks_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("one-day chart") << "temp1.gif";
+        QTest::newRow("six-month chart") << "temp3.gif";
+        QTest::newRow("detail page") << "temp2.html";
+    }
+
+    // A link planted at a temporary name is replaced by the file; the user's file it pointed to is
+    // left as it was.
+    void plantedLinks() {
+        QFETCH(QString, name);
+
+        QTemporaryDir folder;
+        QTemporaryDir home;
+        QVERIFY(folder.isValid() && home.isValid());
+        const QString victim = home.filePath(QStringLiteral(".profile"));
+        const QByteArray victimBytes("export PATH=/usr/bin\n");
+        {
+            QFile f(victim);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(victimBytes);
+        }
+        const QString planted = folder.filePath(name);
+        QVERIFY(QFile::link(victim, planted));
+
+        platform::MultiTransfer transfer;
+        const platform::ServerConfig servers = platform::ServerConfig::allAt(m_portal.base());
+        chart::ChartRetrieval retrieval(transfer, servers, folder.path());
+        chart::ChartOptions options;
+        options.terms = {true, true, true, true, false, false, false};
+        const QString code = m_portal.codeUnder(QStringLiteral(".t"));
+        const chart::RetrievalResult r = retrieval.fetchTerms(code, options, {});
+        QVERIFY(!r.failed);
+        retrieval.prepareDetailPage(code);
+
+        QCOMPARE(fileBytes(victim), victimBytes);
+        QVERIFY(!isSymLink(planted));
+        const QByteArray written = fileBytes(planted);
+        QVERIFY(!written.isEmpty());
+        QCOMPARE(written.at(0), name.endsWith(QLatin1String(".gif")) ? 'G' : '<');
+    }
 
 private:
-    std::unique_ptr<testing::TestPortal> m_portal;
+    testing::TestPortal m_portal;
 };
-
-void TestTempFiles::initTestCase() {
-    m_portal = std::make_unique<testing::TestPortal>();
-    QVERIFY(m_portal->started());
-}
-
-void TestTempFiles::plantedLinks_data() {
-    QTest::addColumn<QString>("name");
-    QTest::newRow("one-day chart") << "temp1.gif";
-    QTest::newRow("six-month chart") << "temp3.gif";
-    QTest::newRow("detail page") << "temp2.html";
-}
-
-// A link planted at a temporary name is replaced by the file; the user's file it pointed to is
-// left as it was.
-void TestTempFiles::plantedLinks() {
-    QFETCH(QString, name);
-
-    QTemporaryDir folder;
-    QTemporaryDir home;
-    QVERIFY(folder.isValid() && home.isValid());
-    const QString victim = home.filePath(QStringLiteral(".profile"));
-    const QByteArray victimBytes("export PATH=/usr/bin\n");
-    {
-        QFile f(victim);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(victimBytes);
-    }
-    const QString planted = folder.filePath(name);
-    QVERIFY(QFile::link(victim, planted));
-
-    platform::MultiTransfer transfer;
-    const platform::ServerConfig servers = platform::ServerConfig::allAt(m_portal->base());
-    chart::ChartRetrieval retrieval(transfer, servers, folder.path());
-    chart::ChartOptions options;
-    options.terms = {true, true, true, true, false, false, false};
-    const QString code = m_portal->codeUnder(QStringLiteral(".t"));
-    const chart::RetrievalResult r = retrieval.fetchTerms(code, options, {});
-    QVERIFY(!r.failed);
-    retrieval.prepareDetailPage(code);
-
-    QCOMPARE(fileBytes(victim), victimBytes);
-    QVERIFY(!isSymLink(planted));
-    const QByteArray written = fileBytes(planted);
-    QVERIFY(!written.isEmpty());
-    QCOMPARE(written.at(0), name.endsWith(QLatin1String(".gif")) ? 'G' : '<');
-}
 
 QTEST_MAIN(TestTempFiles)
 #include "tst_tempfiles.moc"

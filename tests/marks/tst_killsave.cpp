@@ -1,3 +1,4 @@
+#include "files.h"
 #include "marks/markfile.h"
 
 #include <QtTest>
@@ -8,6 +9,8 @@
 // watch lists in turn, without end, and reports every completed save on standard output.
 
 namespace {
+
+using testing::fileBytes;
 
 const char* const kWriterVariable = "KILLSAVE_WRITER_FILE";
 constexpr int kMarks = 6000;
@@ -37,67 +40,58 @@ int runWriter(const QString& path) {
     }
 }
 
-QByteArray fileBytes(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("(cannot open)");
-    return f.readAll();
-}
-
 } // namespace
 
 class TestKillSave : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void killedSaveKeepsAWholeFile();
-};
+    void killedSaveKeepsAWholeFile() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QStringLiteral("MARK.csv"));
+        const QByteArray a = listA().toLatin1() + "\r\n";
+        const QByteArray b = listB().toLatin1() + "\r\n";
+        QVERIFY(marks::writeMarkLine(path, listA()));
 
-void TestKillSave::killedSaveKeepsAWholeFile() {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("MARK.csv"));
-    const QByteArray a = listA().toLatin1() + "\r\n";
-    const QByteArray b = listB().toLatin1() + "\r\n";
-    QVERIFY(marks::writeMarkLine(path, listA()));
+        constexpr int kKills = 30;
+        int sawA = 0;
+        int sawB = 0;
+        for (int round = 0; round < kKills; ++round) {
+            QProcess writer;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QLatin1String(kWriterVariable), path);
+            writer.setProcessEnvironment(env);
+            writer.start(QCoreApplication::applicationFilePath(), QStringList());
+            QVERIFY2(writer.waitForStarted(), qPrintable(writer.errorString()));
 
-    constexpr int kKills = 30;
-    int sawA = 0;
-    int sawB = 0;
-    for (int round = 0; round < kKills; ++round) {
-        QProcess writer;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QLatin1String(kWriterVariable), path);
-        writer.setProcessEnvironment(env);
-        writer.start(QCoreApplication::applicationFilePath(), QStringList());
-        QVERIFY2(writer.waitForStarted(), qPrintable(writer.errorString()));
+            // Let the child get some saves done (a varying number), then kill it after a varying
+            // short pause, so the kill falls at many different points of a save.
+            const int savesFirst = 1 + round % 4;
+            int saves = 0;
+            while (saves < savesFirst && writer.state() == QProcess::Running) {
+                if (writer.waitForReadyRead(5000))
+                    saves += writer.readAllStandardOutput().count("saved");
+                else
+                    break;
+            }
+            QVERIFY2(saves >= savesFirst, "the writer did not save");
+            QTest::qWait((round * 7) % 11);
+            writer.kill(); // SIGKILL: no clean-up in the child
+            QVERIFY(writer.waitForFinished(10000));
 
-        // Let the child get some saves done (a varying number), then kill it after a varying
-        // short pause, so the kill falls at many different points of a save.
-        const int savesFirst = 1 + round % 4;
-        int saves = 0;
-        while (saves < savesFirst && writer.state() == QProcess::Running) {
-            if (writer.waitForReadyRead(5000))
-                saves += writer.readAllStandardOutput().count("saved");
-            else
-                break;
+            const QByteArray now = fileBytes(path);
+            QVERIFY2(now == a || now == b,
+                     qPrintable(QStringLiteral("round %1: %2 bytes, neither list whole")
+                                    .arg(round)
+                                    .arg(now.size())));
+            (now == a ? sawA : sawB)++;
         }
-        QVERIFY2(saves >= savesFirst, "the writer did not save");
-        QTest::qWait((round * 7) % 11);
-        writer.kill(); // SIGKILL: no clean-up in the child
-        QVERIFY(writer.waitForFinished(10000));
-
-        const QByteArray now = fileBytes(path);
-        QVERIFY2(now == a || now == b,
-                 qPrintable(QStringLiteral("round %1: %2 bytes, neither list whole")
-                                .arg(round)
-                                .arg(now.size())));
-        (now == a ? sawA : sawB)++;
+        // Both contents turned up, so the kills did land between different saves.
+        QVERIFY(sawA > 0);
+        QVERIFY(sawB > 0);
     }
-    // Both contents turned up, so the kills did land between different saves.
-    QVERIFY(sawA > 0);
-    QVERIFY(sawB > 0);
-}
+};
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsSet(kWriterVariable))

@@ -1,3 +1,4 @@
+#include "files.h"
 #include "marks/markfile.h"
 #include "marks/markstring.h"
 #include "unprivileged.h"
@@ -15,20 +16,11 @@ Q_DECLARE_METATYPE(marks::SaveFailure)
 
 namespace {
 
+using testing::fileBytes;
+using testing::writeBytes;
+
 const char* const kChildPath = "MARKSAVE_CHILD_PATH";
 const char* const kChildText = "MARKSAVE_CHILD_TEXT";
-
-QByteArray fileBytes(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return f.readAll();
-}
-
-bool writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 QString manyMarks(int count) {
     QString s;
@@ -65,262 +57,246 @@ class TestMarkFile : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void read_data();
-    void read();
-    void readMissingFile();
-    void readFolder();
-    void write_data();
-    void write();
-    void writeFails_data();
-    void writeFails();
-    void readOnlyFolder_data();
-    void readOnlyFolder();
-    void keepsItsBytes_data();
-    void keepsItsBytes();
-};
+    void init() { QVERIFY(m_dir.renew()); }
 
-void TestMarkFile::read_data() {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("hasLine");
-    QTest::addColumn<QString>("line");
+    void read_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("hasLine");
+        QTest::addColumn<QString>("line");
 
-    QTest::newRow("CR LF") << QByteArray("4674,1000,9999,\r\n") << true << "4674,1000,9999,";
-    QTest::newRow("LF") << QByteArray("4674,1000,9999,\n") << true << "4674,1000,9999,";
-    QTest::newRow("no line end") << QByteArray("4674,1000,9999,") << true << "4674,1000,9999,";
-    QTest::newRow("alphanumeric codes")
-        << QByteArray("130A,4674,1A3C,\r\n") << true << "130A,4674,1A3C,";
-    QTest::newRow("zero bytes") << QByteArray() << false << "";
-    QTest::newRow("only CR LF") << QByteArray("\r\n") << true << "";
-    QTest::newRow("empty first line, more lines")
-        << QByteArray("\r\n4674,1000,\r\n9999,\r\n") << true << "";
-    QTest::newRow("only the first line counts")
-        << QByteArray("4674,\r\n1000,\r\n") << true << "4674,";
-    QTest::newRow("damaged: no comma after the last mark")
-        << QByteArray("4674,1000\r\n") << true << "4674,1000";
-    QTest::newRow("damaged: letters and blanks kept")
-        << QByteArray("4674,ab d,\r\n") << true << "4674,ab d,";
-    QTest::newRow("lone CR line ends")
-        << QByteArray("4674,1000,\r9999,\r1301,\r") << true << "4674,1000,";
-    QTest::newRow("lone CR, then CR LF") << QByteArray("4674,\r\r\n1000,\r\n") << true << "4674,";
-    QTest::newRow("empty first line ended by CR") << QByteArray("\r4674,\r") << true << "";
-    // "メモ" and "表示" in code page 932; the second byte of 表 (0x95 0x5C) is a backslash.
-    QTest::newRow("code page 932 text after the marks")
-        << QByteArray("4674,1000,\x83\x81\x83\x82\r\n") << true << QStringLiteral("4674,1000,メモ");
-    QTest::newRow("code page 932 with a backslash byte")
-        << QByteArray("4674,\x95\x5c\x8e\xa6,\r\n") << true << QStringLiteral("4674,表示,");
-    QTest::newRow("long line") << (manyMarks(7000).toLatin1() + "\r\n1000,\r\n") << true
-                               << manyMarks(7000);
-}
-
-void TestMarkFile::read() {
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, hasLine);
-    QFETCH(QString, line);
-
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("MARK.csv"));
-    QVERIFY(writeBytes(path, bytes));
-
-    const std::optional<QString> read = marks::readMarkLine(path);
-    QCOMPARE(read.has_value(), hasLine);
-    if (hasLine)
-        QCOMPARE(*read, line);
-}
-
-void TestMarkFile::readMissingFile() {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QVERIFY(!marks::readMarkLine(dir.filePath(QStringLiteral("MARK.csv"))).has_value());
-}
-
-void TestMarkFile::readFolder() {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("MARK.csv")));
-    QVERIFY(!marks::readMarkLine(dir.filePath(QStringLiteral("MARK.csv"))).has_value());
-}
-
-void TestMarkFile::write_data() {
-    QTest::addColumn<QByteArray>("old");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("new file") << QByteArray() << "4674,1000,9999,";
-    QTest::newRow("alphanumeric codes") << QByteArray("4674,\r\n") << "130A,4674,";
-    QTest::newRow("empty list") << QByteArray("4674,\r\n") << "";
-    QTest::newRow("replaces a longer file whole")
-        << QByteArray("4674,1000,9999,\r\n1301,\r\nmore text\r\n") << "1000,";
-    QTest::newRow("7,000 marks") << QByteArray("4674,\r\n") << manyMarks(7000);
-}
-
-void TestMarkFile::write() {
-    QFETCH(QByteArray, old);
-    QFETCH(QString, text);
-
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("MARK.csv"));
-    if (!old.isEmpty())
-        QVERIFY(writeBytes(path, old));
-
-    QVERIFY(marks::writeMarkLine(path, text));
-    QCOMPARE(fileBytes(path), text.toLatin1() + "\r\n");
-    QCOMPARE(marks::readMarkLine(path), std::optional<QString>(text));
-    // Nothing but the mark file is left beside it.
-    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             QStringList{QStringLiteral("MARK.csv")});
-}
-
-void TestMarkFile::writeFails_data() {
-    QTest::addColumn<QString>("situation");
-    QTest::addColumn<marks::SaveFailure>("failure");
-    QTest::newRow("folder does not exist") << "missing folder" << marks::SaveFailure::FolderMissing;
-    QTest::newRow("mark file name is a folder") << "folder" << marks::SaveFailure::NotAFile;
-    QTest::newRow("parent is a file") << "parent file" << marks::SaveFailure::FolderMissing;
-    QTest::newRow("disk runs out of room") << "full" << marks::SaveFailure::WriteFailed;
-}
-
-void TestMarkFile::writeFails() {
-    QFETCH(QString, situation);
-    QFETCH(marks::SaveFailure, failure);
-
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QByteArray old("4674,1000,\r\n");
-    QString path = dir.filePath(QStringLiteral("MARK.csv"));
-    QString oldPath; // the file whose old content must survive, when there is one
-    const QString text = manyMarks(6000);
-
-    marks::SaveResult result;
-    if (situation == QLatin1String("missing folder")) {
-        path = dir.filePath(QStringLiteral("gone/MARK.csv"));
-        result = marks::writeMarkLine(path, text);
-        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("gone"))));
-    } else if (situation == QLatin1String("folder")) {
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("MARK.csv")));
-        result = marks::writeMarkLine(path, text);
-        QVERIFY(QFileInfo(path).isDir());
-    } else if (situation == QLatin1String("parent file")) {
-        oldPath = dir.filePath(QStringLiteral("notafolder"));
-        QVERIFY(writeBytes(oldPath, old));
-        path = oldPath + QStringLiteral("/MARK.csv");
-        result = marks::writeMarkLine(path, text);
-    } else if (situation == QLatin1String("full")) {
-        oldPath = path;
-        QVERIFY(writeBytes(oldPath, old));
-        FileSizeLimit limit(4096);
-        QVERIFY(limit.active());
-        result = marks::writeMarkLine(path, text);
+        QTest::newRow("CR LF") << QByteArray("4674,1000,9999,\r\n") << true << "4674,1000,9999,";
+        QTest::newRow("LF") << QByteArray("4674,1000,9999,\n") << true << "4674,1000,9999,";
+        QTest::newRow("no line end") << QByteArray("4674,1000,9999,") << true << "4674,1000,9999,";
+        QTest::newRow("alphanumeric codes")
+            << QByteArray("130A,4674,1A3C,\r\n") << true << "130A,4674,1A3C,";
+        QTest::newRow("zero bytes") << QByteArray() << false << "";
+        QTest::newRow("only CR LF") << QByteArray("\r\n") << true << "";
+        QTest::newRow("empty first line, more lines")
+            << QByteArray("\r\n4674,1000,\r\n9999,\r\n") << true << "";
+        QTest::newRow("only the first line counts")
+            << QByteArray("4674,\r\n1000,\r\n") << true << "4674,";
+        QTest::newRow("damaged: no comma after the last mark")
+            << QByteArray("4674,1000\r\n") << true << "4674,1000";
+        QTest::newRow("damaged: letters and blanks kept")
+            << QByteArray("4674,ab d,\r\n") << true << "4674,ab d,";
+        QTest::newRow("lone CR line ends")
+            << QByteArray("4674,1000,\r9999,\r1301,\r") << true << "4674,1000,";
+        QTest::newRow("lone CR, then CR LF")
+            << QByteArray("4674,\r\r\n1000,\r\n") << true << "4674,";
+        QTest::newRow("empty first line ended by CR") << QByteArray("\r4674,\r") << true << "";
+        // "メモ" and "表示" in code page 932; the second byte of 表 (0x95 0x5C) is a backslash.
+        QTest::newRow("code page 932 text after the marks")
+            << QByteArray("4674,1000,\x83\x81\x83\x82\r\n") << true
+            << QStringLiteral("4674,1000,メモ");
+        QTest::newRow("code page 932 with a backslash byte")
+            << QByteArray("4674,\x95\x5c\x8e\xa6,\r\n") << true << QStringLiteral("4674,表示,");
+        QTest::newRow("long line")
+            << (manyMarks(7000).toLatin1() + "\r\n1000,\r\n") << true << manyMarks(7000);
     }
 
-    QVERIFY(!result.saved());
-    QCOMPARE(result.failure, failure);
-    if (!oldPath.isEmpty())
-        QCOMPARE(fileBytes(oldPath), old);
-    // A failed save leaves no half-written file behind.
-    const QStringList left =
-        QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    for (const QString& name : left)
-        QVERIFY2(name == QLatin1String("MARK.csv") || name == QLatin1String("notafolder"),
-                 qPrintable(name));
-    // The user is told which file was not saved.
-    for (const auto what : {marks::UnsavedMarks::Kept, marks::UnsavedMarks::LostAtExit,
-                            marks::UnsavedMarks::Replaced})
-        QVERIFY(marks::saveFailureMessage(path, result, what).contains(path));
-}
+    void read() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, hasLine);
+        QFETCH(QString, line);
 
-void TestMarkFile::readOnlyFolder_data() {
-    QTest::addColumn<bool>("fileWritable");
-    QTest::addColumn<marks::SaveFailure>("failure");
-    QTest::newRow("writable file is saved in place") << true << marks::SaveFailure::None;
-    QTest::newRow("read-only file") << false << marks::SaveFailure::NotPermitted;
-}
+        const QString path = m_dir.filePath(QStringLiteral("MARK.csv"));
+        QVERIFY(writeBytes(path, bytes));
 
-// A folder where no new file can be created: the atomic save cannot make its temporary file.
-void TestMarkFile::readOnlyFolder() {
-    QFETCH(bool, fileWritable);
-    QFETCH(marks::SaveFailure, failure);
+        const std::optional<QString> read = marks::readMarkLine(path);
+        QCOMPARE(read.has_value(), hasLine);
+        if (hasLine)
+            QCOMPARE(*read, line);
+    }
 
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("MARK.csv"));
-    const QByteArray old("4674,1000,9999,1301,\r\n");
-    const QString text = QStringLiteral("4674,1000,");
-    QVERIFY(writeBytes(path, old));
-    QVERIFY(testing::handToChild(path));
-    QVERIFY(testing::handToChild(dir.path()));
-    QVERIFY(QFile::setPermissions(path, fileWritable ? QFile::ReadOwner | QFile::WriteOwner
-                                                     : QFile::ReadOwner));
-    const QFile::Permissions before = QFile::permissions(dir.path());
-    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner |
-                                                  QFile::ReadOther | QFile::ExeOther));
+    void readMissingFile() {
+        QVERIFY(!marks::readMarkLine(m_dir.filePath(QStringLiteral("MARK.csv"))).has_value());
+    }
 
-    QProcessEnvironment env;
-    env.insert(QLatin1String(kChildPath), path);
-    env.insert(QLatin1String(kChildText), text);
-    QString output;
-    const int code = testing::runChild(env, &output);
-    QFile::setPermissions(dir.path(), before);
+    void readFolder() {
+        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("MARK.csv")));
+        QVERIFY(!marks::readMarkLine(m_dir.filePath(QStringLiteral("MARK.csv"))).has_value());
+    }
 
-    QVERIFY2(code >= 0 && code < 10, qPrintable(output));
-    QCOMPARE(static_cast<marks::SaveFailure>(code), failure);
-    QCOMPARE(fileBytes(path), failure == marks::SaveFailure::None ? text.toLatin1() + "\r\n" : old);
-}
+    void write_data() {
+        QTest::addColumn<QByteArray>("old");
+        QTest::addColumn<QString>("text");
 
-void TestMarkFile::keepsItsBytes_data() {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QStringList>("listed");
-    QTest::addColumn<QString>("set");   // marked first, when not empty
-    QTest::addColumn<QString>("clear"); // then cleared, when not empty
-    QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("new file") << QByteArray() << "4674,1000,9999,";
+        QTest::newRow("alphanumeric codes") << QByteArray("4674,\r\n") << "130A,4674,";
+        QTest::newRow("empty list") << QByteArray("4674,\r\n") << "";
+        QTest::newRow("replaces a longer file whole")
+            << QByteArray("4674,1000,9999,\r\n1301,\r\nmore text\r\n") << "1000,";
+        QTest::newRow("7,000 marks") << QByteArray("4674,\r\n") << manyMarks(7000);
+    }
 
-    // "ﾒﾓ:月曜に確認" in code page 932, half-width katakana and a backslash second byte included.
-    const QByteArray note("\xd2\xd3:\x8c\x8e\x97\x6a\x82\xc9\x8a\x6d\x94\x46\x95\x5c");
-    QTest::newRow("code page 932 note, set")
-        << (QByteArray("4674,1000,") + note + "\r\n") << QStringList{"4674", "1000"} << "9999"
-        << "" << (QByteArray("4674,1000,") + note + "9999,\r\n");
-    QTest::newRow("code page 932 note, clear")
-        << (QByteArray("4674,1000,") + note + "\r\n") << QStringList{"4674", "1000"} << ""
-        << "1000" << (QByteArray("4674,") + note + "\r\n");
-    QTest::newRow("lone CR file, clear")
-        << QByteArray("4674,1000,9999,\r1301,\r") << QStringList{"4674", "1000", "9999"} << ""
-        << "1000" << QByteArray("4674,9999,\r\n");
-    QTest::newRow("lone CR file, set a marked code")
-        << QByteArray("4674,1000,\r") << QStringList{"4674", "1000"} << "1000"
-        << "" << QByteArray("4674,1000,\r\n");
-    QTest::newRow("lone CR file, set and clear")
-        << QByteArray("4674,1000,\r") << QStringList{"4674", "1000"} << "9999"
-        << "4674" << QByteArray("1000,9999,\r\n");
-}
+    void write() {
+        QFETCH(QByteArray, old);
+        QFETCH(QString, text);
 
-// A mark file read, changed and saved again: what the user did not change keeps its bytes.
-void TestMarkFile::keepsItsBytes() {
-    QFETCH(QByteArray, bytes);
-    QFETCH(QStringList, listed);
-    QFETCH(QString, set);
-    QFETCH(QString, clear);
-    QFETCH(QByteArray, saved);
+        const QString path = m_dir.filePath(QStringLiteral("MARK.csv"));
+        if (!old.isEmpty())
+            QVERIFY(writeBytes(path, old));
 
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("MARK.csv"));
-    QVERIFY(writeBytes(path, bytes));
+        QVERIFY(marks::writeMarkLine(path, text));
+        QCOMPARE(fileBytes(path), text.toLatin1() + "\r\n");
+        QCOMPARE(marks::readMarkLine(path), std::optional<QString>(text));
+        // Nothing but the mark file is left beside it.
+        QCOMPARE(
+            QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList{QStringLiteral("MARK.csv")});
+    }
 
-    const std::optional<QString> line = marks::readMarkLine(path);
-    QVERIFY(line.has_value());
-    marks::MarkString list(*line);
-    QStringList marksRead;
-    for (int k = 1; k <= listed.size(); ++k)
-        marksRead << list.mark(k);
-    QCOMPARE(marksRead, listed);
+    void writeFails_data() {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<marks::SaveFailure>("failure");
+        QTest::newRow("folder does not exist")
+            << "missing folder" << marks::SaveFailure::FolderMissing;
+        QTest::newRow("mark file name is a folder") << "folder" << marks::SaveFailure::NotAFile;
+        QTest::newRow("parent is a file") << "parent file" << marks::SaveFailure::FolderMissing;
+        QTest::newRow("disk runs out of room") << "full" << marks::SaveFailure::WriteFailed;
+    }
 
-    if (!set.isEmpty())
-        list.append(set);
-    if (!clear.isEmpty())
-        QVERIFY(list.remove(clear));
-    QVERIFY(marks::writeMarkLine(path, list.text()));
-    QCOMPARE(fileBytes(path), saved);
-}
+    void writeFails() {
+        QFETCH(QString, situation);
+        QFETCH(marks::SaveFailure, failure);
+
+        const QByteArray old("4674,1000,\r\n");
+        QString path = m_dir.filePath(QStringLiteral("MARK.csv"));
+        QString oldPath; // the file whose old content must survive, when there is one
+        const QString text = manyMarks(6000);
+
+        marks::SaveResult result;
+        if (situation == QLatin1String("missing folder")) {
+            path = m_dir.filePath(QStringLiteral("gone/MARK.csv"));
+            result = marks::writeMarkLine(path, text);
+            QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("gone"))));
+        } else if (situation == QLatin1String("folder")) {
+            QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("MARK.csv")));
+            result = marks::writeMarkLine(path, text);
+            QVERIFY(QFileInfo(path).isDir());
+        } else if (situation == QLatin1String("parent file")) {
+            oldPath = m_dir.filePath(QStringLiteral("notafolder"));
+            QVERIFY(writeBytes(oldPath, old));
+            path = oldPath + QStringLiteral("/MARK.csv");
+            result = marks::writeMarkLine(path, text);
+        } else if (situation == QLatin1String("full")) {
+            oldPath = path;
+            QVERIFY(writeBytes(oldPath, old));
+            FileSizeLimit limit(4096);
+            QVERIFY(limit.active());
+            result = marks::writeMarkLine(path, text);
+        }
+
+        QVERIFY(!result.saved());
+        QCOMPARE(result.failure, failure);
+        if (!oldPath.isEmpty())
+            QCOMPARE(fileBytes(oldPath), old);
+        // A failed save leaves no half-written file behind.
+        const QStringList left =
+            QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        for (const QString& name : left)
+            QVERIFY2(name == QLatin1String("MARK.csv") || name == QLatin1String("notafolder"),
+                     qPrintable(name));
+        // The user is told which file was not saved.
+        for (const auto what : {marks::UnsavedMarks::Kept, marks::UnsavedMarks::LostAtExit,
+                                marks::UnsavedMarks::Replaced})
+            QVERIFY(marks::saveFailureMessage(path, result, what).contains(path));
+    }
+
+    void readOnlyFolder_data() {
+        QTest::addColumn<bool>("fileWritable");
+        QTest::addColumn<marks::SaveFailure>("failure");
+        QTest::newRow("writable file is saved in place") << true << marks::SaveFailure::None;
+        QTest::newRow("read-only file") << false << marks::SaveFailure::NotPermitted;
+    }
+
+    // A folder where no new file can be created: the atomic save cannot make its temporary file.
+    void readOnlyFolder() {
+        QFETCH(bool, fileWritable);
+        QFETCH(marks::SaveFailure, failure);
+
+        const QString path = m_dir.filePath(QStringLiteral("MARK.csv"));
+        const QByteArray old("4674,1000,9999,1301,\r\n");
+        const QString text = QStringLiteral("4674,1000,");
+        QVERIFY(writeBytes(path, old));
+        QVERIFY(testing::handToChild(path));
+        QVERIFY(testing::handToChild(m_dir.path()));
+        QVERIFY(QFile::setPermissions(path, fileWritable ? QFile::ReadOwner | QFile::WriteOwner
+                                                         : QFile::ReadOwner));
+        const QFile::Permissions before = QFile::permissions(m_dir.path());
+        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::ExeOwner |
+                                                        QFile::ReadOther | QFile::ExeOther));
+
+        QProcessEnvironment env;
+        env.insert(QLatin1String(kChildPath), path);
+        env.insert(QLatin1String(kChildText), text);
+        QString output;
+        const int code = testing::runChild(env, &output);
+        QFile::setPermissions(m_dir.path(), before);
+
+        QVERIFY2(code >= 0 && code < 10, qPrintable(output));
+        QCOMPARE(static_cast<marks::SaveFailure>(code), failure);
+        QCOMPARE(fileBytes(path),
+                 failure == marks::SaveFailure::None ? text.toLatin1() + "\r\n" : old);
+    }
+
+    void keepsItsBytes_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QString>("set");   // marked first, when not empty
+        QTest::addColumn<QString>("clear"); // then cleared, when not empty
+        QTest::addColumn<QByteArray>("saved");
+
+        // "ﾒﾓ:月曜に確認" in code page 932, half-width katakana and a backslash second byte
+        // included.
+        const QByteArray note("\xd2\xd3:\x8c\x8e\x97\x6a\x82\xc9\x8a\x6d\x94\x46\x95\x5c");
+        QTest::newRow("code page 932 note, set")
+            << (QByteArray("4674,1000,") + note + "\r\n") << QStringList{"4674", "1000"} << "9999"
+            << "" << (QByteArray("4674,1000,") + note + "9999,\r\n");
+        QTest::newRow("code page 932 note, clear")
+            << (QByteArray("4674,1000,") + note + "\r\n") << QStringList{"4674", "1000"} << ""
+            << "1000" << (QByteArray("4674,") + note + "\r\n");
+        QTest::newRow("lone CR file, clear")
+            << QByteArray("4674,1000,9999,\r1301,\r") << QStringList{"4674", "1000", "9999"} << ""
+            << "1000" << QByteArray("4674,9999,\r\n");
+        QTest::newRow("lone CR file, set a marked code")
+            << QByteArray("4674,1000,\r") << QStringList{"4674", "1000"} << "1000"
+            << "" << QByteArray("4674,1000,\r\n");
+        QTest::newRow("lone CR file, set and clear")
+            << QByteArray("4674,1000,\r") << QStringList{"4674", "1000"} << "9999"
+            << "4674" << QByteArray("1000,9999,\r\n");
+    }
+
+    // A mark file read, changed and saved again: what the user did not change keeps its bytes.
+    void keepsItsBytes() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, listed);
+        QFETCH(QString, set);
+        QFETCH(QString, clear);
+        QFETCH(QByteArray, saved);
+
+        const QString path = m_dir.filePath(QStringLiteral("MARK.csv"));
+        QVERIFY(writeBytes(path, bytes));
+
+        const std::optional<QString> line = marks::readMarkLine(path);
+        QVERIFY(line.has_value());
+        marks::MarkString list(*line);
+        QStringList marksRead;
+        for (int k = 1; k <= listed.size(); ++k)
+            marksRead << list.mark(k);
+        QCOMPARE(marksRead, listed);
+
+        if (!set.isEmpty())
+            list.append(set);
+        if (!clear.isEmpty())
+            QVERIFY(list.remove(clear));
+        QVERIFY(marks::writeMarkLine(path, list.text()));
+        QCOMPARE(fileBytes(path), saved);
+    }
+
+private:
+    testing::FreshFolder m_dir;
+};
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsSet(kChildPath)) {
