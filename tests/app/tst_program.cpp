@@ -1,6 +1,5 @@
 // The viewer as a program: started in a program folder of its own, with quote-portal beside it,
 // the way a user starts it from a menu.
-#include "platform/transfer.h"
 #include "processes.h"
 #include "testsupport.h"
 
@@ -23,28 +22,99 @@ bool placeProgram(const QString& name, const QString& folder) {
     return QFile::copy(from, to);
 }
 
-bool answers(const QString& base) {
-    platform::Transfer::Options options;
-    options.connectTimeoutMs = 1000;
-    options.totalTimeoutMs = 3000;
-    platform::Transfer transfer(options);
-    return transfer.fetch(base + QStringLiteral("/support/")).answered();
-}
-
 } // namespace
 
-class TstProgram : public QObject {
+class TestProgram : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
-    void portalEndsWithTheViewer_data();
-    void portalEndsWithTheViewer();
-    void runningPortalIsLeftAlone();
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_program = m_dir->filePath(QStringLiteral("program"));
+        m_home = m_dir->filePath(QStringLiteral("home"));
+        QVERIFY(QDir().mkpath(m_program) && QDir().mkpath(m_home));
+        QVERIFY(placeProgram(QStringLiteral("quorvix"), m_program));
+        QVERIFY(placeProgram(QStringLiteral("quote-portal"), m_program));
+        QVERIFY(placeProgram(QStringLiteral("銘柄コード一覧20060513.csv"), m_program));
+    }
+
+    void cleanup() {
+        if (m_viewer.state() != QProcess::NotRunning) {
+            m_viewer.kill();
+            m_viewer.waitForFinished(10000);
+        }
+        m_dir.reset();
+    }
+
+    void portalEndsWithTheViewer_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<bool>("clean"); // the window closes as with its close button
+
+        QTest::newRow("SIGTERM") << int(SIGTERM) << true;
+        QTest::newRow("SIGINT") << int(SIGINT) << true;
+        QTest::newRow("SIGKILL") << int(SIGKILL) << false;
+    }
+
+    void portalEndsWithTheViewer() {
+        QFETCH(int, signalNumber);
+        QFETCH(bool, clean);
+
+        const QString base = testing::deadBase();
+        startViewer(base);
+        // Nothing listened there: the viewer starts its own portal.
+        QTRY_VERIFY_WITH_TIMEOUT(testing::portalAnswers(base), 120000);
+        const qint64 portal = testing::childProcess(m_viewer.processId(), "quote-portal");
+        QVERIFY(portal > 0);
+
+        QCOMPARE(::kill(pid_t(m_viewer.processId()), signalNumber), 0);
+        QVERIFY(m_viewer.waitForFinished(60000));
+        if (clean) {
+            QCOMPARE(m_viewer.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(m_viewer.exitCode(), 0);
+            // Closing saved what closing saves: the code box and the marks.
+            QFile settings(m_home + QStringLiteral("/.config/ZELK/ZELK.ini"));
+            QVERIFY(settings.open(QIODevice::ReadOnly));
+            QVERIFY(settings.readAll().contains("LASTCODE="));
+            QVERIFY(QFileInfo::exists(m_program + QStringLiteral("/MARK.csv")));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(testing::processGone(portal), 30000);
+        QVERIFY(!testing::portalAnswers(base));
+    }
+
+    void runningPortalIsLeftAlone() {
+        testing::TestPortal running;
+        QVERIFY(running.started());
+        startViewer(running.base());
+
+        // The viewer looks whether a portal answers there, and finds one.
+        QTRY_VERIFY_WITH_TIMEOUT(running.targets().contains(QStringLiteral("/support/")), 120000);
+        QCOMPARE(testing::childProcess(m_viewer.processId(), "quote-portal"), qint64(0));
+
+        QCOMPARE(::kill(pid_t(m_viewer.processId()), SIGTERM), 0);
+        QVERIFY(m_viewer.waitForFinished(60000));
+        QCOMPARE(m_viewer.exitCode(), 0);
+        // One look only, and the portal still answers after the viewer ended.
+        QCOMPARE(running.targets().count(QStringLiteral("/support/")), 1);
+        QVERIFY(testing::portalAnswers(running.base()));
+    }
 
 private:
-    void startViewer(const QString& base);
+    void startViewer(const QString& base) {
+        QFile servers(m_program + QStringLiteral("/servers.ini"));
+        QVERIFY(servers.open(QIODevice::WriteOnly));
+        servers.write(testing::serversIni(base));
+        servers.close();
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), m_home);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home + QStringLiteral("/.config"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home + QStringLiteral("/.local/share"));
+        m_viewer.setProcessEnvironment(env);
+        m_viewer.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_viewer.start(m_program + QStringLiteral("/quorvix"), {});
+        QVERIFY(m_viewer.waitForStarted(30000));
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_program;
@@ -52,96 +122,5 @@ private:
     QProcess m_viewer;
 };
 
-void TstProgram::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_program = m_dir->filePath(QStringLiteral("program"));
-    m_home = m_dir->filePath(QStringLiteral("home"));
-    QVERIFY(QDir().mkpath(m_program) && QDir().mkpath(m_home));
-    QVERIFY(placeProgram(QStringLiteral("quorvix"), m_program));
-    QVERIFY(placeProgram(QStringLiteral("quote-portal"), m_program));
-    QVERIFY(placeProgram(QStringLiteral("銘柄コード一覧20060513.csv"), m_program));
-}
-
-void TstProgram::cleanup() {
-    if (m_viewer.state() != QProcess::NotRunning) {
-        m_viewer.kill();
-        m_viewer.waitForFinished(10000);
-    }
-    m_dir.reset();
-}
-
-void TstProgram::startViewer(const QString& base) {
-    QFile servers(m_program + QStringLiteral("/servers.ini"));
-    QVERIFY(servers.open(QIODevice::WriteOnly));
-    servers.write("[servers]\n");
-    for (const char* role : {"technical-chart", "chart-image", "mobile-gateway", "quote",
-                             "company-profile", "news", "message-board", "report"})
-        servers.write(QByteArray(role) + '=' + base.toUtf8() + '\n');
-    servers.write("support-page=" + base.toUtf8() + "/support/\n");
-    servers.close();
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), m_home);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home + QStringLiteral("/.config"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), m_home + QStringLiteral("/.local/share"));
-    m_viewer.setProcessEnvironment(env);
-    m_viewer.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_viewer.start(m_program + QStringLiteral("/quorvix"), {});
-    QVERIFY(m_viewer.waitForStarted(30000));
-}
-
-void TstProgram::portalEndsWithTheViewer_data() {
-    QTest::addColumn<int>("signalNumber");
-    QTest::addColumn<bool>("clean"); // the window closes as with its close button
-
-    QTest::newRow("SIGTERM") << int(SIGTERM) << true;
-    QTest::newRow("SIGINT") << int(SIGINT) << true;
-    QTest::newRow("SIGKILL") << int(SIGKILL) << false;
-}
-
-void TstProgram::portalEndsWithTheViewer() {
-    QFETCH(int, signalNumber);
-    QFETCH(bool, clean);
-
-    const QString base = testing::deadBase();
-    startViewer(base);
-    // Nothing listened there: the viewer starts its own portal.
-    QTRY_VERIFY_WITH_TIMEOUT(answers(base), 120000);
-    const qint64 portal = testing::childProcess(m_viewer.processId(), "quote-portal");
-    QVERIFY(portal > 0);
-
-    QCOMPARE(::kill(pid_t(m_viewer.processId()), signalNumber), 0);
-    QVERIFY(m_viewer.waitForFinished(60000));
-    if (clean) {
-        QCOMPARE(m_viewer.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_viewer.exitCode(), 0);
-        // Closing saved what closing saves: the code box and the marks.
-        QFile settings(m_home + QStringLiteral("/.config/ZELK/ZELK.ini"));
-        QVERIFY(settings.open(QIODevice::ReadOnly));
-        QVERIFY(settings.readAll().contains("LASTCODE="));
-        QVERIFY(QFileInfo::exists(m_program + QStringLiteral("/MARK.csv")));
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(testing::processGone(portal), 30000);
-    QVERIFY(!answers(base));
-}
-
-void TstProgram::runningPortalIsLeftAlone() {
-    testing::TestPortal running;
-    QVERIFY(running.started());
-    startViewer(running.base());
-
-    // The viewer looks whether a portal answers there, and finds one.
-    QTRY_VERIFY_WITH_TIMEOUT(running.targets().contains(QStringLiteral("/support/")), 120000);
-    QCOMPARE(testing::childProcess(m_viewer.processId(), "quote-portal"), qint64(0));
-
-    QCOMPARE(::kill(pid_t(m_viewer.processId()), SIGTERM), 0);
-    QVERIFY(m_viewer.waitForFinished(60000));
-    QCOMPARE(m_viewer.exitCode(), 0);
-    // One look only, and the portal still answers after the viewer ended.
-    QCOMPARE(running.targets().count(QStringLiteral("/support/")), 1);
-    QVERIFY(answers(running.base()));
-}
-
-QTEST_GUILESS_MAIN(TstProgram)
+QTEST_GUILESS_MAIN(TestProgram)
 #include "tst_program.moc"

@@ -45,4 +45,23 @@ bool writeRecorder(const QString& folder, const QString& name) {
     return writeProgram(folder + QLatin1Char('/') + name, kRecorder);
 }
 
+LaunchEnvironment::LaunchEnvironment()
+    : m_path(qgetenv("PATH"))
+    , m_browser(qgetenv("BROWSER"))
+    , m_hadBrowser(qEnvironmentVariableIsSet("BROWSER")) {}
+
+QString LaunchEnvironment::nextRecord(const QString& folder) {
+    const QString record = folder + QStringLiteral("/record-%1.txt").arg(++m_run);
+    qputenv("LAUNCH_RECORD", record.toLocal8Bit());
+    return record;
+}
+
+void LaunchEnvironment::restore() const {
+    qputenv("PATH", m_path);
+    if (m_hadBrowser)
+        qputenv("BROWSER", m_browser);
+    else
+        qunsetenv("BROWSER");
+}
+
 } // namespace testing

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -24,5 +25,21 @@ Record readRecord(const QString& path);
 bool writeProgram(const QString& path, const QByteArray& text, bool executable = true);
 // The recorder under a name in a folder.
 bool writeRecorder(const QString& folder, const QString& name);
+
+// The environment the launch tests change, as it was when this was made: PATH and BROWSER.
+class LaunchEnvironment {
+public:
+    LaunchEnvironment();
+    // Names a new record file in folder as $LAUNCH_RECORD, one for every test row; returns it.
+    QString nextRecord(const QString& folder);
+    // Puts PATH and BROWSER back as they were.
+    void restore() const;
+
+private:
+    QByteArray m_path;
+    QByteArray m_browser;
+    bool m_hadBrowser = false;
+    int m_run = 0;
+};
 
 } // namespace testing

@@ -2,6 +2,7 @@
 
 #include "mainwin/form1.h"
 #include "marks/codelist.h"
+#include "platform/transfer.h"
 
 #include <QApplication>
 #include <QFile>
@@ -29,6 +30,24 @@ quint16 closedPort() {
 
 QString deadBase() {
     return QStringLiteral("http://127.0.0.1:%1").arg(closedPort());
+}
+
+bool portalAnswers(const QString& base) {
+    platform::Transfer::Options options;
+    options.connectTimeoutMs = 1000;
+    options.totalTimeoutMs = 3000;
+    platform::Transfer transfer(options);
+    return transfer.fetch(base + QStringLiteral("/support/")).answered();
+}
+
+QByteArray serversIni(const QString& base, bool supportPage) {
+    QByteArray ini("[servers]\n");
+    for (const char* role : {"technical-chart", "chart-image", "mobile-gateway", "quote",
+                             "company-profile", "news", "message-board", "report"})
+        ini += QByteArray(role) + '=' + base.toUtf8() + '\n';
+    if (supportPage)
+        ini += "support-page=" + base.toUtf8() + "/support/\n";
+    return ini;
 }
 
 TestPortal::TestPortal()
@@ -62,12 +81,7 @@ QString TestPortal::codeUnder(const QString& suffix) const {
 ProgramFolder::ProgramFolder(const QString& portalBase) {
     const QString codeList = QString::fromUtf8(marks::CodeList::kFileName);
     QFile::copy(binFolder() + QLatin1Char('/') + codeList, m_dir.filePath(codeList));
-    QSettings servers(m_dir.filePath(QStringLiteral("servers.ini")), QSettings::IniFormat);
-    for (const char* role : {"technical-chart", "chart-image", "mobile-gateway", "quote",
-                             "company-profile", "news", "message-board", "report"})
-        servers.setValue(QStringLiteral("servers/") + QLatin1String(role), portalBase);
-    servers.setValue(QStringLiteral("servers/support-page"),
-                     portalBase + QStringLiteral("/support/"));
+    writeFile(QStringLiteral("servers.ini"), serversIni(portalBase));
 }
 
 ViewerContext ProgramFolder::context() const {

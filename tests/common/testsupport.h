@@ -27,11 +27,19 @@ QString binFolder();
 quint16 closedPort();
 QString deadBase();
 
+// A portal at base answers a request (the support page) within a few seconds.
+bool portalAnswers(const QString& base);
+
+// A servers.ini that points every role at base, and the support page at base/support/ unless
+// told not to (the program then uses its own default).
+QByteArray serversIni(const QString& base, bool supportPage = true);
+
 // The stand-in portal on an ephemeral loopback port, serving the shipped code list.
 class TestPortal {
 public:
     TestPortal();
     portal::PortalServer& server() { return m_server; }
+    const portal::PortalServer& server() const { return m_server; }
     QString base() const { return m_server.baseUrl(); }
     bool started() const { return m_started; }
     // Transfers seen since the last clearLog(), as "path?query" texts.

@@ -2,7 +2,6 @@
 // server's loopback address, and stops only what it started.
 #include "controls.h"
 #include "mainwin/form1.h"
-#include "platform/transfer.h"
 #include "processes.h"
 #include "testsupport.h"
 
@@ -14,126 +13,100 @@
 
 #include <unistd.h>
 
-namespace {
-
-bool answers(const QString& base) {
-    platform::Transfer::Options options;
-    options.connectTimeoutMs = 1000;
-    options.totalTimeoutMs = 3000;
-    platform::Transfer transfer(options);
-    return transfer.fetch(base + QStringLiteral("/support/")).answered();
-}
-
-} // namespace
-
-class TstPortalOnDemand : public QObject {
+class TestPortalOnDemand : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void startedWithTheWindow();
-    void runningPortalIsLeftAlone();
-    void cannotStart_data();
-    void cannotStart();
+    void startedWithTheWindow() {
+        const QString base = testing::deadBase();
+        testing::ProgramFolder folder(base);
+        testing::MessageCatcher messages;
+        auto w = openWindow(folder, true);
+
+        // Listening before the first display can run.
+        const qint64 portal = testing::childProcess(::getpid(), "quote-portal");
+        QVERIFY(portal > 0);
+        testing::ui(*w).Text1->setText(QStringLiteral("4674"));
+        w->Text1_DblClick();
+        for (int pane = 0; pane < 4; ++pane)
+            QVERIFY(!testing::ui(*w).Picture1[pane]->pixmap().isNull());
+        QCOMPARE(messages.texts(), QStringList());
+
+        w->close();
+        QTRY_VERIFY_WITH_TIMEOUT(testing::processGone(portal), 20000);
+        QVERIFY(!testing::portalAnswers(base));
+    }
+
+    void runningPortalIsLeftAlone() {
+        testing::TestPortal running;
+        QVERIFY(running.started());
+        testing::ProgramFolder folder(running.base());
+        testing::MessageCatcher messages;
+        auto w = openWindow(folder, true);
+
+        QCOMPARE(testing::childProcess(::getpid(), "quote-portal"), qint64(0));
+        testing::ui(*w).Text1->setText(QStringLiteral("4674"));
+        w->Text1_DblClick();
+        QVERIFY(!testing::ui(*w).Picture1[0]->pixmap().isNull());
+
+        w->close();
+        w.reset();
+        QVERIFY(testing::portalAnswers(running.base()));
+        QCOMPARE(messages.texts(), QStringList());
+    }
+
+    void cannotStart_data() {
+        QTest::addColumn<bool>("silentServer"); // else: nothing listens, and no quote-portal
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("port held by a server that is no portal") << true << "ポータルではない";
+        QTest::newRow("no quote-portal beside the program") << false << "quote-portal";
+    }
+
+    void cannotStart() {
+        QFETCH(bool, silentServer);
+        QFETCH(QString, reason);
+
+        QTcpServer silent;
+        QString base = testing::deadBase();
+        if (silentServer) {
+            QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+            base = QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort());
+        }
+        testing::ProgramFolder folder(base);
+        testing::MessageCatcher messages;
+        auto w = openWindow(folder, silentServer);
+
+        // Said once, naming the address and why; the window goes on.
+        QTRY_COMPARE_WITH_TIMEOUT(messages.texts().size(), 1, 20000);
+        const QString message = messages.texts().first();
+        QVERIFY2(message.contains(base.mid(7)), qPrintable(message));
+        QVERIFY2(message.contains(reason), qPrintable(message));
+        QCOMPARE(testing::childProcess(::getpid(), "quote-portal"), qint64(0));
+
+        QVERIFY(testing::ui(*w).Text1->isEnabled());
+        testing::ui(*w).Text1->setText(QStringLiteral("4674"));
+        w->Text1_DblClick();
+        QCOMPARE(messages.texts().size(), 2);
+        QVERIFY(testing::ui(*w).Text1->isEnabled());
+        w->close();
+        QCOMPARE(messages.texts().size(), 2);
+    }
 
 private:
-    std::unique_ptr<Form1> openWindow(const testing::ProgramFolder& folder, bool portalBeside);
+    std::unique_ptr<Form1> openWindow(const testing::ProgramFolder& folder, bool portalBeside) {
+        if (portalBeside)
+            QFile::link(testing::binFolder() + QStringLiteral("/quote-portal"),
+                        folder.file(QStringLiteral("quote-portal")));
+        ViewerContext context = folder.context();
+        context.startPortal = true;
+        auto window = std::make_unique<Form1>(context);
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get()))
+            qWarning("window not exposed");
+        return window;
+    }
 };
 
-std::unique_ptr<Form1> TstPortalOnDemand::openWindow(const testing::ProgramFolder& folder,
-                                                     bool portalBeside) {
-    if (portalBeside)
-        QFile::link(testing::binFolder() + QStringLiteral("/quote-portal"),
-                    folder.file(QStringLiteral("quote-portal")));
-    ViewerContext context = folder.context();
-    context.startPortal = true;
-    auto window = std::make_unique<Form1>(context);
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        qWarning("window not exposed");
-    return window;
-}
-
-void TstPortalOnDemand::startedWithTheWindow() {
-    const QString base = testing::deadBase();
-    testing::ProgramFolder folder(base);
-    testing::MessageCatcher messages;
-    auto w = openWindow(folder, true);
-
-    // Listening before the first display can run.
-    const qint64 portal = testing::childProcess(::getpid(), "quote-portal");
-    QVERIFY(portal > 0);
-    testing::ui(*w).Text1->setText(QStringLiteral("4674"));
-    w->Text1_DblClick();
-    for (int pane = 0; pane < 4; ++pane)
-        QVERIFY(!testing::ui(*w).Picture1[pane]->pixmap().isNull());
-    QCOMPARE(messages.texts(), QStringList());
-
-    w->close();
-    QTRY_VERIFY_WITH_TIMEOUT(testing::processGone(portal), 20000);
-    QVERIFY(!answers(base));
-}
-
-void TstPortalOnDemand::runningPortalIsLeftAlone() {
-    testing::TestPortal running;
-    QVERIFY(running.started());
-    testing::ProgramFolder folder(running.base());
-    testing::MessageCatcher messages;
-    auto w = openWindow(folder, true);
-
-    QCOMPARE(testing::childProcess(::getpid(), "quote-portal"), qint64(0));
-    testing::ui(*w).Text1->setText(QStringLiteral("4674"));
-    w->Text1_DblClick();
-    QVERIFY(!testing::ui(*w).Picture1[0]->pixmap().isNull());
-
-    w->close();
-    w.reset();
-    QVERIFY(answers(running.base()));
-    QCOMPARE(messages.texts(), QStringList());
-}
-
-void TstPortalOnDemand::cannotStart_data() {
-    QTest::addColumn<bool>("silentServer"); // else: nothing listens, and no quote-portal
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("port held by a server that is no portal") << true << "ポータルではない";
-    QTest::newRow("no quote-portal beside the program") << false << "quote-portal";
-}
-
-void TstPortalOnDemand::cannotStart() {
-    QFETCH(bool, silentServer);
-    QFETCH(QString, reason);
-
-    QTcpServer silent;
-    QString base = testing::deadBase();
-    if (silentServer) {
-        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
-        base = QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort());
-    }
-    testing::ProgramFolder folder(base);
-    testing::MessageCatcher messages;
-    auto w = openWindow(folder, silentServer);
-
-    // Said once, naming the address and why; the window goes on.
-    QTRY_COMPARE_WITH_TIMEOUT(messages.texts().size(), 1, 20000);
-    const QString message = messages.texts().first();
-    QVERIFY2(message.contains(base.mid(7)), qPrintable(message));
-    QVERIFY2(message.contains(reason), qPrintable(message));
-    QCOMPARE(testing::childProcess(::getpid(), "quote-portal"), qint64(0));
-
-    QVERIFY(testing::ui(*w).Text1->isEnabled());
-    testing::ui(*w).Text1->setText(QStringLiteral("4674"));
-    w->Text1_DblClick();
-    QCOMPARE(messages.texts().size(), 2);
-    QVERIFY(testing::ui(*w).Text1->isEnabled());
-    w->close();
-    QCOMPARE(messages.texts().size(), 2);
-}
-
-int main(int argc, char** argv) {
-    testing::prepareWindowTests();
-    QApplication app(argc, argv);
-    TstPortalOnDemand tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+QUORVIX_WINDOW_TEST_MAIN(TestPortalOnDemand)
 
 #include "tst_portalondemand.moc"
