@@ -4,15 +4,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// The chart addresses a display composes from the stored chart options and the code.
-class TestComposition : public QObject {
-    Q_OBJECT
-
-private Q_SLOTS:
-    void addresses_data();
-    void addresses();
-};
-
 namespace {
 const QString kBase = QStringLiteral("http://quotes.test:9000");
 
@@ -48,190 +39,200 @@ QString technical(const QString& code, const QString& exchange, const QString& p
 
 Q_DECLARE_METATYPE(Stored)
 
-void TestComposition::addresses_data() {
-    // stored: SETUP keys written to the store before the display reads it;
-    // addresses: for every enabled term in term order, its address under `exchange`;
-    // summary/quote: the two page addresses of the code (empty: not looked at in this row).
-    QTest::addColumn<Stored>("stored");
-    QTest::addColumn<QString>("code");
-    QTest::addColumn<QString>("exchange");
-    QTest::addColumn<QStringList>("addresses");
-    QTest::addColumn<bool>("fourPanes");
-    QTest::addColumn<bool>("detail");
-    QTest::addColumn<QString>("summary");
-    QTest::addColumn<QString>("quote");
+// The chart addresses a display composes from the stored chart options and the code.
+class TestComposition : public QObject {
+    Q_OBJECT
 
-    QTest::newRow("no chart keys: four default terms, standard pairs")
-        << Stored{} << "4674"
-        << ".t"
-        << QStringList{kBase + "/c/1d/4/4674.t.gif",
-                       kBase + "/z?s=4674.t&a=v&p=m25,m75&t=3m&l=off&z=m&q=c",
-                       technical("4674", ".t", "m25,m75", "6m"),
-                       technical("4674", ".t", "m65,m130", "1y")}
-        << true << false
-        << kBase + "/bin/gw?url=http%3A%2F%2Fquotes.test%3A9000%2Fbin%2Frs"
-                   "&ag=i&cr=i&src=p&word=4674&site=12"
-        << kBase + "/q?s=4674&d=t&k=c3&h=on&z=m";
+private Q_SLOTS:
+    void addresses_data() {
+        // stored: SETUP keys written to the store before the display reads it;
+        // addresses: for every enabled term in term order, its address under `exchange`;
+        // summary/quote: the two page addresses of the code (empty: not looked at in this row).
+        QTest::addColumn<Stored>("stored");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("exchange");
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<bool>("fourPanes");
+        QTest::addColumn<bool>("detail");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("quote");
 
-    QTest::newRow("defaults under the third exchange")
-        << Stored{} << "4674"
-        << ".q"
-        << QStringList{kBase + "/c/1d/4/4674.q.gif", technical("4674", ".q", "m25,m75", "3m"),
-                       technical("4674", ".q", "m25,m75", "6m"),
-                       kBase + "/z?s=4674.q&a=v&p=m65,m130&t=1y&l=off&z=m&q=c"}
-        << true << false << QString() << QString();
+        QTest::newRow("no chart keys: four default terms, standard pairs")
+            << Stored{} << "4674"
+            << ".t"
+            << QStringList{kBase + "/c/1d/4/4674.t.gif",
+                           kBase + "/z?s=4674.t&a=v&p=m25,m75&t=3m&l=off&z=m&q=c",
+                           technical("4674", ".t", "m25,m75", "6m"),
+                           technical("4674", ".t", "m65,m130", "1y")}
+            << true << false
+            << kBase + "/bin/gw?url=http%3A%2F%2Fquotes.test%3A9000%2Fbin%2Frs"
+                       "&ag=i&cr=i&src=p&word=4674&site=12"
+            << kBase + "/q?s=4674&d=t&k=c3&h=on&z=m";
 
-    QTest::newRow("NORMAL False, no overlay: empty parameters")
-        << merged(merged(allOverlays("0"), onlyTerms({"TERM6m"})), {{"NORMAL", "False"}}) << "4674"
-        << ".t" << QStringList{kBase + "/z?s=4674.t&a=v&p=&t=6m&l=off&z=m&q=c"} << true << false
-        << QString() << QString();
+        QTest::newRow("defaults under the third exchange")
+            << Stored{} << "4674"
+            << ".q"
+            << QStringList{kBase + "/c/1d/4/4674.q.gif", technical("4674", ".q", "m25,m75", "3m"),
+                           technical("4674", ".q", "m25,m75", "6m"),
+                           kBase + "/z?s=4674.q&a=v&p=m65,m130&t=1y&l=off&z=m&q=c"}
+            << true << false << QString() << QString();
 
-    QTest::newRow("NORMAL False, default overlays")
-        << Stored{{"NORMAL", "False"}} << "4674"
-        << ".t"
-        << QStringList{kBase + "/c/1d/4/4674.t.gif",
-                       technical("4674", ".t", "m25,m75,e25,e75", "3m"),
-                       technical("4674", ".t", "m25,m75,e25,e75", "6m"),
-                       technical("4674", ".t", "m25,m75,e25,e75", "1y")}
-        << true << false << QString() << QString();
+        QTest::newRow("NORMAL False, no overlay: empty parameters")
+            << merged(merged(allOverlays("0"), onlyTerms({"TERM6m"})), {{"NORMAL", "False"}})
+            << "4674"
+            << ".t" << QStringList{kBase + "/z?s=4674.t&a=v&p=&t=6m&l=off&z=m&q=c"} << true << false
+            << QString() << QString();
 
-    QTest::newRow("NORMAL False, only ITEM3")
-        << merged(merged(allOverlays("0"), onlyTerms({"TERM3m"})),
-                  {{"NORMAL", "False"}, {"ITEM3", "1"}})
-        << "4674"
-        << ".t" << QStringList{technical("4674", ".t", "v", "3m")} << true << false << QString()
-        << QString();
+        QTest::newRow("NORMAL False, default overlays")
+            << Stored{{"NORMAL", "False"}} << "4674"
+            << ".t"
+            << QStringList{kBase + "/c/1d/4/4674.t.gif",
+                           technical("4674", ".t", "m25,m75,e25,e75", "3m"),
+                           technical("4674", ".t", "m25,m75,e25,e75", "6m"),
+                           technical("4674", ".t", "m25,m75,e25,e75", "1y")}
+            << true << false << QString() << QString();
 
-    QTest::newRow("NORMAL False, all 13 overlays in token order")
-        << merged(merged(allOverlays("1"), onlyTerms({"TERM3m", "TERMay"})), {{"NORMAL", "False"}})
-        << "4674"
-        << ".t"
-        << QStringList{technical("4674", ".t", "m25,m75,m65,m130,m260,e25,e75,e65,e130,e260,b,p,v",
-                                 "3m"),
-                       technical("4674", ".t", "m25,m75,m65,m130,m260,e25,e75,e65,e130,e260,b,p,v",
-                                 "ay")}
-        << true << false << QString() << QString();
+        QTest::newRow("NORMAL False, only ITEM3")
+            << merged(merged(allOverlays("0"), onlyTerms({"TERM3m"})),
+                      {{"NORMAL", "False"}, {"ITEM3", "1"}})
+            << "4674"
+            << ".t" << QStringList{technical("4674", ".t", "v", "3m")} << true << false << QString()
+            << QString();
 
-    QTest::newRow("NORMAL True ignores overlays; long terms' standard pairs")
-        << merged(merged(allOverlays("1"), onlyTerms({"TERM2y", "TERM5y", "TERMay"})),
-                  {{"NORMAL", "True"}})
-        << "4674"
-        << ".t"
-        << QStringList{technical("4674", ".t", "m65,m130", "2y"),
-                       technical("4674", ".t", "m130,m260", "5y"),
-                       technical("4674", ".t", "m130,m260", "ay")}
-        << true << false << QString() << QString();
+        QTest::newRow("NORMAL False, all 13 overlays in token order")
+            << merged(merged(allOverlays("1"), onlyTerms({"TERM3m", "TERMay"})),
+                      {{"NORMAL", "False"}})
+            << "4674"
+            << ".t"
+            << QStringList{technical("4674", ".t",
+                                     "m25,m75,m65,m130,m260,e25,e75,e65,e130,e260,b,p,v", "3m"),
+                           technical("4674", ".t",
+                                     "m25,m75,m65,m130,m260,e25,e75,e65,e130,e260,b,p,v", "ay")}
+            << true << false << QString() << QString();
 
-    QTest::newRow("all seven terms in term order")
-        << onlyTerms({"TERMay", "TERM5y", "TERM2y", "TERM1y", "TERM6m", "TERM3m", "TERM1d"})
-        << "4674"
-        << ".n"
-        << QStringList{kBase + "/c/1d/4/4674.n.gif",
-                       technical("4674", ".n", "m25,m75", "3m"),
-                       technical("4674", ".n", "m25,m75", "6m"),
-                       technical("4674", ".n", "m65,m130", "1y"),
-                       technical("4674", ".n", "m65,m130", "2y"),
-                       technical("4674", ".n", "m130,m260", "5y"),
-                       technical("4674", ".n", "m130,m260", "ay")}
-        << true << false << QString() << QString();
+        QTest::newRow("NORMAL True ignores overlays; long terms' standard pairs")
+            << merged(merged(allOverlays("1"), onlyTerms({"TERM2y", "TERM5y", "TERMay"})),
+                      {{"NORMAL", "True"}})
+            << "4674"
+            << ".t"
+            << QStringList{technical("4674", ".t", "m65,m130", "2y"),
+                           technical("4674", ".t", "m130,m260", "5y"),
+                           technical("4674", ".t", "m130,m260", "ay")}
+            << true << false << QString() << QString();
 
-    // Only 1 is on; a text that is no flag reads as the key's default, as every reader does.
-    QTest::newRow("term keys 2 and -1 are off, text is the default")
-        << Stored{{"TERM1d", "2"}, {"TERM3m", "-1"}, {"TERM6m", "abc"}, {"TERM1y", "1"}} << "4674"
-        << ".t"
-        << QStringList{technical("4674", ".t", "m25,m75", "6m"),
-                       technical("4674", ".t", "m65,m130", "1y")}
-        << true << false << QString() << QString();
+        QTest::newRow("all seven terms in term order")
+            << onlyTerms({"TERMay", "TERM5y", "TERM2y", "TERM1y", "TERM6m", "TERM3m", "TERM1d"})
+            << "4674"
+            << ".n"
+            << QStringList{kBase + "/c/1d/4/4674.n.gif",
+                           technical("4674", ".n", "m25,m75", "3m"),
+                           technical("4674", ".n", "m25,m75", "6m"),
+                           technical("4674", ".n", "m65,m130", "1y"),
+                           technical("4674", ".n", "m65,m130", "2y"),
+                           technical("4674", ".n", "m130,m260", "5y"),
+                           technical("4674", ".n", "m130,m260", "ay")}
+            << true << false << QString() << QString();
 
-    QTest::newRow("term key beyond 16 bits is the default")
-        << Stored{{"TERM1d", "65537"}, {"TERM3m", "0"}, {"TERM6m", "0"}, {"TERM1y", " 1 "}}
-        << "4674"
-        << ".t"
-        << QStringList{kBase + "/c/1d/4/4674.t.gif", technical("4674", ".t", "m65,m130", "1y")}
-        << true << false << QString() << QString();
+        // Only 1 is on; a text that is no flag reads as the key's default, as every reader does.
+        QTest::newRow("term keys 2 and -1 are off, text is the default")
+            << Stored{{"TERM1d", "2"}, {"TERM3m", "-1"}, {"TERM6m", "abc"}, {"TERM1y", "1"}}
+            << "4674"
+            << ".t"
+            << QStringList{technical("4674", ".t", "m25,m75", "6m"),
+                           technical("4674", ".t", "m65,m130", "1y")}
+            << true << false << QString() << QString();
 
-    QTest::newRow("overlay keys 2 and -1 are off, text is the default")
-        << merged(onlyTerms({"TERM3m"}), {{"NORMAL", "False"},
-                                          {"AV25d", "2"},
-                                          {"AV75d", "-1"},
-                                          {"EAV25d", "abc"},
-                                          {"EAV75d", "1"}})
-        << "4674"
-        << ".t" << QStringList{technical("4674", ".t", "e25,e75", "3m")} << true << false
-        << QString() << QString();
+        QTest::newRow("term key beyond 16 bits is the default")
+            << Stored{{"TERM1d", "65537"}, {"TERM3m", "0"}, {"TERM6m", "0"}, {"TERM1y", " 1 "}}
+            << "4674"
+            << ".t"
+            << QStringList{kBase + "/c/1d/4/4674.t.gif", technical("4674", ".t", "m65,m130", "1y")}
+            << true << false << QString() << QString();
 
-    QTest::newRow("NORMAL that is no switch is the default, True")
-        << merged(onlyTerms({"TERM6m"}), {{"NORMAL", "maybe"}}) << "4674"
-        << ".t" << QStringList{technical("4674", ".t", "m25,m75", "6m")} << true << false
-        << QString() << QString();
+        QTest::newRow("overlay keys 2 and -1 are off, text is the default")
+            << merged(onlyTerms({"TERM3m"}), {{"NORMAL", "False"},
+                                              {"AV25d", "2"},
+                                              {"AV75d", "-1"},
+                                              {"EAV25d", "abc"},
+                                              {"EAV75d", "1"}})
+            << "4674"
+            << ".t" << QStringList{technical("4674", ".t", "e25,e75", "3m")} << true << false
+            << QString() << QString();
 
-    QTest::newRow("no term at all")
-        << onlyTerms({}) << "4674"
-        << ".t" << QStringList{} << true << false << QString() << QString();
+        QTest::newRow("NORMAL that is no switch is the default, True")
+            << merged(onlyTerms({"TERM6m"}), {{"NORMAL", "maybe"}}) << "4674"
+            << ".t" << QStringList{technical("4674", ".t", "m25,m75", "6m")} << true << false
+            << QString() << QString();
 
-    QTest::newRow("code 1000 intraday path")
-        << onlyTerms({"TERM1d"}) << "1000"
-        << ".t" << QStringList{kBase + "/c/1d/1/1000.t.gif"} << true << false
-        << kBase + "/bin/gw?url=http%3A%2F%2Fquotes.test%3A9000%2Fbin%2Frs"
-                   "&ag=i&cr=i&src=p&word=1000&site=12"
-        << kBase + "/q?s=1000&d=t&k=c3&h=on&z=m";
+        QTest::newRow("no term at all")
+            << onlyTerms({}) << "4674"
+            << ".t" << QStringList{} << true << false << QString() << QString();
 
-    QTest::newRow("code 9999 intraday path") << onlyTerms({"TERM1d"}) << "9999"
-                                             << ".t" << QStringList{kBase + "/c/1d/9/9999.t.gif"}
-                                             << true << false << QString() << QString();
+        QTest::newRow("code 1000 intraday path")
+            << onlyTerms({"TERM1d"}) << "1000"
+            << ".t" << QStringList{kBase + "/c/1d/1/1000.t.gif"} << true << false
+            << kBase + "/bin/gw?url=http%3A%2F%2Fquotes.test%3A9000%2Fbin%2Frs"
+                       "&ag=i&cr=i&src=p&word=1000&site=12"
+            << kBase + "/q?s=1000&d=t&k=c3&h=on&z=m";
 
-    QTest::newRow("two panes, detail on")
-        << merged(onlyTerms({"TERM1d"}), {{"GRAF", "False"}, {"TERMIF", "1"}}) << "4674"
-        << ".j" << QStringList{kBase + "/c/1d/4/4674.j.gif"} << false << true << QString()
-        << QString();
+        QTest::newRow("code 9999 intraday path")
+            << onlyTerms({"TERM1d"}) << "9999"
+            << ".t" << QStringList{kBase + "/c/1d/9/9999.t.gif"} << true << false << QString()
+            << QString();
 
-    QTest::newRow("GRAF that is no switch is the default, TERMIF 2 is off")
-        << merged(onlyTerms({"TERM1d"}), {{"GRAF", "four"}, {"TERMIF", "2"}}) << "4674"
-        << ".t" << QStringList{kBase + "/c/1d/4/4674.t.gif"} << true << false << QString()
-        << QString();
-}
+        QTest::newRow("two panes, detail on")
+            << merged(onlyTerms({"TERM1d"}), {{"GRAF", "False"}, {"TERMIF", "1"}}) << "4674"
+            << ".j" << QStringList{kBase + "/c/1d/4/4674.j.gif"} << false << true << QString()
+            << QString();
 
-void TestComposition::addresses() {
-    QFETCH(Stored, stored);
-    QFETCH(QString, code);
-    QFETCH(QString, exchange);
-    QFETCH(QStringList, addresses);
-    QFETCH(bool, fourPanes);
-    QFETCH(bool, detail);
-    QFETCH(QString, summary);
-    QFETCH(QString, quote);
-
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString ini = dir.filePath("ZELK.ini");
-    {
-        settings::SettingsStore writer(ini);
-        for (auto it = stored.begin(); it != stored.end(); ++it)
-            writer.SaveSetting(settings::kSetup, it.key(), it.value());
+        QTest::newRow("GRAF that is no switch is the default, TERMIF 2 is off")
+            << merged(onlyTerms({"TERM1d"}), {{"GRAF", "four"}, {"TERMIF", "2"}}) << "4674"
+            << ".t" << QStringList{kBase + "/c/1d/4/4674.t.gif"} << true << false << QString()
+            << QString();
     }
-    const settings::SettingsStore store(ini);
-    const chart::ChartOptions options = chart::ChartOptions::read(store);
 
-    const QString params = chart::parameterString(options);
-    QStringList composed;
-    for (std::size_t i = 0; i < chart::terms().size(); ++i) {
-        if (!options.terms[i])
-            continue;
-        const chart::Term& term = chart::terms()[i];
-        composed << (term.kind == chart::TermKind::Intraday
-                         ? chart::intradayAddress(kBase, code, exchange)
-                         : chart::technicalAddress(kBase, code, exchange,
-                                                   chart::termParameters(options, params, term),
-                                                   term));
+    void addresses() {
+        QFETCH(Stored, stored);
+        QFETCH(QString, code);
+        QFETCH(QString, exchange);
+        QFETCH(QStringList, addresses);
+        QFETCH(bool, fourPanes);
+        QFETCH(bool, detail);
+        QFETCH(QString, summary);
+        QFETCH(QString, quote);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString ini = dir.filePath("ZELK.ini");
+        {
+            settings::SettingsStore writer(ini);
+            for (auto it = stored.begin(); it != stored.end(); ++it)
+                writer.SaveSetting(settings::kSetup, it.key(), it.value());
+        }
+        const settings::SettingsStore store(ini);
+        const chart::ChartOptions options = chart::ChartOptions::read(store);
+
+        const QString params = chart::parameterString(options);
+        QStringList composed;
+        for (std::size_t i = 0; i < chart::terms().size(); ++i) {
+            if (!options.terms[i])
+                continue;
+            const chart::Term& term = chart::terms()[i];
+            composed << (term.kind == chart::TermKind::Intraday
+                             ? chart::intradayAddress(kBase, code, exchange)
+                             : chart::technicalAddress(kBase, code, exchange,
+                                                       chart::termParameters(options, params, term),
+                                                       term));
+        }
+        QCOMPARE(composed, addresses);
+        QCOMPARE(options.fourPanes, fourPanes);
+        QCOMPARE(options.detail, detail);
+        if (!summary.isEmpty())
+            QCOMPARE(chart::mobileSummaryAddress(kBase, code), summary);
+        if (!quote.isEmpty())
+            QCOMPARE(chart::detailQuoteAddress(kBase, code), quote);
     }
-    QCOMPARE(composed, addresses);
-    QCOMPARE(options.fourPanes, fourPanes);
-    QCOMPARE(options.detail, detail);
-    if (!summary.isEmpty())
-        QCOMPARE(chart::mobileSummaryAddress(kBase, code), summary);
-    if (!quote.isEmpty())
-        QCOMPARE(chart::detailQuoteAddress(kBase, code), quote);
-}
+};
 
 QTEST_GUILESS_MAIN(TestComposition)
 #include "tst_composition.moc"

@@ -160,202 +160,197 @@ class TestWebView : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_server = std::make_unique<RecordingServer>();
+    }
 
-    void hostilePage_data();
-    void hostilePage();
-    void portalImageAndStyle_data();
-    void portalImageAndStyle();
-    void anchor();
-    void navigation_data();
-    void navigation();
-    void windowPanes();
+    void cleanup() {
+        m_server.reset();
+        m_dir.reset();
+    }
+
+    void hostilePage_data() {
+        QTest::addColumn<bool>("local");
+        QTest::newRow("detail pane (saved page)") << true;
+        QTest::newRow("summary panel (portal page)") << false;
+    }
+
+    void hostilePage() {
+        QFETCH(bool, local);
+        const QByteArray secret =
+            "secret-" + QByteArray::number(QRandomGenerator::global()->generate());
+        const QString secretText = m_dir->filePath(QStringLiteral("MARK.csv"));
+        const QString secretImage = m_dir->filePath(QStringLiteral("photo.png"));
+        QFile text(secretText);
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write(secret + "\r\n");
+        text.close();
+        QFile image(secretImage);
+        QVERIFY(image.open(QIODevice::WriteOnly));
+        image.write(pngOf(3, 3, QColor(200, 100, 50)));
+        image.close();
+        QFile hostname(QStringLiteral("/etc/hostname"));
+        const QByteArray host =
+            hostname.open(QIODevice::ReadOnly) ? hostname.readAll().trimmed() : "";
+
+        QWebEngineView view;
+        show(view, local,
+             hostilePageText(m_server->base(), m_server->wsBase(), secretText, secretImage));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_server->saw("GET /report?done") || m_server->sawPathStarting("/leak"), 60000);
+        // Nothing was read, so nothing was sent: no leak by any way, the file's text nowhere.
+        QVERIFY2(!m_server->sawPathStarting("/leak"), m_server->requests().join('\n').constData());
+        QVERIFY(!m_server->received().contains(secret));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->saw("GET /report?done"), 60000);
+
+        // The ways out were open: an image, a fetch and a WebSocket all reached the server.
+        QVERIFY(m_server->sawPathStarting("/channel?image=open"));
+        QVERIFY(m_server->saw("POST /channel"));
+        QVERIFY(m_server->sawPathStarting("/channel?ws=open"));
+        QVERIFY2(!m_server->sawPathStarting("/leak"), m_server->requests().join('\n').constData());
+        QVERIFY(!m_server->received().contains(secret));
+        if (host.size() >= 3)
+            QVERIFY(!m_server->received().contains("=" + host));
+        for (const char* refused : {"fetch-refused", "xhr-refused", "xhr-system-refused",
+                                    "image-refused", "textFrame-refused", "systemFrame-refused"})
+            QVERIFY2(m_server->saw("GET /report?" + QByteArray(refused)), refused);
+        // No window was opened.
+        QVERIFY(!m_server->sawPathStarting("/popup"));
+    }
+
+    void portalImageAndStyle_data() {
+        QTest::addColumn<bool>("local");
+        QTest::newRow("detail pane (saved page)") << true;
+        QTest::newRow("summary panel (portal page)") << false;
+    }
+
+    // The quote page's own chart picture and style sheet come from the portal and are shown.
+    void portalImageAndStyle() {
+        QFETCH(bool, local);
+        m_server->serve("/chart.png", "image/png", pngOf(60, 40, Qt::darkGreen));
+        m_server->serve("/style.css", "text/css", "#quote { width: 123px; }");
+        const QByteArray page =
+            QStringLiteral(
+                "<!DOCTYPE html>\n<html><head><link rel=\"stylesheet\" href=\"%1/style.css\">"
+                "</head>\n<body><div id=\"quote\">4674</div>"
+                "<img id=\"chart\" src=\"%1/chart.png\"></body></html>\n")
+                .arg(m_server->base())
+                .toUtf8();
+        QWebEngineView view;
+        show(view, local, page);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            evaluate(view,
+                     QStringLiteral("document.images.length ? document.images[0].naturalWidth : 0"))
+                .toInt(),
+            60, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            evaluate(view,
+                     QStringLiteral("getComputedStyle(document.getElementById('quote')).width"))
+                .toString(),
+            QStringLiteral("123px"), 30000);
+        QVERIFY(m_server->saw("GET /chart.png"));
+    }
+
+    // The saved detail page opens scrolled to the anchor written over the marker.
+    void anchor() {
+        QByteArray page =
+            "<!DOCTYPE html><html><body><div style=\"height: 4000px\">header</div>"
+            "<!-- AD END Location: CT -->"
+            "<p id=\"data\">data</p><div style=\"height: 4000px\"></div></body></html>";
+        QVERIFY(chart::writeDetailAnchor(page));
+        QWebEngineView view;
+        show(view, true, page);
+        QTRY_VERIFY_WITH_TIMEOUT(evaluate(view, QStringLiteral("window.scrollY")).toInt() > 3000,
+                                 60000);
+        QCOMPARE(
+            evaluate(view, QStringLiteral("document.getElementById('ZELK') !== null")).toBool(),
+            true);
+    }
+
+    void navigation_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("allowed");
+        QTest::newRow("http") << "http://127.0.0.1:8470/q?s=4674" << true;
+        QTest::newRow("https") << "https://quote.example.jp/q?s=4674" << true;
+        QTest::newRow("blank") << "about:blank" << true;
+        QTest::newRow("the saved page") << "file:///opt/quorvix/temp2.html" << true;
+        QTest::newRow("the saved page at its anchor")
+            << "file:///opt/quorvix/temp2.html#ZELK" << true;
+        QTest::newRow("the saved page by another path")
+            << "file:///opt/quorvix/./charts/../temp2.html#ZELK" << true;
+        QTest::newRow("the saved page with a query")
+            << "file:///opt/quorvix/temp2.html?x=1" << false;
+        QTest::newRow("another file beside it") << "file:///opt/quorvix/MARK.csv" << false;
+        QTest::newRow("a system file") << "file:///etc/passwd" << false;
+        QTest::newRow("a file on a host") << "file://server/opt/quorvix/temp2.html" << false;
+        QTest::newRow("ftp") << "ftp://127.0.0.1/" << false;
+        QTest::newRow("data") << "data:text/html,<b>x</b>" << false;
+        QTest::newRow("javascript") << "javascript:alert(1)" << false;
+        QTest::newRow("mailto") << "mailto:a@example.jp" << false;
+        QTest::newRow("view-source") << "view-source:http://127.0.0.1/" << false;
+        QTest::newRow("chrome") << "chrome://settings" << false;
+        QTest::newRow("qrc") << "qrc:/page.html" << false;
+        QTest::newRow("another about page") << "about:settings" << false;
+        QTest::newRow("http without a host") << "http:///etc/passwd" << false;
+        QTest::newRow("upper-case scheme") << "HTTP://127.0.0.1/" << true;
+    }
+
+    void navigation() {
+        QFETCH(QString, url);
+        QFETCH(bool, allowed);
+        QCOMPARE(
+            platform::isAllowedWebNavigation(QUrl(url), QStringLiteral("/opt/quorvix/temp2.html")),
+            allowed);
+    }
+
+    // The main window's three panes are such panes; the detail panes may show the saved page.
+    void windowPanes() {
+        testing::ProgramFolder folder(testing::deadBase());
+        const std::unique_ptr<Form1> window = folder.openWindow();
+        for (QWebEngineView* pane :
+             {testing::ui(*window).WebBrowser1, testing::ui(*window).WebBrowser2,
+              testing::ui(*window).WebBrowser3}) {
+            QVERIFY(qobject_cast<platform::GuiWebPage*>(pane->page()));
+            QVERIFY(!pane->settings()->testAttribute(
+                QWebEngineSettings::LocalContentCanAccessFileUrls));
+        }
+        const QUrl saved = QUrl::fromLocalFile(folder.file(QStringLiteral("temp2.html")));
+        const auto* detail =
+            qobject_cast<platform::GuiWebPage*>(testing::ui(*window).WebBrowser2->page());
+        QVERIFY(detail->allows(saved));
+        QVERIFY(qobject_cast<platform::GuiWebPage*>(testing::ui(*window).WebBrowser3->page())
+                    ->allows(saved));
+        QVERIFY(!qobject_cast<platform::GuiWebPage*>(testing::ui(*window).WebBrowser1->page())
+                     ->allows(saved));
+    }
 
 private:
-    void show(QWebEngineView& view, bool localPage, const QByteArray& page);
+    // The detail pane shows the saved page from the program folder as the window does: the file's
+    // address with "#ZELK"; the summary panel shows a page of the portal's.
+    void show(QWebEngineView& view, bool local, const QByteArray& page) {
+        view.resize(520, 300);
+        view.show();
+        if (local) {
+            platform::isolateWebView(&view, localPage());
+            QFile file(localPage());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(page);
+            file.close();
+            view.setUrl(QUrl(QUrl::fromLocalFile(localPage()).toString() +
+                             QLatin1String(chart::kDetailFragment)));
+        } else {
+            platform::isolateWebView(&view);
+            m_server->serve("/page", "text/html; charset=utf-8", page);
+            view.setUrl(QUrl(m_server->base() + QStringLiteral("/page")));
+        }
+    }
+
     QString localPage() const { return m_dir->filePath(QStringLiteral("temp2.html")); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<RecordingServer> m_server;
 };
-
-void TestWebView::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_server = std::make_unique<RecordingServer>();
-}
-
-void TestWebView::cleanup() {
-    m_server.reset();
-    m_dir.reset();
-}
-
-// The detail pane shows the saved page from the program folder as the window does: the file's
-// address with "#ZELK"; the summary panel shows a page of the portal's.
-void TestWebView::show(QWebEngineView& view, bool local, const QByteArray& page) {
-    view.resize(520, 300);
-    view.show();
-    if (local) {
-        platform::isolateWebView(&view, localPage());
-        QFile file(localPage());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(page);
-        file.close();
-        view.setUrl(QUrl(QUrl::fromLocalFile(localPage()).toString() +
-                         QLatin1String(chart::kDetailFragment)));
-    } else {
-        platform::isolateWebView(&view);
-        m_server->serve("/page", "text/html; charset=utf-8", page);
-        view.setUrl(QUrl(m_server->base() + QStringLiteral("/page")));
-    }
-}
-
-void TestWebView::hostilePage_data() {
-    QTest::addColumn<bool>("local");
-    QTest::newRow("detail pane (saved page)") << true;
-    QTest::newRow("summary panel (portal page)") << false;
-}
-
-void TestWebView::hostilePage() {
-    QFETCH(bool, local);
-    const QByteArray secret =
-        "secret-" + QByteArray::number(QRandomGenerator::global()->generate());
-    const QString secretText = m_dir->filePath(QStringLiteral("MARK.csv"));
-    const QString secretImage = m_dir->filePath(QStringLiteral("photo.png"));
-    QFile text(secretText);
-    QVERIFY(text.open(QIODevice::WriteOnly));
-    text.write(secret + "\r\n");
-    text.close();
-    QFile image(secretImage);
-    QVERIFY(image.open(QIODevice::WriteOnly));
-    image.write(pngOf(3, 3, QColor(200, 100, 50)));
-    image.close();
-    QFile hostname(QStringLiteral("/etc/hostname"));
-    const QByteArray host = hostname.open(QIODevice::ReadOnly) ? hostname.readAll().trimmed() : "";
-
-    QWebEngineView view;
-    show(view, local,
-         hostilePageText(m_server->base(), m_server->wsBase(), secretText, secretImage));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        m_server->saw("GET /report?done") || m_server->sawPathStarting("/leak"), 60000);
-    // Nothing was read, so nothing was sent: no leak by any way, the file's text nowhere.
-    QVERIFY2(!m_server->sawPathStarting("/leak"), m_server->requests().join('\n').constData());
-    QVERIFY(!m_server->received().contains(secret));
-    QTRY_VERIFY_WITH_TIMEOUT(m_server->saw("GET /report?done"), 60000);
-
-    // The ways out were open: an image, a fetch and a WebSocket all reached the server.
-    QVERIFY(m_server->sawPathStarting("/channel?image=open"));
-    QVERIFY(m_server->saw("POST /channel"));
-    QVERIFY(m_server->sawPathStarting("/channel?ws=open"));
-    QVERIFY2(!m_server->sawPathStarting("/leak"), m_server->requests().join('\n').constData());
-    QVERIFY(!m_server->received().contains(secret));
-    if (host.size() >= 3)
-        QVERIFY(!m_server->received().contains("=" + host));
-    for (const char* refused : {"fetch-refused", "xhr-refused", "xhr-system-refused",
-                                "image-refused", "textFrame-refused", "systemFrame-refused"})
-        QVERIFY2(m_server->saw("GET /report?" + QByteArray(refused)), refused);
-    // No window was opened.
-    QVERIFY(!m_server->sawPathStarting("/popup"));
-}
-
-void TestWebView::portalImageAndStyle_data() {
-    QTest::addColumn<bool>("local");
-    QTest::newRow("detail pane (saved page)") << true;
-    QTest::newRow("summary panel (portal page)") << false;
-}
-
-// The quote page's own chart picture and style sheet come from the portal and are shown.
-void TestWebView::portalImageAndStyle() {
-    QFETCH(bool, local);
-    m_server->serve("/chart.png", "image/png", pngOf(60, 40, Qt::darkGreen));
-    m_server->serve("/style.css", "text/css", "#quote { width: 123px; }");
-    const QByteArray page =
-        QStringLiteral(
-            "<!DOCTYPE html>\n<html><head><link rel=\"stylesheet\" href=\"%1/style.css\">"
-            "</head>\n<body><div id=\"quote\">4674</div>"
-            "<img id=\"chart\" src=\"%1/chart.png\"></body></html>\n")
-            .arg(m_server->base())
-            .toUtf8();
-    QWebEngineView view;
-    show(view, local, page);
-    QTRY_COMPARE_WITH_TIMEOUT(
-        evaluate(view,
-                 QStringLiteral("document.images.length ? document.images[0].naturalWidth : 0"))
-            .toInt(),
-        60, 60000);
-    QTRY_COMPARE_WITH_TIMEOUT(
-        evaluate(view, QStringLiteral("getComputedStyle(document.getElementById('quote')).width"))
-            .toString(),
-        QStringLiteral("123px"), 30000);
-    QVERIFY(m_server->saw("GET /chart.png"));
-}
-
-// The saved detail page opens scrolled to the anchor written over the marker.
-void TestWebView::anchor() {
-    QByteArray page = "<!DOCTYPE html><html><body><div style=\"height: 4000px\">header</div>"
-                      "<!-- AD END Location: CT -->"
-                      "<p id=\"data\">data</p><div style=\"height: 4000px\"></div></body></html>";
-    QVERIFY(chart::writeDetailAnchor(page));
-    QWebEngineView view;
-    show(view, true, page);
-    QTRY_VERIFY_WITH_TIMEOUT(evaluate(view, QStringLiteral("window.scrollY")).toInt() > 3000,
-                             60000);
-    QCOMPARE(evaluate(view, QStringLiteral("document.getElementById('ZELK') !== null")).toBool(),
-             true);
-}
-
-void TestWebView::navigation_data() {
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<bool>("allowed");
-    QTest::newRow("http") << "http://127.0.0.1:8470/q?s=4674" << true;
-    QTest::newRow("https") << "https://quote.example.jp/q?s=4674" << true;
-    QTest::newRow("blank") << "about:blank" << true;
-    QTest::newRow("the saved page") << "file:///opt/quorvix/temp2.html" << true;
-    QTest::newRow("the saved page at its anchor") << "file:///opt/quorvix/temp2.html#ZELK" << true;
-    QTest::newRow("the saved page by another path")
-        << "file:///opt/quorvix/./charts/../temp2.html#ZELK" << true;
-    QTest::newRow("the saved page with a query") << "file:///opt/quorvix/temp2.html?x=1" << false;
-    QTest::newRow("another file beside it") << "file:///opt/quorvix/MARK.csv" << false;
-    QTest::newRow("a system file") << "file:///etc/passwd" << false;
-    QTest::newRow("a file on a host") << "file://server/opt/quorvix/temp2.html" << false;
-    QTest::newRow("ftp") << "ftp://127.0.0.1/" << false;
-    QTest::newRow("data") << "data:text/html,<b>x</b>" << false;
-    QTest::newRow("javascript") << "javascript:alert(1)" << false;
-    QTest::newRow("mailto") << "mailto:a@example.jp" << false;
-    QTest::newRow("view-source") << "view-source:http://127.0.0.1/" << false;
-    QTest::newRow("chrome") << "chrome://settings" << false;
-    QTest::newRow("qrc") << "qrc:/page.html" << false;
-    QTest::newRow("another about page") << "about:settings" << false;
-    QTest::newRow("http without a host") << "http:///etc/passwd" << false;
-    QTest::newRow("upper-case scheme") << "HTTP://127.0.0.1/" << true;
-}
-
-void TestWebView::navigation() {
-    QFETCH(QString, url);
-    QFETCH(bool, allowed);
-    QCOMPARE(platform::isAllowedWebNavigation(QUrl(url), QStringLiteral("/opt/quorvix/temp2.html")),
-             allowed);
-}
-
-// The main window's three panes are such panes; the detail panes may show the saved page.
-void TestWebView::windowPanes() {
-    testing::ProgramFolder folder(testing::deadBase());
-    const std::unique_ptr<Form1> window = folder.openWindow();
-    for (QWebEngineView* pane : {testing::ui(*window).WebBrowser1, testing::ui(*window).WebBrowser2,
-                                 testing::ui(*window).WebBrowser3}) {
-        QVERIFY(qobject_cast<platform::GuiWebPage*>(pane->page()));
-        QVERIFY(
-            !pane->settings()->testAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls));
-    }
-    const QUrl saved = QUrl::fromLocalFile(folder.file(QStringLiteral("temp2.html")));
-    const auto* detail =
-        qobject_cast<platform::GuiWebPage*>(testing::ui(*window).WebBrowser2->page());
-    QVERIFY(detail->allows(saved));
-    QVERIFY(qobject_cast<platform::GuiWebPage*>(testing::ui(*window).WebBrowser3->page())
-                ->allows(saved));
-    QVERIFY(!qobject_cast<platform::GuiWebPage*>(testing::ui(*window).WebBrowser1->page())
-                 ->allows(saved));
-}
 
 QUORVIX_WINDOW_TEST_MAIN(TestWebView)
 

@@ -33,253 +33,225 @@ bool setAge(const QString& path, int seconds) {
 
 } // namespace
 
-class TstMarkSaves : public QObject {
+class TestMarkSaves : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() {
+        QVERIFY(m_portal.started());
+        QVERIFY(!m_portal.server().suffixFor(QStringLiteral("4674")).isEmpty());
+    }
 
-    void buttonsTakeDisplayTexts_data();
-    void buttonsTakeDisplayTexts();
-    void failedSaveToldOncePerFile();
-    void closingTriesAgain_data();
-    void closingTriesAgain();
-    void cancelKeepsUnsavedMarks_data();
-    void cancelKeepsUnsavedMarks();
-    void switchingAwayFromUnsavedMarks();
-    void leftoversRemovedAtStart();
+    void init() { m_folder = std::make_unique<testing::ProgramFolder>(m_portal.base()); }
+
+    void cleanup() { m_folder.reset(); }
+
+    void buttonsTakeDisplayTexts_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("plain") << "4674";
+        QTest::newRow("blank in front") << " 4674";
+        QTest::newRow("decimal point") << "4674.0";
+        QTest::newRow("full-width digits") << QStringLiteral("４６７４");
+        QTest::newRow("full-width blank in front") << QStringLiteral("　4674");
+    }
+
+    // Whatever text the display request shows as 4674, the enabled mark buttons set and clear 4674.
+    void buttonsTakeDisplayTexts() {
+        QFETCH(QString, typed);
+        auto w = openWindow();
+        const testing::MainControls c = testing::ui(*w);
+        c.Text1->setText(typed);
+        w->Text1_DblClick();
+        QTRY_VERIFY_WITH_TIMEOUT(c.Text1->isEnabled(), 30000);
+        // Displayed as typed: the code box keeps the user's text.
+        QCOMPARE(c.Text1->text(), typed);
+        QVERIFY(c.Command4->isEnabled());
+        QVERIFY(!c.Command5->isEnabled());
+
+        c.Command4->click();
+        QCOMPARE(w->markLine(), QStringLiteral("4674,"));
+        QCOMPARE(rows(*w), QStringList{"4674"});
+        QCOMPARE(m_folder->readFile(kMarkFile), QByteArray("4674,\r\n"));
+        QVERIFY(!c.Command4->isEnabled());
+        QVERIFY(c.Command5->isEnabled());
+
+        c.Command5->click();
+        QCOMPARE(w->markLine(), QString());
+        QCOMPARE(rows(*w), QStringList{});
+        QCOMPARE(m_folder->readFile(kMarkFile), QByteArray("\r\n"));
+        QVERIFY(c.Command4->isEnabled());
+        QVERIFY(!c.Command5->isEnabled());
+    }
+
+    // The first failed save of a file is told, naming the file; later ones are not, and the marks
+    // stay listed in memory.
+    void failedSaveToldOncePerFile() {
+        // Even root cannot write a file where a folder stands.
+        QVERIFY(QDir(m_folder->path()).mkdir(kMarkFile));
+        auto w = openWindow();
+        testing::MessageCatcher messages;
+        setMark(*w, QStringLiteral("4674"));
+        setMark(*w, QStringLiteral("1000"));
+        testing::ui(*w).Text1->setText(QStringLiteral("4674"));
+        w->Command5_Click();
+
+        QCOMPARE(messages.texts().size(), 1);
+        const QString told = messages.texts().first();
+        QVERIFY2(told.contains(QDir::toNativeSeparators(m_folder->file(kMarkFile))),
+                 qPrintable(told));
+        QVERIFY2(told.contains(QStringLiteral("保存できませんでした")), qPrintable(told));
+        QCOMPARE(w->markLine(), QStringLiteral("1000,"));
+        QCOMPARE(rows(*w), QStringList{"1000"});
+        QVERIFY(testing::ui(*w).Command8->isEnabled());
+    }
+
+    void closingTriesAgain_data() {
+        QTest::addColumn<bool>("writableAtClose");
+        QTest::newRow("still failing: told") << false;
+        QTest::newRow("writable again: saved") << true;
+    }
+
+    void closingTriesAgain() {
+        QFETCH(bool, writableAtClose);
+        QVERIFY(QDir(m_folder->path()).mkdir(kMarkFile));
+        auto w = openWindow();
+        {
+            testing::MessageCatcher messages;
+            setMark(*w, QStringLiteral("4674"));
+            QCOMPARE(messages.texts().size(), 1);
+        }
+        if (writableAtClose)
+            QVERIFY(QDir(m_folder->path()).rmdir(kMarkFile));
+
+        testing::MessageCatcher messages;
+        w->close();
+        if (writableAtClose) {
+            QCOMPARE(messages.texts(), QStringList{});
+            QCOMPARE(m_folder->readFile(kMarkFile), QByteArray("4674,\r\n"));
+        } else {
+            // Told again, though told before: the marks are lost now.
+            QCOMPARE(messages.texts().size(), 1);
+            QVERIFY(messages.texts().first().contains(m_folder->file(kMarkFile)));
+            QVERIFY(messages.texts().first().contains(QStringLiteral("失われます")));
+        }
+    }
+
+    void cancelKeepsUnsavedMarks_data() {
+        QTest::addColumn<bool>("defaultFile"); // the marks belong to the default file, or another
+        QTest::newRow("default mark file") << true;
+        QTest::newRow("another mark file") << false;
+    }
+
+    // Cancel in the mark-file dialog goes back to the default file, but never reads it over marks
+    // whose save failed: their file stays in use, with them, and they are saved once it can be
+    // written.
+    void cancelKeepsUnsavedMarks() {
+        QFETCH(bool, defaultFile);
+        m_folder->writeFile(kMarkFile, "9999,\r\n");
+        const QString other = m_folder->file(QStringLiteral("other.csv"));
+        m_folder->writeFile(QStringLiteral("other.csv"), "1301,\r\n");
+        const QString inUse = defaultFile ? m_folder->file(kMarkFile) : other;
+        auto w = openWindow();
+        if (!defaultFile) {
+            switchMarkFile(*w, other);
+            QCOMPARE(w->markFileName(), other);
+        }
+        // The file in use becomes a folder: no save reaches it.
+        QVERIFY(QFile::remove(inUse));
+        QVERIFY(QDir().mkdir(inUse));
+        const QString before = w->markLine();
+        {
+            testing::MessageCatcher messages;
+            setMark(*w, QStringLiteral("4674"));
+            QCOMPARE(messages.texts().size(), 1);
+        }
+        const QString marks = before + QStringLiteral("4674,");
+        QCOMPARE(w->markLine(), marks);
+
+        {
+            testing::MessageCatcher messages;
+            switchMarkFile(*w, std::nullopt);
+            QCOMPARE(w->markFileName(), inUse);
+            QCOMPARE(w->markLine(), marks);
+            QCOMPARE(rows(*w).size(), 2);
+        }
+
+        // Writable again: the next save writes the kept marks into their own file.
+        QVERIFY(QDir().rmdir(inUse));
+        setMark(*w, QStringLiteral("1000"));
+        QFile saved(inUse);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), (marks + QStringLiteral("1000,\r\n")).toLatin1());
+        if (!defaultFile)
+            QCOMPARE(m_folder->readFile(kMarkFile), QByteArray("9999,\r\n"));
+    }
+
+    // Choosing another file while marks are unsaved: one more try, then the user is told that they
+    // are lost, naming their file.
+    void switchingAwayFromUnsavedMarks() {
+        QVERIFY(QDir(m_folder->path()).mkdir(kMarkFile));
+        m_folder->writeFile(QStringLiteral("other.csv"), "1301,\r\n");
+        auto w = openWindow();
+        testing::MessageCatcher messages;
+        setMark(*w, QStringLiteral("4674"));
+        QCOMPARE(messages.texts().size(), 1);
+
+        switchMarkFile(*w, m_folder->file(QStringLiteral("other.csv")));
+        QCOMPARE(messages.texts().size(), 2);
+        QVERIFY(messages.texts().last().contains(m_folder->file(kMarkFile)));
+        QVERIFY(messages.texts().last().contains(QStringLiteral("失われます")));
+        QCOMPARE(w->markLine(), QStringLiteral("1301,"));
+    }
+
+    void leftoversRemovedAtStart() {
+        m_folder->writeFile(kMarkFile, "4674,\r\n");
+        const QStringList leftovers{"MARK.csv.a1B2c3", "temp1.gif.Zz09aa", "temp2.html.4kQx7P"};
+        const QStringList kept{"MARK.csv.backup", "other.csv.a1B2c3"};
+        for (const QString& name : leftovers + kept) {
+            m_folder->writeFile(name, "4674,1000,\r\n");
+            QVERIFY(setAge(m_folder->file(name), 3600));
+        }
+        auto w = openWindow();
+        for (const QString& name : leftovers)
+            QVERIFY2(!QFileInfo::exists(m_folder->file(name)), qPrintable(name));
+        for (const QString& name : kept)
+            QVERIFY2(QFileInfo::exists(m_folder->file(name)), qPrintable(name));
+        QCOMPARE(w->markLine(), QStringLiteral("4674,"));
+    }
 
 private:
     // The window on the program folder, with the file chooser of the mark-file switch answering
     // m_chosen (nullopt: Cancel).
-    std::unique_ptr<Form1> openWindow();
-    void setMark(Form1& w, const QString& code);
-    void switchMarkFile(Form1& w, const std::optional<QString>& chosen);
+    std::unique_ptr<Form1> openWindow() {
+        ViewerContext ctx = m_folder->context();
+        ctx.chooseFile = [this](QWidget*, const QString&, const QString&, const QString&) {
+            return m_chosen;
+        };
+        auto w = std::make_unique<Form1>(ctx);
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get()))
+            qWarning("window not exposed");
+        return w;
+    }
 
-    std::unique_ptr<testing::TestPortal> m_portal;
+    void setMark(Form1& w, const QString& code) {
+        testing::ui(w).Text1->setText(code);
+        w.Command4_Click();
+    }
+
+    void switchMarkFile(Form1& w, const std::optional<QString>& chosen) {
+        m_chosen = chosen;
+        Form2 dialog(w);
+        dialog.show();
+        testing::ui(dialog).Command2->click();
+        dialog.close();
+    }
+
+    testing::TestPortal m_portal;
     std::unique_ptr<testing::ProgramFolder> m_folder;
     std::optional<QString> m_chosen;
 };
 
-void TstMarkSaves::initTestCase() {
-    m_portal = std::make_unique<testing::TestPortal>();
-    QVERIFY(m_portal->started());
-    QVERIFY(!m_portal->server().suffixFor(QStringLiteral("4674")).isEmpty());
-}
-
-void TstMarkSaves::init() {
-    m_folder = std::make_unique<testing::ProgramFolder>(m_portal->base());
-}
-
-void TstMarkSaves::cleanup() {
-    m_folder.reset();
-}
-
-std::unique_ptr<Form1> TstMarkSaves::openWindow() {
-    ViewerContext ctx = m_folder->context();
-    ctx.chooseFile = [this](QWidget*, const QString&, const QString&, const QString&) {
-        return m_chosen;
-    };
-    auto w = std::make_unique<Form1>(ctx);
-    w->show();
-    if (!QTest::qWaitForWindowExposed(w.get()))
-        qWarning("window not exposed");
-    return w;
-}
-
-void TstMarkSaves::setMark(Form1& w, const QString& code) {
-    testing::ui(w).Text1->setText(code);
-    w.Command4_Click();
-}
-
-void TstMarkSaves::switchMarkFile(Form1& w, const std::optional<QString>& chosen) {
-    m_chosen = chosen;
-    Form2 dialog(w);
-    dialog.show();
-    testing::ui(dialog).Command2->click();
-    dialog.close();
-}
-
-void TstMarkSaves::buttonsTakeDisplayTexts_data() {
-    QTest::addColumn<QString>("typed");
-    QTest::newRow("plain") << "4674";
-    QTest::newRow("blank in front") << " 4674";
-    QTest::newRow("decimal point") << "4674.0";
-    QTest::newRow("full-width digits") << QStringLiteral("４６７４");
-    QTest::newRow("full-width blank in front") << QStringLiteral("　4674");
-}
-
-// Whatever text the display request shows as 4674, the enabled mark buttons set and clear 4674.
-void TstMarkSaves::buttonsTakeDisplayTexts() {
-    QFETCH(QString, typed);
-    auto w = openWindow();
-    const testing::MainControls c = testing::ui(*w);
-    c.Text1->setText(typed);
-    w->Text1_DblClick();
-    QTRY_VERIFY_WITH_TIMEOUT(c.Text1->isEnabled(), 30000);
-    // Displayed as typed: the code box keeps the user's text.
-    QCOMPARE(c.Text1->text(), typed);
-    QVERIFY(c.Command4->isEnabled());
-    QVERIFY(!c.Command5->isEnabled());
-
-    c.Command4->click();
-    QCOMPARE(w->markLine(), QStringLiteral("4674,"));
-    QCOMPARE(rows(*w), QStringList{"4674"});
-    QCOMPARE(m_folder->readFile(kMarkFile), QByteArray("4674,\r\n"));
-    QVERIFY(!c.Command4->isEnabled());
-    QVERIFY(c.Command5->isEnabled());
-
-    c.Command5->click();
-    QCOMPARE(w->markLine(), QString());
-    QCOMPARE(rows(*w), QStringList{});
-    QCOMPARE(m_folder->readFile(kMarkFile), QByteArray("\r\n"));
-    QVERIFY(c.Command4->isEnabled());
-    QVERIFY(!c.Command5->isEnabled());
-}
-
-// The first failed save of a file is told, naming the file; later ones are not, and the marks
-// stay listed in memory.
-void TstMarkSaves::failedSaveToldOncePerFile() {
-    // Even root cannot write a file where a folder stands.
-    QVERIFY(QDir(m_folder->path()).mkdir(kMarkFile));
-    auto w = openWindow();
-    testing::MessageCatcher messages;
-    setMark(*w, QStringLiteral("4674"));
-    setMark(*w, QStringLiteral("1000"));
-    testing::ui(*w).Text1->setText(QStringLiteral("4674"));
-    w->Command5_Click();
-
-    QCOMPARE(messages.texts().size(), 1);
-    const QString told = messages.texts().first();
-    QVERIFY2(told.contains(QDir::toNativeSeparators(m_folder->file(kMarkFile))), qPrintable(told));
-    QVERIFY2(told.contains(QStringLiteral("保存できませんでした")), qPrintable(told));
-    QCOMPARE(w->markLine(), QStringLiteral("1000,"));
-    QCOMPARE(rows(*w), QStringList{"1000"});
-    QVERIFY(testing::ui(*w).Command8->isEnabled());
-}
-
-void TstMarkSaves::closingTriesAgain_data() {
-    QTest::addColumn<bool>("writableAtClose");
-    QTest::newRow("still failing: told") << false;
-    QTest::newRow("writable again: saved") << true;
-}
-
-void TstMarkSaves::closingTriesAgain() {
-    QFETCH(bool, writableAtClose);
-    QVERIFY(QDir(m_folder->path()).mkdir(kMarkFile));
-    auto w = openWindow();
-    {
-        testing::MessageCatcher messages;
-        setMark(*w, QStringLiteral("4674"));
-        QCOMPARE(messages.texts().size(), 1);
-    }
-    if (writableAtClose)
-        QVERIFY(QDir(m_folder->path()).rmdir(kMarkFile));
-
-    testing::MessageCatcher messages;
-    w->close();
-    if (writableAtClose) {
-        QCOMPARE(messages.texts(), QStringList{});
-        QCOMPARE(m_folder->readFile(kMarkFile), QByteArray("4674,\r\n"));
-    } else {
-        // Told again, though told before: the marks are lost now.
-        QCOMPARE(messages.texts().size(), 1);
-        QVERIFY(messages.texts().first().contains(m_folder->file(kMarkFile)));
-        QVERIFY(messages.texts().first().contains(QStringLiteral("失われます")));
-    }
-}
-
-void TstMarkSaves::cancelKeepsUnsavedMarks_data() {
-    QTest::addColumn<bool>("defaultFile"); // the marks belong to the default file, or another
-    QTest::newRow("default mark file") << true;
-    QTest::newRow("another mark file") << false;
-}
-
-// Cancel in the mark-file dialog goes back to the default file, but never reads it over marks
-// whose save failed: their file stays in use, with them, and they are saved once it can be
-// written.
-void TstMarkSaves::cancelKeepsUnsavedMarks() {
-    QFETCH(bool, defaultFile);
-    m_folder->writeFile(kMarkFile, "9999,\r\n");
-    const QString other = m_folder->file(QStringLiteral("other.csv"));
-    m_folder->writeFile(QStringLiteral("other.csv"), "1301,\r\n");
-    const QString inUse = defaultFile ? m_folder->file(kMarkFile) : other;
-    auto w = openWindow();
-    if (!defaultFile) {
-        switchMarkFile(*w, other);
-        QCOMPARE(w->markFileName(), other);
-    }
-    // The file in use becomes a folder: no save reaches it.
-    QVERIFY(QFile::remove(inUse));
-    QVERIFY(QDir().mkdir(inUse));
-    const QString before = w->markLine();
-    {
-        testing::MessageCatcher messages;
-        setMark(*w, QStringLiteral("4674"));
-        QCOMPARE(messages.texts().size(), 1);
-    }
-    const QString marks = before + QStringLiteral("4674,");
-    QCOMPARE(w->markLine(), marks);
-
-    {
-        testing::MessageCatcher messages;
-        switchMarkFile(*w, std::nullopt);
-        QCOMPARE(w->markFileName(), inUse);
-        QCOMPARE(w->markLine(), marks);
-        QCOMPARE(rows(*w).size(), 2);
-    }
-
-    // Writable again: the next save writes the kept marks into their own file.
-    QVERIFY(QDir().rmdir(inUse));
-    setMark(*w, QStringLiteral("1000"));
-    QFile saved(inUse);
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll(), (marks + QStringLiteral("1000,\r\n")).toLatin1());
-    if (!defaultFile)
-        QCOMPARE(m_folder->readFile(kMarkFile), QByteArray("9999,\r\n"));
-}
-
-// Choosing another file while marks are unsaved: one more try, then the user is told that they
-// are lost, naming their file.
-void TstMarkSaves::switchingAwayFromUnsavedMarks() {
-    QVERIFY(QDir(m_folder->path()).mkdir(kMarkFile));
-    m_folder->writeFile(QStringLiteral("other.csv"), "1301,\r\n");
-    auto w = openWindow();
-    testing::MessageCatcher messages;
-    setMark(*w, QStringLiteral("4674"));
-    QCOMPARE(messages.texts().size(), 1);
-
-    switchMarkFile(*w, m_folder->file(QStringLiteral("other.csv")));
-    QCOMPARE(messages.texts().size(), 2);
-    QVERIFY(messages.texts().last().contains(m_folder->file(kMarkFile)));
-    QVERIFY(messages.texts().last().contains(QStringLiteral("失われます")));
-    QCOMPARE(w->markLine(), QStringLiteral("1301,"));
-}
-
-void TstMarkSaves::leftoversRemovedAtStart() {
-    m_folder->writeFile(kMarkFile, "4674,\r\n");
-    const QStringList leftovers{"MARK.csv.a1B2c3", "temp1.gif.Zz09aa", "temp2.html.4kQx7P"};
-    const QStringList kept{"MARK.csv.backup", "other.csv.a1B2c3"};
-    for (const QString& name : leftovers + kept) {
-        m_folder->writeFile(name, "4674,1000,\r\n");
-        QVERIFY(setAge(m_folder->file(name), 3600));
-    }
-    auto w = openWindow();
-    for (const QString& name : leftovers)
-        QVERIFY2(!QFileInfo::exists(m_folder->file(name)), qPrintable(name));
-    for (const QString& name : kept)
-        QVERIFY2(QFileInfo::exists(m_folder->file(name)), qPrintable(name));
-    QCOMPARE(w->markLine(), QStringLiteral("4674,"));
-}
-
-int main(int argc, char** argv) {
-    testing::prepareWindowTests();
-    QApplication app(argc, argv);
-    TstMarkSaves tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+QUORVIX_WINDOW_TEST_MAIN(TestMarkSaves)
 
 #include "tst_marksaves.moc"

@@ -24,14 +24,83 @@ QString readOnlyFolder(const QTemporaryDir& dir) {
 
 } // namespace
 
-class TstDataFolder : public QObject {
+class TestDataFolder : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
-    void folder_data();
-    void folder();
+    void init() {
+        m_hadXdg = qEnvironmentVariableIsSet("XDG_DATA_HOME");
+        m_savedXdg = qgetenv("XDG_DATA_HOME");
+        m_savedHome = qgetenv("HOME");
+    }
+
+    void cleanup() {
+        if (m_hadXdg)
+            qputenv("XDG_DATA_HOME", m_savedXdg);
+        else
+            qunsetenv("XDG_DATA_HOME");
+        qputenv("HOME", m_savedHome);
+    }
+
+    void folder_data() {
+        QTest::addColumn<bool>("programWritable");
+        QTest::addColumn<QString>("xdgDataHome"); // "-": unset; relative to the temporary folder
+        QTest::addColumn<QString>("expected");    // "program", or relative to the temporary folder
+
+        QTest::newRow("portable folder keeps the files") << true << "xdg"
+                                                         << "program";
+        QTest::newRow("portable, no XDG_DATA_HOME") << true << "-"
+                                                    << "program";
+        QTest::newRow("installed: XDG_DATA_HOME") << false << "xdg"
+                                                  << "xdg/quorvix";
+        QTest::newRow("installed: XDG_DATA_HOME not there yet") << false << "new/deeper"
+                                                                << "new/deeper/quorvix";
+        QTest::newRow("installed: default under HOME") << false << "-"
+                                                       << "home/.local/share/quorvix";
+        QTest::newRow("installed: data folder cannot be made") << false << "file/below"
+                                                               << "program";
+    }
+
+    void folder() {
+        QFETCH(bool, programWritable);
+        QFETCH(QString, xdgDataHome);
+        QFETCH(QString, expected);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QString program = dir.filePath(QStringLiteral("portable"));
+        QVERIFY(QDir().mkpath(program));
+        if (!programWritable) {
+            program = readOnlyFolder(dir);
+            if (program.isEmpty())
+                QSKIP("no folder here that this user cannot write to");
+        }
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("home"))));
+        qputenv("HOME", QFile::encodeName(dir.filePath(QStringLiteral("home"))));
+        QFile blocker(dir.filePath(QStringLiteral("file")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        if (xdgDataHome == QLatin1String("-"))
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(xdgDataHome)));
+
+        const QString folder = platform::userDataFolder(program);
+
+        if (expected == QLatin1String("program")) {
+            QCOMPARE(folder, program);
+            // Portable use creates nothing elsewhere.
+            QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("xdg/quorvix"))));
+            QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("home/.local"))));
+            return;
+        }
+        QCOMPARE(folder, dir.filePath(expected));
+        QVERIFY(QFileInfo(folder).isDir());
+        // The user's files can be written there.
+        QFile mark(folder + QStringLiteral("/MARK.csv"));
+        QVERIFY(mark.open(QIODevice::WriteOnly));
+        QCOMPARE(platform::userDataFolder(program), folder); // the same on the next start
+    }
 
 private:
     QByteArray m_savedXdg;
@@ -39,79 +108,5 @@ private:
     bool m_hadXdg = false;
 };
 
-void TstDataFolder::init() {
-    m_hadXdg = qEnvironmentVariableIsSet("XDG_DATA_HOME");
-    m_savedXdg = qgetenv("XDG_DATA_HOME");
-    m_savedHome = qgetenv("HOME");
-}
-
-void TstDataFolder::cleanup() {
-    if (m_hadXdg)
-        qputenv("XDG_DATA_HOME", m_savedXdg);
-    else
-        qunsetenv("XDG_DATA_HOME");
-    qputenv("HOME", m_savedHome);
-}
-
-void TstDataFolder::folder_data() {
-    QTest::addColumn<bool>("programWritable");
-    QTest::addColumn<QString>("xdgDataHome"); // "-": unset; relative to the temporary folder
-    QTest::addColumn<QString>("expected");    // "program", or relative to the temporary folder
-
-    QTest::newRow("portable folder keeps the files") << true << "xdg"
-                                                     << "program";
-    QTest::newRow("portable, no XDG_DATA_HOME") << true << "-"
-                                                << "program";
-    QTest::newRow("installed: XDG_DATA_HOME") << false << "xdg"
-                                              << "xdg/quorvix";
-    QTest::newRow("installed: XDG_DATA_HOME not there yet") << false << "new/deeper"
-                                                            << "new/deeper/quorvix";
-    QTest::newRow("installed: default under HOME") << false << "-"
-                                                   << "home/.local/share/quorvix";
-    QTest::newRow("installed: data folder cannot be made") << false << "file/below"
-                                                           << "program";
-}
-
-void TstDataFolder::folder() {
-    QFETCH(bool, programWritable);
-    QFETCH(QString, xdgDataHome);
-    QFETCH(QString, expected);
-
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QString program = dir.filePath(QStringLiteral("portable"));
-    QVERIFY(QDir().mkpath(program));
-    if (!programWritable) {
-        program = readOnlyFolder(dir);
-        if (program.isEmpty())
-            QSKIP("no folder here that this user cannot write to");
-    }
-    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("home"))));
-    qputenv("HOME", QFile::encodeName(dir.filePath(QStringLiteral("home"))));
-    QFile blocker(dir.filePath(QStringLiteral("file")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    if (xdgDataHome == QLatin1String("-"))
-        qunsetenv("XDG_DATA_HOME");
-    else
-        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(xdgDataHome)));
-
-    const QString folder = platform::userDataFolder(program);
-
-    if (expected == QLatin1String("program")) {
-        QCOMPARE(folder, program);
-        // Portable use creates nothing elsewhere.
-        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("xdg/quorvix"))));
-        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("home/.local"))));
-        return;
-    }
-    QCOMPARE(folder, dir.filePath(expected));
-    QVERIFY(QFileInfo(folder).isDir());
-    // The user's files can be written there.
-    QFile mark(folder + QStringLiteral("/MARK.csv"));
-    QVERIFY(mark.open(QIODevice::WriteOnly));
-    QCOMPARE(platform::userDataFolder(program), folder); // the same on the next start
-}
-
-QTEST_GUILESS_MAIN(TstDataFolder)
+QTEST_GUILESS_MAIN(TestDataFolder)
 #include "tst_datafolder.moc"

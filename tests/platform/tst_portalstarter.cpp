@@ -34,19 +34,193 @@ bool processGone(qint64 pid) {
 
 } // namespace
 
-class TstPortalStarter : public QObject {
+class TestPortalStarter : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase() {
+        QVERIFY(m_programs.isValid() && m_data.isValid());
+        QVERIFY(
+            QFile::link(testing::binFolder() + QStringLiteral("/quote-portal"), portalProgram()));
+        // The code list ships beside the programs; the data folder starts without one.
+        QVERIFY(QFile::copy(testing::binFolder() + QStringLiteral("/銘柄コード一覧20060513.csv"),
+                            m_programs.filePath(QStringLiteral("銘柄コード一覧20060513.csv"))));
+    }
 
-    void loopbackEndpoint_data();
-    void loopbackEndpoint();
-    void startsWhenNothingListens();
-    void leavesARunningPortalAlone();
-    void notLoopbackIsLeftAlone();
-    void failures_data();
-    void failures();
+    void loopbackEndpoint_data() {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("host"); // empty: not a loopback address
+        QTest::addColumn<int>("port");
+
+        QTest::newRow("shipped") << "http://127.0.0.1:8470"
+                                 << "127.0.0.1" << 8470;
+        QTest::newRow("other loopback") << "http://127.4.5.6:9001"
+                                        << "127.4.5.6" << 9001;
+        QTest::newRow("localhost") << "http://LocalHost:8000"
+                                   << "127.0.0.1" << 8000;
+        QTest::newRow("IPv6") << "http://[::1]:8470"
+                              << "[::1]" << 8470;
+        QTest::newRow("IPv6 written out") << "http://[0:0:0:0:0:0:0:1]:8470"
+                                          << "[::1]" << 8470;
+        QTest::newRow("IPv6 elsewhere") << "http://[2001:db8::1]:8470"
+                                        << "" << 0;
+        QTest::newRow("loopback look-alike") << "http://127.0.0.1.example:8470"
+                                             << "" << 0;
+        QTest::newRow("no port") << "http://127.0.0.1"
+                                 << "127.0.0.1" << 80;
+        QTest::newRow("documentation network") << "http://192.0.2.1:8470"
+                                               << "" << 0;
+        QTest::newRow("any address") << "http://0.0.0.0:8470"
+                                     << "" << 0;
+        QTest::newRow("a name") << "http://quote.test:8001"
+                                << "" << 0;
+        QTest::newRow("https") << "https://127.0.0.1:8470"
+                               << "" << 0;
+        QTest::newRow("empty") << ""
+                               << "" << 0;
+    }
+
+    void loopbackEndpoint() {
+        QFETCH(QString, base);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+
+        const PortalStarter::Endpoint e = PortalStarter::loopbackEndpoint(base);
+        QCOMPARE(e.isValid(), !host.isEmpty());
+        QCOMPARE(e.host, host);
+        if (e.isValid())
+            QCOMPARE(e.port, port);
+    }
+
+    void startsWhenNothingListens() {
+        // Real prices in the data folder: the started portal must serve them.
+        QVERIFY(QDir(m_data.path()).mkpath(QStringLiteral("prices")));
+        QFile prices(m_data.filePath(QStringLiteral("prices/4674.csv")));
+        QVERIFY(prices.open(QIODevice::WriteOnly));
+        prices.write("Date,Open,High,Low,Close,Volume\n"
+                     "2026-12-01,7000,7100,6900,7050,120000\n"
+                     "2026-12-02,7050,7300,7000,7272,150000\n");
+        prices.close();
+
+        const QString base = testing::deadBase();
+        QVERIFY(fetch(base + QStringLiteral("/support/")).unreachable());
+
+        qint64 pid = 0;
+        {
+            PortalStarter starter(portalProgram(), m_data.path());
+            const PortalStarter::Result r = starter.start(base);
+            QCOMPARE(r.outcome, Outcome::Started);
+            QVERIFY(r.message.isEmpty());
+            QVERIFY(starter.running());
+            pid = starter.processId();
+            QVERIFY(pid > 0);
+
+            // It listens as soon as start() returns, with the shipped code list and the user's
+            // data.
+            const platform::FetchResult chart =
+                fetch(base + QStringLiteral("/z?s=4674.t&a=v&p=m25,m75&t=3m&l=off&z=m&q=c"));
+            QVERIFY(chart.answered());
+            QVERIFY(chart.body.startsWith("GIF8"));
+            const platform::FetchResult quote =
+                fetch(base + QStringLiteral("/q?s=4674&d=t&k=c3&h=on&z=m"));
+            QVERIFY(quote.answered());
+            QVERIFY2(quote.body.contains("7,272"), quote.body.left(2000).constData());
+            // The data folder links to the shipped list rather than holding a copy that ages.
+            QVERIFY(QFileInfo(m_data.filePath(QStringLiteral("銘柄コード一覧20060513.csv")))
+                        .isSymLink());
+        }
+        // Gone with its starter: the port answers no more.
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 10000);
+        QVERIFY(fetch(base + QStringLiteral("/support/")).unreachable());
+    }
+
+    void leavesARunningPortalAlone() {
+        testing::TestPortal running;
+        QVERIFY(running.started());
+        {
+            PortalStarter starter(portalProgram(), m_data.path());
+            const PortalStarter::Result r = starter.start(running.base());
+            QCOMPARE(r.outcome, Outcome::AlreadyListening);
+            QVERIFY(r.message.isEmpty());
+            QVERIFY(!starter.running());
+            starter.stop();
+        }
+        const platform::FetchResult after = fetch(running.base() + QStringLiteral("/support/"));
+        QVERIFY(after.answered());
+    }
+
+    void notLoopbackIsLeftAlone() {
+        // Nothing is tried there at all: no portal program is even looked for.
+        PortalStarter starter(m_programs.filePath(QStringLiteral("none")), m_data.path());
+        const PortalStarter::Result r = starter.start(QStringLiteral("http://192.0.2.1:8470"));
+        QCOMPARE(r.outcome, Outcome::NotLoopback);
+        QVERIFY(r.message.isEmpty());
+        QVERIFY(!starter.running());
+    }
+
+    void failures_data() {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("reason"); // a part of the message that says why
+
+        QTest::newRow("silent server on the port") << "silent"
+                                                   << "ポータルではない";
+        QTest::newRow("another web server on the port") << "http"
+                                                        << "ポータルではない";
+        QTest::newRow("no quote-portal") << "missing"
+                                         << "quote-portal がプログラムのフォルダー";
+        QTest::newRow("quote-portal not executable") << "noexec"
+                                                     << "quote-portal を実行できません";
+        QTest::newRow("portal ending at once") << "exits"
+                                               << "終了コード 3";
+        QTest::newRow("portal never listening") << "silentportal"
+                                                << "接続を受け付けません";
+    }
+
+    void failures() {
+        QFETCH(QString, what);
+        QFETCH(QString, reason);
+
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString program = folder.filePath(QStringLiteral("quote-portal"));
+        QString base = testing::deadBase();
+        std::chrono::milliseconds wait = PortalStarter::kDefaultWait;
+
+        QTcpServer silent; // listens, never answers
+        testing::TestPortal other;
+        if (what == QLatin1String("silent")) {
+            QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+            base = QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort());
+        } else if (what == QLatin1String("http")) {
+            portal::Faults faults;
+            faults.status500 = true;
+            other.server().setFaults(faults);
+            base = other.base();
+        } else if (what == QLatin1String("noexec")) {
+            QVERIFY(testing::writeProgram(program, "#!/bin/sh\nexit 0\n", false));
+        } else if (what == QLatin1String("exits")) {
+            QVERIFY(testing::writeProgram(program, "#!/bin/sh\necho 'cannot read prices' >&2\n"
+                                                   "exit 3\n"));
+        } else if (what == QLatin1String("silentportal")) {
+            QVERIFY(testing::writeProgram(program, "#!/bin/sh\nexec sleep 60\n"));
+            wait = std::chrono::milliseconds(1500);
+        }
+        if (what != QLatin1String("missing") && what != QLatin1String("noexec") &&
+            what != QLatin1String("exits") && what != QLatin1String("silentportal"))
+            QVERIFY(QFile::link(portalProgram(), program)); // a real one, that must not be started
+
+        PortalStarter starter(program, m_data.path());
+        const PortalStarter::Result r = starter.start(base, wait);
+        QCOMPARE(r.outcome, Outcome::Failed);
+        QVERIFY(!starter.running());
+        const QString address = base.mid(int(qstrlen("http://")));
+        QCOMPARE(r.address, address);
+        QVERIFY2(r.message.contains(address), qPrintable(r.message));
+        QVERIFY2(r.message.contains(reason), qPrintable(r.message));
+        if (what == QLatin1String("exits"))
+            QVERIFY2(r.message.contains(QStringLiteral("cannot read prices")),
+                     qPrintable(r.message));
+    }
 
 private:
     QTemporaryDir m_programs; // a folder with quote-portal beside "the program"
@@ -54,186 +228,5 @@ private:
     QString portalProgram() const { return m_programs.filePath(QStringLiteral("quote-portal")); }
 };
 
-void TstPortalStarter::initTestCase() {
-    QVERIFY(m_programs.isValid() && m_data.isValid());
-    QVERIFY(QFile::link(testing::binFolder() + QStringLiteral("/quote-portal"), portalProgram()));
-    // The code list ships beside the programs; the data folder starts without one.
-    QVERIFY(QFile::copy(testing::binFolder() + QStringLiteral("/銘柄コード一覧20060513.csv"),
-                        m_programs.filePath(QStringLiteral("銘柄コード一覧20060513.csv"))));
-}
-
-void TstPortalStarter::loopbackEndpoint_data() {
-    QTest::addColumn<QString>("base");
-    QTest::addColumn<QString>("host"); // empty: not a loopback address
-    QTest::addColumn<int>("port");
-
-    QTest::newRow("shipped") << "http://127.0.0.1:8470"
-                             << "127.0.0.1" << 8470;
-    QTest::newRow("other loopback") << "http://127.4.5.6:9001"
-                                    << "127.4.5.6" << 9001;
-    QTest::newRow("localhost") << "http://LocalHost:8000"
-                               << "127.0.0.1" << 8000;
-    QTest::newRow("IPv6") << "http://[::1]:8470"
-                          << "[::1]" << 8470;
-    QTest::newRow("IPv6 written out") << "http://[0:0:0:0:0:0:0:1]:8470"
-                                      << "[::1]" << 8470;
-    QTest::newRow("IPv6 elsewhere") << "http://[2001:db8::1]:8470"
-                                    << "" << 0;
-    QTest::newRow("loopback look-alike") << "http://127.0.0.1.example:8470"
-                                         << "" << 0;
-    QTest::newRow("no port") << "http://127.0.0.1"
-                             << "127.0.0.1" << 80;
-    QTest::newRow("documentation network") << "http://192.0.2.1:8470"
-                                           << "" << 0;
-    QTest::newRow("any address") << "http://0.0.0.0:8470"
-                                 << "" << 0;
-    QTest::newRow("a name") << "http://quote.test:8001"
-                            << "" << 0;
-    QTest::newRow("https") << "https://127.0.0.1:8470"
-                           << "" << 0;
-    QTest::newRow("empty") << ""
-                           << "" << 0;
-}
-
-void TstPortalStarter::loopbackEndpoint() {
-    QFETCH(QString, base);
-    QFETCH(QString, host);
-    QFETCH(int, port);
-
-    const PortalStarter::Endpoint e = PortalStarter::loopbackEndpoint(base);
-    QCOMPARE(e.isValid(), !host.isEmpty());
-    QCOMPARE(e.host, host);
-    if (e.isValid())
-        QCOMPARE(e.port, port);
-}
-
-void TstPortalStarter::startsWhenNothingListens() {
-    // Real prices in the data folder: the started portal must serve them.
-    QVERIFY(QDir(m_data.path()).mkpath(QStringLiteral("prices")));
-    QFile prices(m_data.filePath(QStringLiteral("prices/4674.csv")));
-    QVERIFY(prices.open(QIODevice::WriteOnly));
-    prices.write("Date,Open,High,Low,Close,Volume\n"
-                 "2026-12-01,7000,7100,6900,7050,120000\n"
-                 "2026-12-02,7050,7300,7000,7272,150000\n");
-    prices.close();
-
-    const QString base = testing::deadBase();
-    QVERIFY(fetch(base + QStringLiteral("/support/")).unreachable());
-
-    qint64 pid = 0;
-    {
-        PortalStarter starter(portalProgram(), m_data.path());
-        const PortalStarter::Result r = starter.start(base);
-        QCOMPARE(r.outcome, Outcome::Started);
-        QVERIFY(r.message.isEmpty());
-        QVERIFY(starter.running());
-        pid = starter.processId();
-        QVERIFY(pid > 0);
-
-        // It listens as soon as start() returns, with the shipped code list and the user's data.
-        const platform::FetchResult chart =
-            fetch(base + QStringLiteral("/z?s=4674.t&a=v&p=m25,m75&t=3m&l=off&z=m&q=c"));
-        QVERIFY(chart.answered());
-        QVERIFY(chart.body.startsWith("GIF8"));
-        const platform::FetchResult quote =
-            fetch(base + QStringLiteral("/q?s=4674&d=t&k=c3&h=on&z=m"));
-        QVERIFY(quote.answered());
-        QVERIFY2(quote.body.contains("7,272"), quote.body.left(2000).constData());
-        // The data folder links to the shipped list rather than holding a copy that ages.
-        QVERIFY(
-            QFileInfo(m_data.filePath(QStringLiteral("銘柄コード一覧20060513.csv"))).isSymLink());
-    }
-    // Gone with its starter: the port answers no more.
-    QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 10000);
-    QVERIFY(fetch(base + QStringLiteral("/support/")).unreachable());
-}
-
-void TstPortalStarter::leavesARunningPortalAlone() {
-    testing::TestPortal running;
-    QVERIFY(running.started());
-    {
-        PortalStarter starter(portalProgram(), m_data.path());
-        const PortalStarter::Result r = starter.start(running.base());
-        QCOMPARE(r.outcome, Outcome::AlreadyListening);
-        QVERIFY(r.message.isEmpty());
-        QVERIFY(!starter.running());
-        starter.stop();
-    }
-    const platform::FetchResult after = fetch(running.base() + QStringLiteral("/support/"));
-    QVERIFY(after.answered());
-}
-
-void TstPortalStarter::notLoopbackIsLeftAlone() {
-    // Nothing is tried there at all: no portal program is even looked for.
-    PortalStarter starter(m_programs.filePath(QStringLiteral("none")), m_data.path());
-    const PortalStarter::Result r = starter.start(QStringLiteral("http://192.0.2.1:8470"));
-    QCOMPARE(r.outcome, Outcome::NotLoopback);
-    QVERIFY(r.message.isEmpty());
-    QVERIFY(!starter.running());
-}
-
-void TstPortalStarter::failures_data() {
-    QTest::addColumn<QString>("what");
-    QTest::addColumn<QString>("reason"); // a part of the message that says why
-
-    QTest::newRow("silent server on the port") << "silent"
-                                               << "ポータルではない";
-    QTest::newRow("another web server on the port") << "http"
-                                                    << "ポータルではない";
-    QTest::newRow("no quote-portal") << "missing"
-                                     << "quote-portal がプログラムのフォルダー";
-    QTest::newRow("quote-portal not executable") << "noexec"
-                                                 << "quote-portal を実行できません";
-    QTest::newRow("portal ending at once") << "exits"
-                                           << "終了コード 3";
-    QTest::newRow("portal never listening") << "silentportal"
-                                            << "接続を受け付けません";
-}
-
-void TstPortalStarter::failures() {
-    QFETCH(QString, what);
-    QFETCH(QString, reason);
-
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QString program = folder.filePath(QStringLiteral("quote-portal"));
-    QString base = testing::deadBase();
-    std::chrono::milliseconds wait = PortalStarter::kDefaultWait;
-
-    QTcpServer silent; // listens, never answers
-    testing::TestPortal other;
-    if (what == QLatin1String("silent")) {
-        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
-        base = QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort());
-    } else if (what == QLatin1String("http")) {
-        portal::Faults faults;
-        faults.status500 = true;
-        other.server().setFaults(faults);
-        base = other.base();
-    } else if (what == QLatin1String("noexec")) {
-        QVERIFY(testing::writeProgram(program, "#!/bin/sh\nexit 0\n", false));
-    } else if (what == QLatin1String("exits")) {
-        QVERIFY(testing::writeProgram(program, "#!/bin/sh\necho 'cannot read prices' >&2\n"
-                                               "exit 3\n"));
-    } else if (what == QLatin1String("silentportal")) {
-        QVERIFY(testing::writeProgram(program, "#!/bin/sh\nexec sleep 60\n"));
-        wait = std::chrono::milliseconds(1500);
-    }
-    if (what != QLatin1String("missing") && what != QLatin1String("noexec") &&
-        what != QLatin1String("exits") && what != QLatin1String("silentportal"))
-        QVERIFY(QFile::link(portalProgram(), program)); // a real one, that must not be started
-
-    PortalStarter starter(program, m_data.path());
-    const PortalStarter::Result r = starter.start(base, wait);
-    QCOMPARE(r.outcome, Outcome::Failed);
-    QVERIFY(!starter.running());
-    const QString address = base.mid(int(qstrlen("http://")));
-    QCOMPARE(r.address, address);
-    QVERIFY2(r.message.contains(address), qPrintable(r.message));
-    QVERIFY2(r.message.contains(reason), qPrintable(r.message));
-    if (what == QLatin1String("exits"))
-        QVERIFY2(r.message.contains(QStringLiteral("cannot read prices")), qPrintable(r.message));
-}
-
-QTEST_GUILESS_MAIN(TstPortalStarter)
+QTEST_GUILESS_MAIN(TestPortalStarter)
 #include "tst_portalstarter.moc"

@@ -53,120 +53,117 @@ class TestReaders : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void garbageReadsAlike_data();
-    void garbageReadsAlike();
-};
+    void garbageReadsAlike_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("read"); // as "true"/"false", a number, or the text
 
-void TestReaders::garbageReadsAlike_data() {
-    QTest::addColumn<int>("key");
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("read"); // as "true"/"false", a number, or the text
-
-    for (const settings::KeyInfo& info : settings::catalogue()) {
-        for (const Reading& r : kReadings) {
-            QString read;
-            switch (info.kind) {
-            case Kind::Flag:
-                read = QString::fromLatin1(r.flag);
-                break;
-            case Kind::Switch:
-                read = QString::fromLatin1(r.switchValue);
-                break;
-            case Kind::Position:
-                read = QString::fromLatin1(r.position);
-                break;
-            case Kind::Text:
-                read = QString::fromLatin1(r.stored); // text is used as stored
-                break;
+        for (const settings::KeyInfo& info : settings::catalogue()) {
+            for (const Reading& r : kReadings) {
+                QString read;
+                switch (info.kind) {
+                case Kind::Flag:
+                    read = QString::fromLatin1(r.flag);
+                    break;
+                case Kind::Switch:
+                    read = QString::fromLatin1(r.switchValue);
+                    break;
+                case Kind::Position:
+                    read = QString::fromLatin1(r.position);
+                    break;
+                case Kind::Text:
+                    read = QString::fromLatin1(r.stored); // text is used as stored
+                    break;
+                }
+                if (read.isEmpty() && info.kind != Kind::Text)
+                    read = defaultReading(info);
+                QTest::addRow("%s=\"%s\"", info.key, r.stored)
+                    << int(info.id) << QString::fromLatin1(r.stored) << read;
             }
-            if (read.isEmpty() && info.kind != Kind::Text)
-                read = defaultReading(info);
-            QTest::addRow("%s=\"%s\"", info.key, r.stored)
-                << int(info.id) << QString::fromLatin1(r.stored) << read;
         }
     }
-}
 
-void TestReaders::garbageReadsAlike() {
-    QFETCH(int, key);
-    QFETCH(QString, stored);
-    QFETCH(QString, read);
-    const Key k = Key(key);
-    const settings::KeyInfo& info = settings::info(k);
+    void garbageReadsAlike() {
+        QFETCH(int, key);
+        QFETCH(QString, stored);
+        QFETCH(QString, read);
+        const Key k = Key(key);
+        const settings::KeyInfo& info = settings::info(k);
 
-    testing::ProgramFolder folder(testing::deadBase());
-    // The other boxes of the key's group off, so that the dialog's limits leave the key's box
-    // as it was read.
-    const auto allOff = [&folder](const auto& keys) {
-        for (Key other : keys)
-            folder.setSetting(QStringLiteral("SETUP"), QLatin1String(settings::info(other).key),
-                              QStringLiteral("0"));
-    };
-    if (indexIn(settings::kTermKeys, k) >= 0)
-        allOff(settings::kTermKeys);
-    if (indexIn(settings::kAverageKeys, k) >= 0)
-        allOff(settings::kAverageKeys);
-    folder.setSetting(QLatin1String(info.section), QLatin1String(info.key), stored);
+        testing::ProgramFolder folder(testing::deadBase());
+        // The other boxes of the key's group off, so that the dialog's limits leave the key's box
+        // as it was read.
+        const auto allOff = [&folder](const auto& keys) {
+            for (Key other : keys)
+                folder.setSetting(QStringLiteral("SETUP"), QLatin1String(settings::info(other).key),
+                                  QStringLiteral("0"));
+        };
+        if (indexIn(settings::kTermKeys, k) >= 0)
+            allOff(settings::kTermKeys);
+        if (indexIn(settings::kAverageKeys, k) >= 0)
+            allOff(settings::kAverageKeys);
+        folder.setSetting(QLatin1String(info.section), QLatin1String(info.key), stored);
 
-    // The store's own reader.
-    settings::SettingsStore store(folder.settingsFile());
-    switch (info.kind) {
-    case Kind::Flag:
-        QCOMPARE(QString::number(store.readFlag(k)), read);
-        break;
-    case Kind::Switch:
-        QCOMPARE(store.readSwitch(k) ? QStringLiteral("true") : QStringLiteral("false"), read);
-        break;
-    case Kind::Position:
-        QCOMPARE(QString::number(store.readPosition(k)), read);
-        break;
-    case Kind::Text:
-        QCOMPARE(store.readText(k), read);
-        break;
+        // The store's own reader.
+        settings::SettingsStore store(folder.settingsFile());
+        switch (info.kind) {
+        case Kind::Flag:
+            QCOMPARE(QString::number(store.readFlag(k)), read);
+            break;
+        case Kind::Switch:
+            QCOMPARE(store.readSwitch(k) ? QStringLiteral("true") : QStringLiteral("false"), read);
+            break;
+        case Kind::Position:
+            QCOMPARE(QString::number(store.readPosition(k)), read);
+            break;
+        case Kind::Text:
+            QCOMPARE(store.readText(k), read);
+            break;
+        }
+
+        // The chart display.
+        const chart::ChartOptions options = chart::ChartOptions::read(store);
+        const bool on = read == QLatin1String("1") || read == QLatin1String("true");
+        if (k == Key::GRAF)
+            QCOMPARE(options.fourPanes, on);
+        if (k == Key::NORMAL)
+            QCOMPARE(options.normal, on);
+        if (k == Key::TERMIF)
+            QCOMPARE(options.detail, on);
+        for (std::size_t i = 0; i < chart::terms().size(); ++i) {
+            if (chart::terms()[i].key == k)
+                QCOMPARE(options.terms[i], on);
+        }
+        for (std::size_t i = 0; i < chart::overlays().size(); ++i) {
+            if (chart::overlays()[i].key == k)
+                QCOMPARE(options.overlays[i], on);
+        }
+
+        // The main window.
+        auto window = folder.openWindow();
+        if (k == Key::GRAF)
+            QCOMPARE(window->width(), on ? Form1::kFourPaneWidth : Form1::kTwoPaneWidth);
+        if (k == Key::LASTCODE)
+            QCOMPARE(testing::ui(*window).Text1->text(), read);
+        if (info.kind == Kind::Position) {
+            // Negative positions count as 0; the far ones are off every screen and fall back to
+            // the screen's corner.
+            QCOMPARE(window->pos(), QPoint(0, 0));
+        }
+
+        // The settings dialog.
+        Form2 dialog(*window);
+        const testing::DialogControls ui = testing::ui(dialog);
+        if (k == Key::GRAF)
+            QCOMPARE(ui.Option1[1]->isChecked(), on);
+        if (k == Key::NORMAL)
+            QCOMPARE(ui.ToggleButton1->isChecked(), on);
+        if (const int t = indexIn(settings::kTermKeys, k); t >= 0)
+            QCOMPARE(ui.Check1[t]->isChecked(), on);
+        if (const int a = indexIn(settings::kAverageKeys, k); a >= 0)
+            QCOMPARE(ui.Check2[a]->isChecked(), on);
     }
-
-    // The chart display.
-    const chart::ChartOptions options = chart::ChartOptions::read(store);
-    const bool on = read == QLatin1String("1") || read == QLatin1String("true");
-    if (k == Key::GRAF)
-        QCOMPARE(options.fourPanes, on);
-    if (k == Key::NORMAL)
-        QCOMPARE(options.normal, on);
-    if (k == Key::TERMIF)
-        QCOMPARE(options.detail, on);
-    for (std::size_t i = 0; i < chart::terms().size(); ++i) {
-        if (chart::terms()[i].key == k)
-            QCOMPARE(options.terms[i], on);
-    }
-    for (std::size_t i = 0; i < chart::overlays().size(); ++i) {
-        if (chart::overlays()[i].key == k)
-            QCOMPARE(options.overlays[i], on);
-    }
-
-    // The main window.
-    auto window = folder.openWindow();
-    if (k == Key::GRAF)
-        QCOMPARE(window->width(), on ? Form1::kFourPaneWidth : Form1::kTwoPaneWidth);
-    if (k == Key::LASTCODE)
-        QCOMPARE(testing::ui(*window).Text1->text(), read);
-    if (info.kind == Kind::Position) {
-        // Negative positions count as 0; the far ones are off every screen and fall back to
-        // the screen's corner.
-        QCOMPARE(window->pos(), QPoint(0, 0));
-    }
-
-    // The settings dialog.
-    Form2 dialog(*window);
-    const testing::DialogControls ui = testing::ui(dialog);
-    if (k == Key::GRAF)
-        QCOMPARE(ui.Option1[1]->isChecked(), on);
-    if (k == Key::NORMAL)
-        QCOMPARE(ui.ToggleButton1->isChecked(), on);
-    if (const int t = indexIn(settings::kTermKeys, k); t >= 0)
-        QCOMPARE(ui.Check1[t]->isChecked(), on);
-    if (const int a = indexIn(settings::kAverageKeys, k); a >= 0)
-        QCOMPARE(ui.Check2[a]->isChecked(), on);
-}
+};
 
 QUORVIX_WINDOW_TEST_MAIN(TestReaders)
 #include "tst_readers.moc"
