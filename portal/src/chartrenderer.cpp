@@ -178,6 +178,19 @@ void drawSampleMark(QPainter& p, const QRect& plot) {
     p.restore();
 }
 
+// An empty chart in the background colour.
+QImage blankChart() {
+    QImage img(kChartWidth, kChartHeight, QImage::Format_RGB32);
+    img.fill(colors::background);
+    return img;
+}
+
+// Lines and fills without smoothing, so they keep the palette's exact colours; text smoothed.
+void setChartHints(QPainter& p) {
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+}
+
 } // namespace
 
 std::optional<Term> termFromText(const QString& text) {
@@ -210,11 +223,9 @@ Overlays parseOverlays(const QString& params) {
 
 QImage renderTechnicalChart(const Listing& listing, const History& history, Term term,
                             const Overlays& overlays) {
-    QImage img(kChartWidth, kChartHeight, QImage::Format_RGB32);
-    img.fill(colors::background);
+    QImage img = blankChart();
     QPainter p(&img);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setRenderHint(QPainter::TextAntialiasing, true);
+    setChartHints(p);
 
     const TermInfo& info = infoFor(term);
     static const char* periodNames[] = {"日足", "週足", "月足"};
@@ -449,11 +460,9 @@ QImage renderTechnicalChart(const Listing& listing, const History& history, Term
 }
 
 QImage renderLastSession(const Listing& listing, const History& history) {
-    QImage img(kChartWidth, kChartHeight, QImage::Format_RGB32);
-    img.fill(colors::background);
+    QImage img = blankChart();
     QPainter p(&img);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setRenderHint(QPainter::TextAntialiasing, true);
+    setChartHints(p);
     const Bar& day = history.last();
     const bool hasPrevious = history.size() >= 2;
     const double prevClose = hasPrevious ? history[history.size() - 2].close : day.open;
@@ -534,10 +543,9 @@ QImage renderLastSession(const Listing& listing, const History& history) {
 }
 
 QImage renderIntradayChart(const Listing& listing, const History& history) {
-    QImage img(kChartWidth, kChartHeight, QImage::Format_RGB32);
-    img.fill(colors::background);
+    QImage img = blankChart();
     QPainter p(&img);
-    p.setRenderHint(QPainter::Antialiasing, false);
+    setChartHints(p);
     if (history.isEmpty()) {
         drawTitle(p, QStringLiteral("%1 %2  1日").arg(listing.code, listing.name), {});
         p.end();
