@@ -390,11 +390,14 @@ void Form1::displayEnded() {
 void Form1::showSummaryAndDetail(const QString& code, const chart::ChartOptions& options) {
     if (m_closing)
         return;
+    // The detail page is fetched first: its wait lets events through, and a blank page the
+    // panels were still loading from PicCLS must not land after the summary page's request.
+    const QUrl page = options.detail ? QUrl(m_retrieval.prepareDetailPage(code)) : QUrl();
+    if (m_closing)
+        return;
     WebBrowser1->setUrl(QUrl(
         chart::mobileSummaryAddress(m_servers.base(platform::ServerRole::MobileGateway), code)));
-
     if (options.detail) {
-        const QUrl page(m_retrieval.prepareDetailPage(code));
         QWebEngineView* detail = options.fourPanes ? WebBrowser3 : WebBrowser2;
         detail->setVisible(true);
         detail->setUrl(page);
