@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStringEncoder>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -423,6 +424,42 @@ private Q_SLOTS:
         QCOMPARE(testing::ui(*w).Text1->text(), a);
         QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true}, {testing::ui(*w).Command8, true}});
         QCOMPARE(messages.texts(), QStringList());
+    }
+
+    void listOpenedDuringADisplay() {
+        // The display of one served code is still waiting for the portal when the user opens the
+        // row of another: that row is opened once the display has ended, never inside it.
+        const QString a = m_codes.value("A"), b = m_codes.value("B");
+        m_folder->writeFile(QStringLiteral("MARK.csv"), (b + ',').toLatin1());
+        auto w = openWindow();
+        testing::MessageCatcher messages;
+        portal::Faults slow;
+        slow.delayMs = 100;
+        m_portal.server().setFaults(slow);
+
+        QString codeBoxAfterOpening;
+        QTimer opener;
+        QObject::connect(&opener, &QTimer::timeout, w.get(), [&] {
+            if (m_portal.targets().isEmpty())
+                return;
+            opener.stop();
+            testing::ui(*w).List1->setCurrentRow(0);
+            w->List1_DblClick();
+            codeBoxAfterOpening = testing::ui(*w).Text1->text();
+        });
+        opener.start(5);
+        testing::ui(*w).Text1->setText(a);
+        w->Text1_DblClick();
+
+        // The display ran to its end with its own code; then the row's code was displayed.
+        QCOMPARE(codeBoxAfterOpening, a);
+        QTRY_COMPARE(testing::ui(*w).Text1->text(), b);
+        QTRY_VERIFY(!w->lastDisplay().failed && testing::ui(*w).Text1->isEnabled());
+        QVERIFY2(w->windowTitle().endsWith(QStringLiteral(" - MARK No. 1")),
+                 qPrintable(w->windowTitle()));
+        QVERIFY(!testing::ui(*w).Picture1[0]->pixmap().isNull());
+        QCOMPARE(messages.texts(), QStringList());
+        m_portal.server().setFaults({});
     }
 
 private:
