@@ -49,8 +49,6 @@ QString ChartRetrieval::termFilePath(int term) const {
 RetrievalResult ChartRetrieval::fetchTerms(const QString& code, const ChartOptions& options,
                                            const ShowPane& showPane) {
     DisplayFetch fetch(m_multi, m_servers, m_memory);
-    QEventLoop loop;
-    QObject::connect(&fetch, &DisplayFetch::finished, &loop, &QEventLoop::quit);
 
     // Files follow term order: one is written once every term before it is in, so a display
     // that fails leaves the files a one-by-one display would have left.
@@ -70,25 +68,20 @@ RetrievalResult ChartRetrieval::fetchTerms(const QString& code, const ChartOptio
             showPane(image.pane, termFilePath(image.term), image.bytes);
     });
 
-    WaitScope scope(m_waits, [&fetch] { fetch.cancel(); });
     fetch.start(code, options, DisplayFetch::Mode::AllTerms, m_boundMs);
-    if (!fetch.isFinished())
-        loop.exec();
-    // The loop also returns when the application quits: the display ends there, as cancelled.
-    fetch.cancel();
+    waitFor(fetch);
     return fetch.result();
 }
 
-bool ChartRetrieval::waitFor(DisplayFetch& fetch) {
-    if (!fetch.isFinished()) {
-        QEventLoop loop;
-        QObject::connect(&fetch, &DisplayFetch::finished, &loop, &QEventLoop::quit);
-        WaitScope scope(m_waits, [&fetch] { fetch.cancel(); });
-        loop.exec();
-        // The loop also returns when the application quits.
-        fetch.cancel();
-    }
-    return !fetch.result().cancelled;
+void ChartRetrieval::waitFor(DisplayFetch& fetch) {
+    if (fetch.isFinished())
+        return;
+    QEventLoop loop;
+    QObject::connect(&fetch, &DisplayFetch::finished, &loop, &QEventLoop::quit);
+    WaitScope scope(m_waits, [&fetch] { fetch.cancel(); });
+    loop.exec();
+    // The loop also returns when the application quits: the fetch ends there, as cancelled.
+    fetch.cancel();
 }
 
 void ChartRetrieval::commit(const DisplayFetch& fetch, const ShowPane& showPane) {

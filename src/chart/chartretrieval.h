@@ -38,9 +38,9 @@ public:
     RetrievalResult fetchTerms(const QString& code, const ChartOptions& options,
                                const ShowPane& showPane);
 
-    // Waits in a local event loop until fetch has finished; false when cancel() (or the
-    // application quitting) ended the wait, and with it the fetch.
-    bool waitFor(DisplayFetch& fetch);
+    // Waits in a local event loop until fetch has finished; cancel() (or the application
+    // quitting) ends the wait and the fetch with it, as cancelled.
+    void waitFor(DisplayFetch& fetch);
 
     // A fetch finished elsewhere (a search's look-ahead): its files written and its panes shown,
     // in pane order, as fetchTerms would have.
