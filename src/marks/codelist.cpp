@@ -1,6 +1,7 @@
 #include "codelist.h"
 
 #include "chart/securitycode.h"
+#include "codepage932.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -11,17 +12,6 @@ namespace marks {
 
 namespace {
 constexpr int kCodeWidth = 4;
-
-// Code page 932 by its registered name, with the plain Shift_JIS name as a fallback for a
-// converter set that lacks it.
-QStringDecoder codePage932Decoder() {
-    for (const char* name : {"windows-31j", "cp932", "Shift_JIS"}) {
-        QStringDecoder decoder(name);
-        if (decoder.isValid())
-            return decoder;
-    }
-    return QStringDecoder();
-}
 } // namespace
 
 CodeList CodeList::load(const QString& path) {
@@ -32,9 +22,10 @@ CodeList CodeList::load(const QString& path) {
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return list;
-    QStringDecoder decoder = codePage932Decoder();
-    if (!decoder.isValid())
+    const char* codePage = codePage932Name();
+    if (!codePage)
         return list;
+    QStringDecoder decoder(codePage);
     const QString text = decoder.decode(bytes);
 
     // Lines end in CR LF; a bare LF is taken as a line end too. Byte 0x0A never occurs inside a

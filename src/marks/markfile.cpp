@@ -1,5 +1,6 @@
 #include "markfile.h"
 
+#include "codepage932.h"
 #include "platform/filereplace.h"
 
 #include <QDir>
@@ -15,19 +16,8 @@ namespace marks {
 
 namespace {
 
-// The converters' names for code page 932, as the code list reads it; UTF-8 when the converter
-// set has none of them, for reading and writing alike.
-const char* codePage932Name() {
-    static const char* const name = [] {
-        for (const char* candidate : {"windows-31j", "cp932", "Shift_JIS"}) {
-            if (QStringDecoder(candidate).isValid() && QStringEncoder(candidate).isValid())
-                return candidate;
-        }
-        return static_cast<const char*>(nullptr);
-    }();
-    return name;
-}
-
+// Code page 932, as the code list reads it; UTF-8 when the converter set has none, for reading
+// and writing alike.
 QString decodeLine(const QByteArray& bytes) {
     if (const char* name = codePage932Name()) {
         QStringDecoder decoder(name);
