@@ -3,6 +3,7 @@
 // On loopback each is measured against the same addresses fetched back to back by a bare
 // libcurl loop on one handle; with the portal holding every answer back (a network's round
 // trip) against the time of one answer.
+#include "bareloop.h"
 #include "bench.h"
 
 #include "chart/chartretrieval.h"
@@ -10,52 +11,17 @@
 #include "platform/serverconfig.h"
 #include "portalserver.h"
 #include "settings/settingsstore.h"
+#include "timing.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-
-#include <curl/curl.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
 namespace {
-
-size_t keepBody(char* data, size_t size, size_t count, void* user) {
-    static_cast<std::string*>(user)->append(data, size * count);
-    return size * count;
-}
-
-// The floor: nothing but the transfers, on one handle, bodies kept in memory.
-class BareLoop {
-public:
-    BareLoop() {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        m_handle = curl_easy_init();
-        curl_easy_setopt(m_handle, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(m_handle, CURLOPT_WRITEFUNCTION, &keepBody);
-        curl_easy_setopt(m_handle, CURLOPT_WRITEDATA, &m_body);
-    }
-    ~BareLoop() { curl_easy_cleanup(m_handle); }
-    void fetchAll(const std::vector<std::string>& urls) {
-        for (const std::string& url : urls) {
-            m_body.clear();
-            curl_easy_setopt(m_handle, CURLOPT_URL, url.c_str());
-            curl_easy_perform(m_handle);
-        }
-    }
-
-private:
-    CURL* m_handle = nullptr;
-    std::string m_body;
-};
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 QString codeUnder(portal::PortalServer& server, const QString& exchange) {
     for (int c = 1300; c <= 9999; ++c) {

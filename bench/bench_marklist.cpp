@@ -5,6 +5,7 @@
 
 #include "marks/codelist.h"
 #include "marks/markstring.h"
+#include "timing.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -18,11 +19,6 @@ namespace {
 
 constexpr int kMarks = 6553;
 constexpr int kRuns = 25;
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // 6,553 distinct codes spread evenly over 1000..9999: listed codes and unlisted ones mixed, as a
 // list built by stepping would hold.

@@ -6,6 +6,7 @@
 //
 // Then how long the window takes to close during a display against a server that never
 // answers.
+#include "bareloop.h"
 #include "bench.h"
 
 #include "chart/chartretrieval.h"
@@ -14,6 +15,7 @@
 #include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
 #include "portalserver.h"
+#include "timing.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -28,17 +30,11 @@
 #include <QTimer>
 #include <QWindow>
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
 
 namespace {
-
-size_t dropBody(char*, size_t size, size_t count, void*) {
-    return size * count;
-}
 
 // A program folder with the code list and every server role at base.
 ViewerContext contextAt(const QTemporaryDir& folder, const QString& base) {
@@ -104,38 +100,26 @@ Pass fullPass(portal::PortalServer& server, const QTemporaryDir& folder) {
     return pass;
 }
 
-double bareLoopSeconds(const std::vector<std::string>& urls) {
-    CURL* bare = curl_easy_init();
-    curl_easy_setopt(bare, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(bare, CURLOPT_WRITEFUNCTION, &dropBody);
+double secondsFor(BareLoop& bare, const std::vector<std::string>& urls) {
     QElapsedTimer t;
     t.start();
-    for (const std::string& url : urls) {
-        curl_easy_setopt(bare, CURLOPT_URL, url.c_str());
-        curl_easy_perform(bare);
-    }
-    const double seconds = t.nsecsElapsed() / 1e9;
-    curl_easy_cleanup(bare);
-    return seconds;
+    bare.fetchAll(urls);
+    return t.nsecsElapsed() / 1e9;
+}
+
+double bareLoopSeconds(const std::vector<std::string>& urls) {
+    BareLoop bare;
+    return secondsFor(bare, urls);
 }
 
 // The median time of one answer, on a kept-alive connection.
 double oneAnswerSeconds(const std::string& url) {
-    CURL* bare = curl_easy_init();
-    curl_easy_setopt(bare, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(bare, CURLOPT_WRITEFUNCTION, &dropBody);
-    curl_easy_setopt(bare, CURLOPT_URL, url.c_str());
-    curl_easy_perform(bare);
+    BareLoop bare;
+    bare.fetchAll({url}); // connects
     std::vector<double> times;
-    for (int i = 0; i < 21; ++i) {
-        QElapsedTimer t;
-        t.start();
-        curl_easy_perform(bare);
-        times.push_back(t.nsecsElapsed() / 1e9);
-    }
-    curl_easy_cleanup(bare);
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    for (int i = 0; i < 21; ++i)
+        times.push_back(secondsFor(bare, {url}));
+    return median(times);
 }
 
 const BenchRegistrar search("search", [] {
@@ -211,14 +195,13 @@ const BenchRegistrar firstDisplay("firstdisplay", [] {
             times.push_back(t.nsecsElapsed() / 1e3);
             transfers = int(server.requestLog().size());
         }
-        std::sort(times.begin(), times.end());
         const std::string one =
             (server.baseUrl() + QStringLiteral("/c/1d/1/1000.t.gif")).toStdString();
         report(QStringLiteral("first display of a code under %1 in a session, %2 transfers, 30 ms "
                               "delay, median, vs one answer")
                    .arg(QLatin1String(exchange))
                    .arg(transfers),
-               times[times.size() / 2] / 1e3, QStringLiteral("ms"), oneAnswerSeconds(one) * 1e3);
+               median(times) / 1e3, QStringLiteral("ms"), oneAnswerSeconds(one) * 1e3);
     }
 });
 
@@ -266,11 +249,10 @@ const BenchRegistrar closing("close", [] {
         if (window.isVisible())
             std::printf("the window did not close\n");
     }
-    std::sort(times.begin(), times.end());
     std::printf("close during a display against a silent server, worst of %zu: %.1f ms\n",
-                times.size(), times.back());
-    report(QStringLiteral("close during a display against a silent server, median"),
-           times[times.size() / 2], QStringLiteral("ms"));
+                times.size(), *std::max_element(times.begin(), times.end()));
+    report(QStringLiteral("close during a display against a silent server, median"), median(times),
+           QStringLiteral("ms"));
 });
 
 } // namespace

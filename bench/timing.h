@@ -2,7 +2,9 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <functional>
+#include <vector>
 
 // Milliseconds per call, over enough calls to last about a second (at least `minRuns`); the first
 // call only warms caches, fonts and lookups and is not counted.
@@ -16,4 +18,10 @@ inline double msPerCall(const std::function<void()>& f, int minRuns = 20) {
         ++runs;
     }
     return double(t.nsecsElapsed()) / 1e6 / runs;
+}
+
+// The middle value; the upper one of the two middle values of an even count.
+inline double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
 }
