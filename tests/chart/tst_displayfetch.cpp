@@ -3,13 +3,13 @@
 #include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
 #include "platform/transfer.h"
+#include "searchlog.h"
 #include "settings/settingsstore.h"
 #include "testsupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QMap>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -24,23 +24,14 @@ namespace {
 const QStringList kTermNames{"1d", "3m", "6m", "1y"};
 const QList<int> kTermIndexes{0, 1, 2, 3};
 
-QMap<QString, QStringList> walksIn(const QStringList& targets, const QString& code) {
-    static const QRegularExpression technical(QStringLiteral("[?&]s=(\\w+)(\\.\\w)&.*&t=(\\w+)&"));
-    static const QRegularExpression intraday(QStringLiteral("^/c/1d/./(\\w+)(\\.\\w)\\.gif$"));
-    QMap<QString, QStringList> out;
-    for (const QString& t : targets) {
-        if (const auto m = technical.match(t); m.hasMatch() && m.captured(1) == code)
-            out[m.captured(3)] << m.captured(2);
-        else if (const auto i = intraday.match(t); i.hasMatch() && i.captured(1) == code)
-            out[QStringLiteral("1d")] << i.captured(2);
-    }
-    return out;
-}
-
-QMap<QString, QStringList> sameWalkForEveryTerm(const QStringList& walk) {
+// Every term asks for code under the suffixes of walk, in that order.
+QMap<QString, QStringList> sameWalkForEveryTerm(const QString& code, const QStringList& walk) {
+    QStringList asked;
+    for (const QString& suffix : walk)
+        asked << code + suffix;
     QMap<QString, QStringList> out;
     for (const QString& term : kTermNames)
-        out[term] = walk;
+        out[term] = asked;
     return out;
 }
 
@@ -91,7 +82,8 @@ private Q_SLOTS:
         QVERIFY(!shown.result.failed);
         QCOMPARE(shown.result.fetchedTerms, kTermNames.size());
         const QStringList suffixes{".t", ".j", ".q", ".o", ".n"};
-        QCOMPARE(shown.walks, sameWalkForEveryTerm(suffixes.mid(0, suffixes.indexOf(suffix) + 1)));
+        QCOMPARE(shown.walks,
+                 sameWalkForEveryTerm(code, suffixes.mid(0, suffixes.indexOf(suffix) + 1)));
         m_portal.server().setFaults({});
         for (int pane = 0; pane < kTermIndexes.size(); ++pane) {
             const QByteArray expected = chartOf(code, suffix, kTermIndexes[pane]);
@@ -118,7 +110,7 @@ private Q_SLOTS:
         QCOMPARE(shown.result.fetchedTerms, 2);
         QVERIFY(!shown.result.serverUnreachable());
         QCOMPARE(shown.walks.value(QStringLiteral("6m")),
-                 QStringList({".t", ".j", ".q", ".o", ".n"}));
+                 sameWalkForEveryTerm(code, {".t", ".j", ".q", ".o", ".n"}).value("6m"));
         for (int term : {0, 1})
             QVERIFY(QFile(m_retrieval->termFilePath(term)).size() > 0);
         for (int term : {2, 3})
@@ -156,7 +148,7 @@ private Q_SLOTS:
 
         const Display before = display(code);
         QVERIFY(!before.result.failed);
-        QCOMPARE(before.walks, sameWalkForEveryTerm(first));
+        QCOMPARE(before.walks, sameWalkForEveryTerm(code, first));
 
         if (!movedTo.isEmpty()) {
             portal::Faults moved;
@@ -166,12 +158,12 @@ private Q_SLOTS:
         }
         const Display after = display(code);
         QVERIFY(!after.result.failed);
-        QCOMPARE(after.walks, sameWalkForEveryTerm(second));
+        QCOMPARE(after.walks, sameWalkForEveryTerm(code, second));
         QCOMPARE(after.panes.size(), kTermNames.size());
 
         // Once it has answered, the new suffix is asked first.
         const Display third = display(code);
-        QCOMPARE(third.walks, sameWalkForEveryTerm({movedTo.isEmpty() ? suffix : movedTo}));
+        QCOMPARE(third.walks, sameWalkForEveryTerm(code, {movedTo.isEmpty() ? suffix : movedTo}));
     }
 
     void boundOnADisplay() {
@@ -219,7 +211,7 @@ private:
     struct Display {
         chart::RetrievalResult result;
         QMap<int, QByteArray> panes;
-        QMap<QString, QStringList> walks; // term -> the suffixes it asked, in order
+        QMap<QString, QStringList> walks; // term -> the "CODE.SFX" it asked, in order
     };
     Display display(const QString& code);
     // What the term's chart is under the code's own suffix, fetched on its own.
@@ -238,7 +230,7 @@ TestDisplayFetch::Display TestDisplayFetch::display(const QString& code) {
     out.result = m_retrieval->fetchTerms(
         code, m_options,
         [&](int pane, const QString&, const QByteArray& bytes) { out.panes.insert(pane, bytes); });
-    out.walks = walksIn(m_portal.targets(), code);
+    out.walks = testing::chartWalks(m_portal.targets());
     return out;
 }
 

@@ -4,8 +4,39 @@
 #include "chart/searchrules.h"
 
 #include <QRegularExpression>
+#include <QUrl>
+#include <QUrlQuery>
 
 namespace testing {
+
+bool isChartTarget(const QString& target) {
+    return target.startsWith(QLatin1String("/z?")) || target.startsWith(QLatin1String("/c/1d/"));
+}
+
+QString termOf(const QString& target) {
+    if (target.startsWith(QLatin1String("/c/1d/")))
+        return QStringLiteral("1d");
+    const QUrlQuery query(QUrl(target).query());
+    return query.queryItemValue(QStringLiteral("t"));
+}
+
+QString codeAndSuffixOf(const QString& target) {
+    if (target.startsWith(QLatin1String("/c/1d/"))) {
+        QString file = target.section(QLatin1Char('/'), -1);
+        file.chop(4); // ".gif"
+        return QUrl::fromPercentEncoding(file.toLatin1());
+    }
+    return QUrlQuery(QUrl(target).query()).queryItemValue(QStringLiteral("s"), QUrl::FullyDecoded);
+}
+
+QMap<QString, QStringList> chartWalks(const QStringList& targets) {
+    QMap<QString, QStringList> out;
+    for (const QString& t : targets) {
+        if (isChartTarget(t))
+            out[termOf(t)] << codeAndSuffixOf(t);
+    }
+    return out;
+}
 
 QStringList candidatesIn(const QStringList& targets) {
     static const QRegularExpression firstTransfer(

@@ -2,10 +2,21 @@
 
 #include "chart/securitycode.h"
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
 namespace testing {
+
+// Whether a target of the portal's log is a chart: "/c/1d/..." or "/z?...".
+bool isChartTarget(const QString& target);
+// "/c/1d/4/4674.t.gif" -> "1d"; "/z?s=4674.t&...&t=3m&..." -> "3m".
+QString termOf(const QString& target);
+// The "CODE.SFX" a chart transfer asked for.
+QString codeAndSuffixOf(const QString& target);
+// The chart requests among targets, term by term ("1d", "3m", ...), each as "CODE.SFX" in the
+// order the term made them: terms run side by side, a term's suffixes one after the other.
+QMap<QString, QStringList> chartWalks(const QStringList& targets);
 
 // The code of every candidate a search tried, in the order the portal saw them: each candidate
 // starts with its one-day chart under ".t".

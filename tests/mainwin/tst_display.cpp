@@ -2,6 +2,7 @@
 #include "mainwin/form1.h"
 #include "messages.h"
 #include "platform/transfer.h"
+#include "searchlog.h"
 #include "servers.h"
 #include "testsupport.h"
 
@@ -41,27 +42,10 @@ QStringList suffixWalk(const QString& code, qsizetype n) {
 
 using Settings = QList<QPair<QString, QString>>; // "SECTION/KEY", stored text
 
-bool isChartTarget(const QString& target) {
-    return target.startsWith(QLatin1String("/z?")) || target.startsWith(QLatin1String("/c/1d/"));
-}
+using testing::codeAndSuffixOf;
+using testing::isChartTarget;
+using testing::termOf;
 
-// "/c/1d/4/4674.t.gif" -> "1d"; "/z?s=4674.t&...&t=3m&..." -> "3m".
-QString termOf(const QString& target) {
-    if (target.startsWith(QLatin1String("/c/1d/")))
-        return QStringLiteral("1d");
-    const QUrlQuery query(QUrl(target).query());
-    return query.queryItemValue(QStringLiteral("t"));
-}
-
-// The "CODE.SFX" a chart transfer asked for.
-QString codeAndSuffixOf(const QString& target) {
-    if (target.startsWith(QLatin1String("/c/1d/"))) {
-        QString file = target.section(QLatin1Char('/'), -1);
-        file.chop(4); // ".gif"
-        return QUrl::fromPercentEncoding(file.toLatin1());
-    }
-    return QUrlQuery(QUrl(target).query()).queryItemValue(QStringLiteral("s"), QUrl::FullyDecoded);
-}
 QString codeOf(const QString& target) {
     const QString s = codeAndSuffixOf(target);
     return s.left(s.lastIndexOf(QLatin1Char('.')));
@@ -142,7 +126,7 @@ private Q_SLOTS:
         QMap<QString, QStringList> expected;
         for (const QString& term : kDefaultTerms)
             expected[term] = suffixWalk(code, kSuffixes.indexOf(suffix) + 1);
-        QCOMPARE(chartsByTerm(), expected);
+        QCOMPARE(testing::chartWalks(m_portal.targets()), expected);
 
         for (int pane = 0; pane < 4; ++pane) {
             const QString file = m_folder->file(QStringLiteral("temp%1.gif").arg(pane + 1));
@@ -193,7 +177,7 @@ private Q_SLOTS:
 
         // The one-day chart under all five suffixes; the other terms ran beside it, in order, and
         // were cancelled where it failed.
-        const QMap<QString, QStringList> asked = chartsByTerm();
+        const QMap<QString, QStringList> asked = testing::chartWalks(m_portal.targets());
         QCOMPARE(asked.value(QStringLiteral("1d")), suffixWalk(m_unknownCode, 5));
         for (auto it = asked.begin(); it != asked.end(); ++it)
             QCOMPARE(it.value(), suffixWalk(m_unknownCode, it.value().size()));
@@ -405,7 +389,7 @@ private Q_SLOTS:
 
         // Each suffix of the one-day chart missed; the terms beside it went no further. (A request
         // on a kept-alive connection that the server dropped is sent once more on a fresh one.)
-        QMap<QString, QStringList> asked = chartsByTerm();
+        QMap<QString, QStringList> asked = testing::chartWalks(m_portal.targets());
         for (QStringList& walk : asked)
             walk.removeDuplicates();
         QCOMPARE(asked.value(QStringLiteral("1d")), suffixWalk(m_tCode, 5));
@@ -798,9 +782,6 @@ private:
     // The chart requests as "TERM .SFX" ("1d .t"), in the order the portal saw them.
     QStringList termsAndSuffixes() const;
     QStringList chartTargets() const;
-    // The chart requests term by term ("1d", "3m", ...), each as "CODE.SFX" in the order the
-    // term made them: the terms run side by side, a term's suffixes one after the other.
-    QMap<QString, QStringList> chartsByTerm() const;
     QStringList quoteTargets() const;
     QString summaryAddress(const QString& code) const;
 
@@ -820,13 +801,6 @@ QStringList TestDisplay::chartTargets() const {
         if (isChartTarget(t))
             out << t;
     }
-    return out;
-}
-
-QMap<QString, QStringList> TestDisplay::chartsByTerm() const {
-    QMap<QString, QStringList> out;
-    for (const QString& t : chartTargets())
-        out[termOf(t)] << codeAndSuffixOf(t);
     return out;
 }
 
