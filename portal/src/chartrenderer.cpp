@@ -80,6 +80,19 @@ void drawPolyline(QPainter& p, const QVector<QPointF>& pts) {
         p.drawPolyline(pts.constData(), int(pts.size()));
 }
 
+// One candle centred on x: the high-low line and the open-close body, in the colour of the day's
+// move (unchanged in the text colour).
+void drawCandle(QPainter& p, const Scale& s, const Bar& b, int x, int bodyWidth) {
+    const QColor c = b.close > b.open   ? colors::rising
+                     : b.close < b.open ? colors::falling
+                                        : colors::text;
+    p.setPen(c);
+    p.drawLine(x, int(s.y(b.high)), x, int(s.y(b.low)));
+    const int y1 = int(s.y(std::max(b.open, b.close)));
+    const int y2 = int(s.y(std::min(b.open, b.close)));
+    p.fillRect(x - bodyWidth / 2, y1, bodyWidth, std::max(1, y2 - y1 + 1), c);
+}
+
 // Candles or an index of one bar per period, with the last daily index each bar ends at.
 struct Period {
     Bar bar;
@@ -178,18 +191,28 @@ void drawSampleMark(QPainter& p, const QRect& plot) {
     p.restore();
 }
 
-// An empty chart in the background colour.
-QImage blankChart() {
-    QImage img(kChartWidth, kChartHeight, QImage::Format_RGB32);
-    img.fill(colors::background);
-    return img;
-}
+// A chart picture in the background colour and the painter that draws it: lines and fills
+// without smoothing, so they keep the palette's exact colours; text smoothed.
+class ChartCanvas {
+public:
+    ChartCanvas()
+        : m_image(kChartWidth, kChartHeight, QImage::Format_RGB32) {
+        m_image.fill(colors::background);
+        m_painter.begin(&m_image);
+        m_painter.setRenderHint(QPainter::Antialiasing, false);
+        m_painter.setRenderHint(QPainter::TextAntialiasing, true);
+    }
+    QPainter& painter() { return m_painter; }
+    // Ends the painting and gives the picture as drawn.
+    QImage finish() {
+        m_painter.end();
+        return m_image;
+    }
 
-// Lines and fills without smoothing, so they keep the palette's exact colours; text smoothed.
-void setChartHints(QPainter& p) {
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setRenderHint(QPainter::TextAntialiasing, true);
-}
+private:
+    QImage m_image; // declared first: the painter is made on it and ended before it goes
+    QPainter m_painter;
+};
 
 } // namespace
 
@@ -223,9 +246,8 @@ Overlays parseOverlays(const QString& params) {
 
 QImage renderTechnicalChart(const Listing& listing, const History& history, Term term,
                             const Overlays& overlays) {
-    QImage img = blankChart();
-    QPainter p(&img);
-    setChartHints(p);
+    ChartCanvas canvas;
+    QPainter& p = canvas.painter();
 
     const TermInfo& info = infoFor(term);
     static const char* periodNames[] = {"日足", "週足", "月足"};
@@ -241,8 +263,7 @@ QImage renderTechnicalChart(const Listing& listing, const History& history, Term
                   .arg(listing.code, listing.name, QString::fromUtf8(info.caption), periodName),
               right, history.sample);
     if (history.isEmpty()) {
-        p.end();
-        return img;
+        return canvas.finish();
     }
 
     // Indicators over the whole daily history, so they are warmed up at the chart's left edge.
@@ -418,15 +439,7 @@ QImage renderTechnicalChart(const Listing& listing, const History& history, Term
     const int bodyW = std::max(1, int(slot * 0.7));
     for (int i = 0; i < n; ++i) {
         const Bar& b = all[first + i].bar;
-        const int x = int(xAt(i));
-        const QColor c = b.close > b.open   ? colors::rising
-                         : b.close < b.open ? colors::falling
-                                            : colors::text;
-        p.setPen(c);
-        p.drawLine(x, int(s.y(b.high)), x, int(s.y(b.low)));
-        const int y1 = int(s.y(std::max(b.open, b.close)));
-        const int y2 = int(s.y(std::min(b.open, b.close)));
-        p.fillRect(x - bodyW / 2, y1, bodyW, std::max(1, y2 - y1 + 1), c);
+        drawCandle(p, s, b, int(xAt(i)), bodyW);
     }
 
     for (const Line& l : lines)
@@ -455,14 +468,12 @@ QImage renderTechnicalChart(const Listing& listing, const History& history, Term
         p.drawText(QRect(plotRight + 4, volumeTop, kChartWidth - plotRight - 5, 12),
                    Qt::AlignLeft | Qt::AlignVCenter, unit);
     }
-    p.end();
-    return img;
+    return canvas.finish();
 }
 
 QImage renderLastSession(const Listing& listing, const History& history) {
-    QImage img = blankChart();
-    QPainter p(&img);
-    setChartHints(p);
+    ChartCanvas canvas;
+    QPainter& p = canvas.painter();
     const Bar& day = history.last();
     const bool hasPrevious = history.size() >= 2;
     const double prevClose = hasPrevious ? history[history.size() - 2].close : day.open;
@@ -506,15 +517,7 @@ QImage renderLastSession(const Listing& listing, const History& history) {
         p.setPen(QPen(colors::previousClose, 1, Qt::DashLine));
         p.drawLine(plotLeft + 1, yPrev, plotRight - 1, yPrev);
     }
-    const int x = (plotLeft + plotRight) / 2;
-    const QColor c = day.close > day.open   ? colors::rising
-                     : day.close < day.open ? colors::falling
-                                            : colors::text;
-    p.setPen(c);
-    p.drawLine(x, int(s.y(day.high)), x, int(s.y(day.low)));
-    const int y1 = int(s.y(std::max(day.open, day.close)));
-    const int y2 = int(s.y(std::min(day.open, day.close)));
-    p.fillRect(x - 20, y1, 41, std::max(1, y2 - y1 + 1), c);
+    drawCandle(p, s, day, (plotLeft + plotRight) / 2, 41);
 
     // The known values, as a table beside the candle.
     static const QLocale english(QLocale::English);
@@ -538,18 +541,15 @@ QImage renderLastSession(const Listing& listing, const History& history) {
                    value);
         y += 24;
     }
-    p.end();
-    return img;
+    return canvas.finish();
 }
 
 QImage renderIntradayChart(const Listing& listing, const History& history) {
-    QImage img = blankChart();
-    QPainter p(&img);
-    setChartHints(p);
+    ChartCanvas canvas;
+    QPainter& p = canvas.painter();
     if (history.isEmpty()) {
         drawTitle(p, QStringLiteral("%1 %2  1日").arg(listing.code, listing.name), {});
-        p.end();
-        return img;
+        return canvas.finish();
     }
     if (!history.sample) {
         p.end();
@@ -641,8 +641,7 @@ QImage renderIntradayChart(const Listing& listing, const History& history) {
     p.setPen(colors::text);
     p.drawText(QRect(plotRight + 4, volumeTop, kChartWidth - plotRight - 5, 12),
                Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("出来高"));
-    p.end();
-    return img;
+    return canvas.finish();
 }
 
 } // namespace portal
