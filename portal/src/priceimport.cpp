@@ -162,6 +162,11 @@ QCommandLineOption dataFolderOption() {
                               QStringLiteral("dir"));
 }
 
+QString dataFolderFrom(const QCommandLineParser& parser, const QString& programDir) {
+    const QString data = QStringLiteral("data");
+    return parser.isSet(data) ? parser.value(data) : programDir;
+}
+
 bool parseCommand(QCommandLineParser& parser, const QString& command, const QStringList& args,
                   const QString& usage, QTextStream& err) {
     if (parser.parse(QStringList{command} + args))
@@ -173,13 +178,12 @@ bool parseCommand(QCommandLineParser& parser, const QString& command, const QStr
 int runImport(const QStringList& args, const QString& programDir, QTextStream& out,
               QTextStream& err) {
     QCommandLineParser parser;
-    const QCommandLineOption data = dataFolderOption();
     const QCommandLineOption codeOption(QStringLiteral("code"),
                                         QStringLiteral("The code of every file named."),
                                         QStringLiteral("code"));
     const QCommandLineOption skipBad(
         QStringLiteral("skip-bad"), QStringLiteral("Import the good rows of files with bad rows."));
-    parser.addOptions({data, codeOption, skipBad});
+    parser.addOptions({dataFolderOption(), codeOption, skipBad});
     const QString usage = QStringLiteral(
         "使い方: quote-portal import [--data DIR] [--code CODE] [--skip-bad] FILE...");
     if (!parseCommand(parser, QStringLiteral("quote-portal import"), args, usage, err))
@@ -190,7 +194,7 @@ int runImport(const QStringList& args, const QString& programDir, QTextStream& o
         return 2;
     }
     ImportOptions options;
-    options.dataDir = parser.isSet(data) ? parser.value(data) : programDir;
+    options.dataDir = dataFolderFrom(parser, programDir);
     options.skipBad = parser.isSet(skipBad);
     if (parser.isSet(codeOption)) {
         options.code = parser.value(codeOption).trimmed().toUpper();

@@ -42,6 +42,8 @@ bool importFile(const QString& path, const ImportOptions& options, QTextStream& 
 
 // The --data option of every quote-portal command: the folder with the code list and prices/.
 QCommandLineOption dataFolderOption();
+// The folder --data names, or the program's folder without it.
+QString dataFolderFrom(const QCommandLineParser& parser, const QString& programDir);
 
 // Parses a subcommand's words (args, those after its name); on words it cannot use, tells err
 // why and how the command is used, and returns false.

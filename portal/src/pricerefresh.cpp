@@ -257,13 +257,12 @@ int refreshPrices(const RefreshOptions& options, QTextStream& out, QTextStream& 
 int runRefresh(const QStringList& args, const QString& programDir, QTextStream& out,
                QTextStream& err) {
     QCommandLineParser parser;
-    const QCommandLineOption data = dataFolderOption();
     const QCommandLineOption source(QStringLiteral("source"),
                                     QStringLiteral("Address template with {code}; kept."),
                                     QStringLiteral("template"));
     const QCommandLineOption force(QStringLiteral("force"),
                                    QStringLiteral("Fetch codes refreshed today again."));
-    parser.addOptions({data, source, force});
+    parser.addOptions({dataFolderOption(), source, force});
     if (!parseCommand(
             parser, QStringLiteral("quote-portal refresh"), args,
             QStringLiteral("使い方: quote-portal refresh [--data DIR] [--source TEMPLATE] "
@@ -271,7 +270,7 @@ int runRefresh(const QStringList& args, const QString& programDir, QTextStream& 
             err))
         return 2;
     RefreshOptions options;
-    options.dataDir = parser.isSet(data) ? parser.value(data) : programDir;
+    options.dataDir = dataFolderFrom(parser, programDir);
     options.programDir = programDir;
     options.source = parser.value(source);
     options.force = parser.isSet(force);
