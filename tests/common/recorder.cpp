@@ -1,6 +1,8 @@
 #include "recorder.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace testing {
 
@@ -50,10 +52,19 @@ LaunchEnvironment::LaunchEnvironment()
     , m_browser(qgetenv("BROWSER"))
     , m_hadBrowser(qEnvironmentVariableIsSet("BROWSER")) {}
 
-QString LaunchEnvironment::nextRecord(const QString& folder) {
-    const QString record = folder + QStringLiteral("/record-%1.txt").arg(++m_run);
+bool LaunchEnvironment::setUp() {
+    return m_work.isValid() && m_bin.isValid() && QDir::setCurrent(m_work.path());
+}
+
+QString LaunchEnvironment::nextRecord() {
+    const QString record = m_bin.filePath(QStringLiteral("record-%1.txt").arg(++m_run));
     qputenv("LAUNCH_RECORD", record.toLocal8Bit());
     return record;
+}
+
+bool LaunchEnvironment::noFile(const QString& name) const {
+    return !QFileInfo::exists(m_work.filePath(name)) && !QFileInfo::exists(m_bin.filePath(name)) &&
+           !QFileInfo::exists(QDir::current().filePath(name));
 }
 
 void LaunchEnvironment::restore() const {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace testing {
 
@@ -26,16 +27,28 @@ bool writeProgram(const QString& path, const QByteArray& text, bool executable =
 // The recorder under a name in a folder.
 bool writeRecorder(const QString& folder, const QString& name);
 
-// The environment the launch tests change, as it was when this was made: PATH and BROWSER.
+// Where the launch tests run: a working folder every launch inherits, a folder for the stand-in
+// programs and their records, and the environment they change (PATH and BROWSER) as it was when
+// this was made.
 class LaunchEnvironment {
 public:
     LaunchEnvironment();
-    // Names a new record file in folder as $LAUNCH_RECORD, one for every test row; returns it.
-    QString nextRecord(const QString& folder);
+    // Makes the working folder the current one; false when a folder could not be made.
+    bool setUp();
+    const QTemporaryDir& work() const { return m_work; }
+    const QTemporaryDir& bin() const { return m_bin; }
+    // Names a new record file in the program folder as $LAUNCH_RECORD, one for every test row;
+    // returns it.
+    QString nextRecord();
+    // No file of this name turned up in the working, program or current folder: no text handed
+    // to a program ran as a shell command.
+    bool noFile(const QString& name) const;
     // Puts PATH and BROWSER back as they were.
     void restore() const;
 
 private:
+    QTemporaryDir m_work;
+    QTemporaryDir m_bin;
     QByteArray m_path;
     QByteArray m_browser;
     bool m_hadBrowser = false;

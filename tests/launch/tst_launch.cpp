@@ -2,6 +2,7 @@
 #include "launch/portalpages.h"
 #include "platform/serverconfig.h"
 #include "recorder.h"
+#include "table.h"
 
 #include <QtTest>
 
@@ -42,27 +43,24 @@ class TestLaunch : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        QVERIFY(m_work.isValid());
-        QVERIFY(m_bin.isValid());
+        QVERIFY(m_environment.setUp());
         QVERIFY(m_emptyBin.isValid());
-        QVERIFY(QDir::setCurrent(m_work.path()));
-        QVERIFY(populate(m_bin.path(), {"browser", "other", "xdg-open", "noexec!"}));
+        QVERIFY(populate(m_environment.bin().path(), {"browser", "other", "xdg-open", "noexec!"}));
         // A program that is there but cannot start: its interpreter is missing.
-        QVERIFY(
-            writeProgram(m_bin.filePath(QStringLiteral("broken")), "#!/nonexistent/interpreter\n"));
+        QVERIFY(writeProgram(m_environment.bin().filePath(QStringLiteral("broken")),
+                             "#!/nonexistent/interpreter\n"));
     }
 
     void init() {
         // A record file of its own for every test row, outside the working folder.
-        m_recordFile = m_environment.nextRecord(m_bin.path());
+        m_recordFile = m_environment.nextRecord();
     }
 
     void cleanup() { m_environment.restore(); }
 
     void pageAddresses_data() {
-        QTest::addColumn<int>("page"); // a PortalPage, or -1 for the support page
-        QTest::addColumn<QString>("codeText");
-        QTest::addColumn<QString>("address");
+        // page: a PortalPage, or -1 for the support page
+        testing::columns<int, QString, QString>({"page", "codeText", "address"});
 
         const int quote = int(PortalPage::Quote);
         const int company = int(PortalPage::Company);
@@ -136,7 +134,7 @@ private Q_SLOTS:
                      : launch::portalPageAddress(static_cast<PortalPage>(page), servers, codeText);
         QCOMPARE(composed, address);
 
-        qputenv("BROWSER", m_bin.filePath(QStringLiteral("browser")).toLocal8Bit());
+        qputenv("BROWSER", m_environment.bin().filePath(QStringLiteral("browser")).toLocal8Bit());
         QVERIFY(launch::openInBrowser(composed));
         QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_recordFile).launches, 1, 10000);
         const Record r = readRecord(m_recordFile);
@@ -144,16 +142,15 @@ private Q_SLOTS:
         QCOMPARE(r.arguments, QStringList{address});
 
         // Nothing in the code box ever ran as a command.
-        QVERIFY(!QFileInfo::exists(m_work.filePath(QStringLiteral("x"))));
-        QVERIFY(!QFileInfo::exists(m_bin.filePath(QStringLiteral("x"))));
+        QVERIFY(m_environment.noFile(QStringLiteral("x")));
     }
 
     void browserChoice_data() {
-        QTest::addColumn<bool>("browserSet");
-        QTest::addColumn<QString>("browser"); // "$BIN/" stands for the fake programs' folder
-        QTest::addColumn<bool>("xdgOpenOnPath");
-        QTest::addColumn<QString>("started");       // empty: nothing can be started
-        QTest::addColumn<QStringList>("arguments"); // "$URL" stands for the address
+        // browser: "$BIN/" stands for the fake programs' folder
+        // started: empty: nothing can be started
+        // arguments: "$URL" stands for the address
+        testing::columns<bool, QString, bool, QString, QStringList>(
+            {"browserSet", "browser", "xdgOpenOnPath", "started", "arguments"});
 
         const QStringList url{"$URL"};
         QTest::newRow("BROWSER path") << true << "$BIN/browser" << true << "browser" << url;
@@ -205,12 +202,13 @@ private Q_SLOTS:
         QFETCH(QString, started);
         QFETCH(QStringList, arguments);
 
-        browser.replace(QLatin1String("$BIN"), m_bin.path());
+        browser.replace(QLatin1String("$BIN"), m_environment.bin().path());
         if (browserSet)
             qputenv("BROWSER", browser.toLocal8Bit());
         else
             qunsetenv("BROWSER");
-        qputenv("PATH", (xdgOpenOnPath ? m_bin.path() : m_emptyBin.path()).toLocal8Bit());
+        qputenv("PATH",
+                (xdgOpenOnPath ? m_environment.bin().path() : m_emptyBin.path()).toLocal8Bit());
 
         // An address with "%s" and blanks of its own: it is neither substituted nor split.
         const QString address = QStringLiteral("http://127.0.0.1:8470/news?s=%s%25 46 74");
@@ -223,12 +221,12 @@ private Q_SLOTS:
             QCOMPARE(r.program, started);
             QCOMPARE(r.arguments, arguments);
         }
-        QVERIFY(!QFileInfo::exists(m_work.filePath(QStringLiteral("x"))));
+        QVERIFY(m_environment.noFile(QStringLiteral("x")));
     }
 
     void calculator_data() {
-        QTest::addColumn<QStringList>("onPath");
-        QTest::addColumn<QString>("started"); // empty: none found
+        // started: empty: none found
+        testing::columns<QStringList, QString>({"onPath", "started"});
 
         QTest::newRow("all of them")
             << QStringList{"xcalc",     "qalculate-gtk", "galculator",
@@ -276,9 +274,8 @@ private Q_SLOTS:
     }
 
     void spreadsheet_data() {
-        QTest::addColumn<QStringList>("onPath");
-        QTest::addColumn<QString>("started"); // empty: none found
-        QTest::addColumn<QStringList>("arguments");
+        // started: empty: none found
+        testing::columns<QStringList, QString, QStringList>({"onPath", "started", "arguments"});
 
         const QStringList calc{"--calc", "./MAKEMARK.xls"};
         QTest::newRow("libreoffice first")
@@ -311,13 +308,14 @@ private Q_SLOTS:
         const Record r = readRecord(m_recordFile);
         QCOMPARE(r.program, started);
         QCOMPARE(r.arguments, arguments);
-        QCOMPARE(r.cwd, QFileInfo(m_work.path()).canonicalFilePath());
+        QCOMPARE(r.cwd, QFileInfo(m_environment.work().path()).canonicalFilePath());
     }
 
     void workbook_data() {
-        QTest::addColumn<QStringList>("holding"); // which of "program" and "data" have the workbook
-        QTest::addColumn<bool>("sameFolder");     // a portable program folder is its data folder
-        QTest::addColumn<QString>("found");       // "program", "data", or empty
+        // holding: which of "program" and "data" have the workbook
+        // sameFolder: a portable program folder is its data folder
+        // found: "program", "data", or empty
+        testing::columns<QStringList, bool, QString>({"holding", "sameFolder", "found"});
 
         QTest::newRow("in the program folder") << QStringList{"program"} << false << "program";
         QTest::newRow("in the data folder") << QStringList{"data"} << false << "data";
@@ -374,8 +372,6 @@ private Q_SLOTS:
 
 private:
     QString m_recordFile;
-    QTemporaryDir m_work; // the inherited working folder of every launch
-    QTemporaryDir m_bin;  // fake programs
     QTemporaryDir m_emptyBin;
     testing::LaunchEnvironment m_environment;
 };

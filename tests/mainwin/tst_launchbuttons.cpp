@@ -2,6 +2,7 @@
 #include "launch/launcher.h"
 #include "mainwin/form1.h"
 #include "recorder.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -36,10 +37,8 @@ class TestLaunchButtons : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        QVERIFY(m_work.isValid());
-        QVERIFY(m_bin.isValid());
-        QVERIFY(QDir::setCurrent(m_work.path()));
-        QVERIFY(writeRecorder(m_bin.path(), QStringLiteral("browser")));
+        QVERIFY(m_environment.setUp());
+        QVERIFY(writeRecorder(m_environment.bin().path(), QStringLiteral("browser")));
 
         m_folder = std::make_unique<testing::ProgramFolder>(QStringLiteral("http://127.0.0.1:9"));
         m_folder->writeFile(QStringLiteral("servers.ini"), kServers);
@@ -49,20 +48,18 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
 
-    void init() { m_record = m_environment.nextRecord(m_bin.path()); }
+    void init() { m_record = m_environment.nextRecord(); }
 
     void cleanup() { m_environment.restore(); }
 
     void cleanupTestCase() {
         // By now every launch has long finished: still nothing ran the text after the blank.
-        QVERIFY(noFileX());
+        QVERIFY(m_environment.noFile(QStringLiteral("x")));
         m_window.reset();
     }
 
     void pageAddresses_data() {
-        QTest::addColumn<int>("command");
-        QTest::addColumn<QString>("codeBox");
-        QTest::addColumn<QString>("address");
+        testing::columns<int, QString, QString>({"command", "codeBox", "address"});
 
         QTest::newRow("Command10 quote") << 10 << "4674"
                                          << "http://quote.test:8001/q?s=4674&d=t&k=c3&h=on&z=m";
@@ -105,7 +102,7 @@ private Q_SLOTS:
         QFETCH(QString, codeBox);
         QFETCH(QString, address);
 
-        qputenv("BROWSER", m_bin.filePath(QStringLiteral("browser")).toLocal8Bit());
+        qputenv("BROWSER", m_environment.bin().filePath(QStringLiteral("browser")).toLocal8Bit());
         testing::ui(*m_window).Text1->setText(codeBox);
 
         testing::MessageCatcher messages;
@@ -115,9 +112,9 @@ private Q_SLOTS:
         const Record r = readRecord(m_record);
         QCOMPARE(r.program, QStringLiteral("browser"));
         QCOMPARE(r.arguments, QStringList{address});
-        QCOMPARE(r.cwd, QDir(m_work.path()).canonicalPath());
+        QCOMPARE(r.cwd, QDir(m_environment.work().path()).canonicalPath());
         QVERIFY(!QFile::exists(QDir(r.cwd).filePath(QStringLiteral("x"))));
-        QVERIFY(noFileX());
+        QVERIFY(m_environment.noFile(QStringLiteral("x")));
 
         QCOMPARE(messages.texts(), QStringList());
         QCOMPARE(testing::ui(*m_window).Text1->text(), codeBox);
@@ -141,9 +138,7 @@ private Q_SLOTS:
     }
 
     void calculatorOrder_data() {
-        QTest::addColumn<QString>("firstOnPath");
-        QTest::addColumn<QString>("laterOnPath");
-        QTest::addColumn<QString>("started");
+        testing::columns<QString, QString, QString>({"firstOnPath", "laterOnPath", "started"});
 
         const QStringList names = launch::calculatorCandidates();
         QVERIFY(names.size() >= 3);
@@ -163,7 +158,7 @@ private Q_SLOTS:
         QVERIFY(early.isValid() && late.isValid());
         QVERIFY(writeRecorder(early.path(), firstOnPath));
         QVERIFY(writeRecorder(late.path(), laterOnPath));
-        setPath({early.path(), late.path(), m_bin.path()});
+        setPath({early.path(), late.path(), m_environment.bin().path()});
 
         testing::MessageCatcher messages;
         testing::ui(*m_window).Command16->click();
@@ -176,7 +171,7 @@ private Q_SLOTS:
     }
 
     void noCalculator() {
-        setPath({m_bin.path()}); // the recorder only, under a name no calculator has
+        setPath({m_environment.bin().path()}); // the recorder only, under a name no calculator has
 
         testing::MessageCatcher messages;
         testing::ui(*m_window).Command16->click();
@@ -195,8 +190,7 @@ private Q_SLOTS:
     }
 
     void spreadsheet_data() {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QStringList>("arguments");
+        testing::columns<QString, QStringList>({"program", "arguments"});
 
         QTest::newRow("libreoffice") << "libreoffice" << QStringList{"--calc", "./MAKEMARK.xls"};
         QTest::newRow("localc") << "localc" << QStringList{"./MAKEMARK.xls"};
@@ -210,7 +204,7 @@ private Q_SLOTS:
         QTemporaryDir office;
         QVERIFY(office.isValid());
         QVERIFY(writeRecorder(office.path(), program));
-        setPath({m_bin.path(), office.path()});
+        setPath({m_environment.bin().path(), office.path()});
 
         testing::MessageCatcher messages;
         testing::ui(*m_window).Command17->click();
@@ -225,7 +219,7 @@ private Q_SLOTS:
     }
 
     void noSpreadsheet() {
-        setPath({m_bin.path()});
+        setPath({m_environment.bin().path()});
 
         testing::MessageCatcher messages;
         testing::ui(*m_window).Command17->click();
@@ -239,7 +233,7 @@ private Q_SLOTS:
         // The program goes on: the window stays and its buttons still work.
         QVERIFY(m_window->isVisible());
         testing::ui(*m_window).Text1->setText(QStringLiteral("4674"));
-        qputenv("BROWSER", m_bin.filePath(QStringLiteral("browser")).toLocal8Bit());
+        qputenv("BROWSER", m_environment.bin().filePath(QStringLiteral("browser")).toLocal8Bit());
         testing::ui(*m_window).Command12->click();
         QTRY_COMPARE_WITH_TIMEOUT(readRecord(m_record).launches, 1, 10000);
         QCOMPARE(readRecord(m_record).arguments,
@@ -255,7 +249,7 @@ private Q_SLOTS:
         broken.write("#!/nonexistent/interpreter\n");
         broken.close();
         QVERIFY(broken.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        setPath({m_bin.path(), office.path()});
+        setPath({m_environment.bin().path(), office.path()});
 
         testing::MessageCatcher messages;
         testing::ui(*m_window).Command17->click();
@@ -273,7 +267,7 @@ private Q_SLOTS:
         QTemporaryDir office;
         QVERIFY(office.isValid());
         QVERIFY(writeRecorder(office.path(), QStringLiteral("libreoffice")));
-        setPath({m_bin.path(), office.path()});
+        setPath({m_environment.bin().path(), office.path()});
         QVERIFY(QFile::remove(m_folder->file(QStringLiteral("MAKEMARK.xls"))));
 
         testing::MessageCatcher messages;
@@ -296,7 +290,7 @@ private Q_SLOTS:
         QTemporaryDir data, office;
         QVERIFY(data.isValid() && office.isValid());
         QVERIFY(writeRecorder(office.path(), QStringLiteral("localc")));
-        setPath({m_bin.path(), office.path()});
+        setPath({m_environment.bin().path(), office.path()});
         QFile book(data.filePath(QStringLiteral("MAKEMARK.xls")));
         QVERIFY(book.open(QIODevice::WriteOnly));
         book.close();
@@ -329,14 +323,6 @@ private:
         qputenv("PATH", folders.join(QLatin1Char(':')).toLocal8Bit());
     }
 
-    bool noFileX() const {
-        return !QFile::exists(m_work.filePath(QStringLiteral("x"))) &&
-               !QFile::exists(m_bin.filePath(QStringLiteral("x"))) &&
-               !QFile::exists(QDir::current().filePath(QStringLiteral("x")));
-    }
-
-    QTemporaryDir m_work; // the working folder every launch inherits
-    QTemporaryDir m_bin;  // the recorder, the record files
     std::unique_ptr<testing::ProgramFolder> m_folder;
     std::unique_ptr<Form1> m_window;
     QString m_record;
