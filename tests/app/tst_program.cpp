@@ -1,6 +1,7 @@
 // The viewer as a program: started in a program folder of its own, with quote-portal beside it,
 // the way a user starts it from a menu.
 #include "processes.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -48,8 +49,8 @@ private Q_SLOTS:
     }
 
     void portalEndsWithTheViewer_data() {
-        QTest::addColumn<int>("signalNumber");
-        QTest::addColumn<bool>("clean"); // the window closes as with its close button
+        // clean: the window closes as with its close button
+        testing::columns<int, bool>({"signalNumber", "clean"});
 
         QTest::newRow("SIGTERM") << int(SIGTERM) << true;
         QTest::newRow("SIGINT") << int(SIGINT) << true;

@@ -1,5 +1,6 @@
 #include "chart/composition.h"
 #include "settings/settingsstore.h"
+#include "table.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -48,14 +49,8 @@ private Q_SLOTS:
         // stored: SETUP keys written to the store before the display reads it;
         // addresses: for every enabled term in term order, its address under `exchange`;
         // summary/quote: the two page addresses of the code (empty: not looked at in this row).
-        QTest::addColumn<Stored>("stored");
-        QTest::addColumn<QString>("code");
-        QTest::addColumn<QString>("exchange");
-        QTest::addColumn<QStringList>("addresses");
-        QTest::addColumn<bool>("fourPanes");
-        QTest::addColumn<bool>("detail");
-        QTest::addColumn<QString>("summary");
-        QTest::addColumn<QString>("quote");
+        testing::columns<Stored, QString, QString, QStringList, bool, bool, QString, QString>(
+            {"stored", "code", "exchange", "addresses", "fourPanes", "detail", "summary", "quote"});
 
         QTest::newRow("no chart keys: four default terms, standard pairs")
             << Stored{} << "4674"

@@ -1,4 +1,5 @@
 #include "chart/detailpage.h"
+#include "table.h"
 
 #include <QtTest>
 
@@ -24,8 +25,7 @@ private Q_SLOTS:
     void marker_data() {
         // found: offset of the anchored marker (-1: none); the page after writing is compared with
         // the page built with the anchor in place of the first marker.
-        QTest::addColumn<QByteArray>("page");
-        QTest::addColumn<int>("found");
+        testing::columns<QByteArray, int>({"page", "found"});
 
         QTest::newRow("at 0") << kMarker + " -->" + filler(500) << 0;
         QTest::newRow("at 1") << filler(1) + kMarker + " -->" << 1;

@@ -5,6 +5,7 @@
 #include "platform/transfer.h"
 #include "searchlog.h"
 #include "settings/settingsstore.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -63,27 +64,21 @@ private Q_SLOTS:
         m_portal.server().setFaults({});
     }
 
-    void delayedDisplay_data() {
-        QTest::addColumn<QString>("suffix");
-        for (const char* suffix : {".t", ".j", ".q", ".o", ".n"})
-            QTest::newRow(suffix) << QString::fromLatin1(suffix);
-    }
+    void delayedDisplay_data() { testing::suffixRows(); }
 
     void delayedDisplay() {
         QFETCH(QString, suffix);
         const QString code = m_portal.codeUnder(suffix);
         QVERIFY2(!code.isEmpty(), qPrintable(suffix));
-        portal::Faults slow;
-        slow.delayMs = 30;
-        m_portal.server().setFaults(slow);
+        m_portal.server().setFaults(testing::slowBy(30));
 
         const Display shown = display(code);
 
         QVERIFY(!shown.result.failed);
         QCOMPARE(shown.result.fetchedTerms, kTermNames.size());
-        const QStringList suffixes{".t", ".j", ".q", ".o", ".n"};
         QCOMPARE(shown.walks,
-                 sameWalkForEveryTerm(code, suffixes.mid(0, suffixes.indexOf(suffix) + 1)));
+                 sameWalkForEveryTerm(
+                     code, testing::kSuffixes.mid(0, testing::kSuffixes.indexOf(suffix) + 1)));
         m_portal.server().setFaults({});
         for (int pane = 0; pane < kTermIndexes.size(); ++pane) {
             const QByteArray expected = chartOf(code, suffix, kTermIndexes[pane]);
@@ -110,7 +105,7 @@ private Q_SLOTS:
         QCOMPARE(shown.result.fetchedTerms, 2);
         QVERIFY(!shown.result.serverUnreachable());
         QCOMPARE(shown.walks.value(QStringLiteral("6m")),
-                 sameWalkForEveryTerm(code, {".t", ".j", ".q", ".o", ".n"}).value("6m"));
+                 sameWalkForEveryTerm(code, testing::kSuffixes).value("6m"));
         for (int term : {0, 1})
             QVERIFY(QFile(m_retrieval->termFilePath(term)).size() > 0);
         for (int term : {2, 3})
@@ -122,11 +117,9 @@ private Q_SLOTS:
     void rememberedSuffix_data() {
         // The code's own suffix, where the portal moves it before the second display (empty: it
         // stays), and the suffixes each term asks the first and the second time.
-        QTest::addColumn<QString>("suffix");
-        QTest::addColumn<QString>("movedTo");
-        QTest::addColumn<QStringList>("first");
-        QTest::addColumn<QStringList>("second");
-        const QStringList all{".t", ".j", ".q", ".o", ".n"};
+        testing::columns<QString, QString, QStringList, QStringList>(
+            {"suffix", "movedTo", "first", "second"});
+        const QStringList& all = testing::kSuffixes;
         QTest::newRow(".n stays") << ".n"
                                   << "" << all << QStringList{".n"};
         QTest::newRow(".t stays") << ".t"

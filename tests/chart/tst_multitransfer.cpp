@@ -1,4 +1,5 @@
 #include "platform/multitransfer.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QHttpServer>
@@ -78,8 +79,7 @@ private Q_SLOTS:
     void cleanup() { m_portal.server().setFaults({}); }
 
     void redirects_data() {
-        QTest::addColumn<int>("redirects");
-        QTest::addColumn<Status>("status");
+        testing::columns<int, Status>({"redirects", "status"});
         QTest::newRow("none") << 0 << Status::Answered;
         QTest::newRow("one") << 1 << Status::Answered;
         QTest::newRow("five") << 5 << Status::Answered;
@@ -104,8 +104,7 @@ private Q_SLOTS:
 
     void redirectToOtherSchemes_data() {
         // followed: the transfer went on to the redirect's target (seen by a listener there).
-        QTest::addColumn<QString>("scheme");
-        QTest::addColumn<bool>("followed");
+        testing::columns<QString, bool>({"scheme", "followed"});
         QTest::newRow("https is followed") << "https" << true;
         QTest::newRow("ftp is refused") << "ftp" << false;
         QTest::newRow("gopher is refused") << "gopher" << false;
@@ -140,9 +139,7 @@ private Q_SLOTS:
     void limitPerHost() {
         // Twenty slow answers from one host: never more than eight at the portal at once, and all
         // twenty arrive. A second host is not held back by the first one's queue.
-        portal::Faults slow;
-        slow.delayMs = 300;
-        m_portal.server().setFaults(slow);
+        m_portal.server().setFaults(testing::slowBy(300));
         m_portal.clearLog();
         SilentServer other;
 

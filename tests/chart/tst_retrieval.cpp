@@ -3,6 +3,7 @@
 #include "platform/serverconfig.h"
 #include "platform/transfer.h"
 #include "settings/settingsstore.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <algorithm>
@@ -35,7 +36,7 @@ QString technical(const QString& code, const QString& exchange, const QString& p
 // Every exchange up to and including the one the code is served under.
 QStringList exchangesUpTo(const QString& served) {
     QStringList out;
-    for (const QString e : {".t", ".j", ".q", ".o", ".n"}) {
+    for (const QString& e : testing::kSuffixes) {
         out << e;
         if (e == served)
             break;
@@ -88,10 +89,9 @@ private Q_SLOTS:
     void terms_data() {
         // served: the exchange the chosen code is served under ("": a code nobody serves);
         // nonImage: the portal answers the code's charts with "G" text that is no image.
-        QTest::addColumn<Stored>("stored");
-        QTest::addColumn<QString>("served");
-        QTest::addColumn<bool>("nonImage");
-        QTest::addColumn<QStringList>("termsOn"); // the term names of the enabled terms, in order
+        // termsOn: the term names of the enabled terms, in order
+        testing::columns<Stored, QString, bool, QStringList>(
+            {"stored", "served", "nonImage", "termsOn"});
 
         QTest::newRow("default four terms, code under .t")
             << Stored{} << ".t" << false << QStringList{"1d", "3m", "6m", "1y"};
@@ -262,8 +262,7 @@ private Q_SLOTS:
     void detailPage_data() {
         // offsets: where the portal puts the marker (none: absent); anchoredAt: where the anchor
         // must appear in the written file (-1: page written unchanged).
-        QTest::addColumn<portal::Faults>("faults");
-        QTest::addColumn<int>("anchoredAt");
+        testing::columns<portal::Faults, int>({"faults", "anchoredAt"});
 
         portal::Faults normal;
         QTest::newRow("the portal's own page") << normal << -2; // -2: where the page has it

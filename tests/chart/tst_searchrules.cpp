@@ -2,8 +2,11 @@
 // comes next, and when a search ends, on a fake clock.
 
 #include "chart/searchrules.h"
+#include "table.h"
 
 #include <QtTest>
+
+#include <iterator>
 
 using chart::CandidateOutcome;
 using chart::CodeSearch;
@@ -13,18 +16,11 @@ using chart::StepDirection;
 
 namespace {
 
+// How a verdict reads when a row fails, in the order of SearchVerdict.
 QString verdictName(SearchVerdict v) {
-    switch (v) {
-    case SearchVerdict::Continue:
-        return QStringLiteral("continue");
-    case SearchVerdict::Found:
-        return QStringLiteral("found");
-    case SearchVerdict::NoCodeFound:
-        return QStringLiteral("no code found");
-    case SearchVerdict::ServerUnreachable:
-        return QStringLiteral("unreachable");
-    }
-    return {};
+    static const char* const names[] = {"continue", "found", "no code found", "unreachable"};
+    static_assert(int(SearchVerdict::ServerUnreachable) + 1 == std::size(names));
+    return QString::fromLatin1(names[int(v)]);
 }
 
 // One candidate of a scripted search: "CODE OUTCOME START END", the outcome D (displayed),
@@ -53,9 +49,8 @@ class TestSearchRules : public QObject {
 private Q_SLOTS:
     // Which candidate comes next.
     void candidates_data() {
-        QTest::addColumn<QString>("codeBox");
-        QTest::addColumn<int>("step");
-        QTest::addColumn<QStringList>("tried"); // the first four codes a search tries
+        // tried: the first four codes a search tries
+        testing::columns<QString, int, QStringList>({"codeBox", "step", "tried"});
 
         QTest::newRow("4674 up") << "4674" << 1 << QStringList{"4675", "4676", "4677", "4678"};
         QTest::newRow("4674 down") << "4674" << -1 << QStringList{"4673", "4672", "4671", "4670"};
@@ -99,10 +94,10 @@ private Q_SLOTS:
     }
 
     void alphanumericCandidates_data() {
-        QTest::addColumn<QString>("codeBox");
-        QTest::addColumn<int>("step");
-        QTest::addColumn<QStringList>("listed"); // the code list's alphanumeric codes
-        QTest::addColumn<QStringList>("tried");  // the first four codes a search tries
+        // listed: the code list's alphanumeric codes
+        // tried: the first four codes a search tries
+        testing::columns<QString, int, QStringList, QStringList>(
+            {"codeBox", "step", "listed", "tried"});
 
         const QStringList near{"130A", "131A"};
         QTest::newRow("1309 up") << "1309" << 1 << near
@@ -156,8 +151,8 @@ private Q_SLOTS:
 
     // When a search ends.
     void stopping_data() {
-        QTest::addColumn<QStringList>("trials");
-        QTest::addColumn<QStringList>("verdicts"); // one per trial; the search stops at the last
+        // verdicts: one per trial; the search stops at the last
+        testing::columns<QStringList, QStringList>({"trials", "verdicts"});
 
         QTest::newRow("found at once") << QStringList{"1000 D 0 10"} << QStringList{"found"};
         QTest::newRow("found after misses")
@@ -223,10 +218,10 @@ private Q_SLOTS:
 
     // The marks.
     void markPositions_data() {
-        QTest::addColumn<double>("markCount"); // the mark string's length / 5
-        QTest::addColumn<int>("position");     // where the search starts
-        QTest::addColumn<int>("step");
-        QTest::addColumn<QList<int>>("tried"); // every mark failing: the positions tried
+        // markCount: the mark string's length / 5
+        // position: where the search starts
+        // tried: every mark failing: the positions tried
+        testing::columns<double, int, int, QList<int>>({"markCount", "position", "step", "tried"});
 
         QTest::newRow("three marks forward from 0") << 3.0 << 0 << 1 << QList<int>{1, 2, 3};
         QTest::newRow("three marks forward from 2") << 3.0 << 2 << 1 << QList<int>{3, 1, 2};

@@ -1,4 +1,5 @@
 #include "chart/securitycode.h"
+#include "table.h"
 
 #include <QtTest>
 
@@ -14,9 +15,7 @@ private Q_SLOTS:
     void normalisation_data() {
         // normalized: what the number is written back as (null: the text is no number);
         // display: what is handed to the display (null: refused with the message).
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("normalized");
-        QTest::addColumn<QString>("display");
+        testing::columns<QString, QString, QString>({"text", "normalized", "display"});
 
         const QString none;
         QTest::newRow("plain code") << "4674"
@@ -104,8 +103,7 @@ private Q_SLOTS:
     }
 
     void textOfAnyLength_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("display");
+        testing::columns<QString, QString>({"text", "display"});
 
         const QString none;
         QTest::newRow("10,000 digits") << QString(10000, QLatin1Char('9')) << none;
@@ -144,10 +142,8 @@ private Q_SLOTS:
 
     void stepping_data() {
         // tried: the normalised candidates a search hands on, in order, while each one fails.
-        QTest::addColumn<QString>("codeBox");
-        QTest::addColumn<StepDirection>("direction");
-        QTest::addColumn<QString>("firstCandidate");
-        QTest::addColumn<QStringList>("tried");
+        testing::columns<QString, StepDirection, QString, QStringList>(
+            {"codeBox", "direction", "firstCandidate", "tried"});
 
         QTest::newRow("4674 up") << "4674" << StepDirection::Up << "4675"
                                  << QStringList{"4675", "4676", "4677"};
@@ -201,9 +197,7 @@ private Q_SLOTS:
     }
 
     void possibleCode_data() {
-        QTest::addColumn<QString>("candidate");
-        QTest::addColumn<StepDirection>("direction");
-        QTest::addColumn<QString>("next");
+        testing::columns<QString, StepDirection, QString>({"candidate", "direction", "next"});
 
         QTest::newRow("up from far below")
             << "-100000000000000000000" << StepDirection::Up << "-999";
@@ -229,8 +223,7 @@ private Q_SLOTS:
     }
 
     void plainCode_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("plain");
+        testing::columns<QString, bool>({"text", "plain"});
 
         QTest::newRow("code") << "4674" << true;
         QTest::newRow("leading zero") << "0999" << true;
@@ -250,9 +243,7 @@ private Q_SLOTS:
     void codeKinds_data() {
         // display: the code handed to the display (null: refused with the message); kept: whether
         // the text as it stands is a code that marks and the code list hold.
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("display");
-        QTest::addColumn<bool>("kept");
+        testing::columns<QString, QString, bool>({"text", "display", "kept"});
 
         const QString none;
         QTest::newRow("130A") << "130A"
@@ -320,10 +311,8 @@ private Q_SLOTS:
 
     void searchOrder_data() {
         // tried: the normalised candidates a search hands on, in order, while each one fails.
-        QTest::addColumn<QString>("codeBox");
-        QTest::addColumn<StepDirection>("direction");
-        QTest::addColumn<QStringList>("listed");
-        QTest::addColumn<QStringList>("tried");
+        testing::columns<QString, StepDirection, QStringList, QStringList>(
+            {"codeBox", "direction", "listed", "tried"});
 
         const QStringList near{"130A", "131A"};
         QTest::newRow("1309 up") << "1309" << StepDirection::Up << near
@@ -392,8 +381,7 @@ private Q_SLOTS:
     }
 
     void fullPass_data() {
-        QTest::addColumn<QString>("codeBox");
-        QTest::addColumn<StepDirection>("direction");
+        testing::columns<QString, StepDirection>({"codeBox", "direction"});
 
         QTest::newRow("9998 up") << "9998" << StepDirection::Up;
         QTest::newRow("1001 down") << "1001" << StepDirection::Down;

@@ -3,6 +3,7 @@
 #include "files.h"
 #include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -17,10 +18,9 @@ private Q_SLOTS:
     void initTestCase() { QVERIFY(m_portal.started()); }
 
     void plantedLinks_data() {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("one-day chart") << "temp1.gif";
-        QTest::newRow("six-month chart") << "temp3.gif";
-        QTest::newRow("detail page") << "temp2.html";
+        testing::rowsOf<QString>("name", {{"one-day chart", "temp1.gif"},
+                                          {"six-month chart", "temp3.gif"},
+                                          {"detail page", "temp2.html"}});
     }
 
     // A link planted at a temporary name is replaced by the file; the user's file it pointed to is

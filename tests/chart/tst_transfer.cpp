@@ -1,4 +1,5 @@
 #include "platform/transfer.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QTcpServer>
@@ -26,18 +27,12 @@ private Q_SLOTS:
     void fetch_data() {
         // where: "chart" (the code's one-day chart), "unknown" (a code nobody serves), "closed"
         // (a port nobody listens on); begins: what the body starts with (answers only).
-        QTest::addColumn<QString>("where");
-        QTest::addColumn<portal::Faults>("faults");
-        QTest::addColumn<qint64>("maxBytes");
-        QTest::addColumn<long>("totalTimeoutMs");
-        QTest::addColumn<Status>("status");
-        QTest::addColumn<bool>("unreachable");
-        QTest::addColumn<QByteArray>("begins");
+        testing::columns<QString, portal::Faults, qint64, long, Status, bool, QByteArray>(
+            {"where", "faults", "maxBytes", "totalTimeoutMs", "status", "unreachable", "begins"});
 
         const qint64 noCap = 16 * 1024 * 1024;
         portal::Faults none;
-        portal::Faults slow;
-        slow.delayMs = 2500;
+        const portal::Faults slow = testing::slowBy(2500);
         portal::Faults drop;
         drop.dropConnection = true;
         portal::Faults error500;

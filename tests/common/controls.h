@@ -67,5 +67,3 @@ StateCheck enabledCheck(std::initializer_list<std::pair<const QWidget*, bool>> w
         const testing::StateCheck check_ = testing::enabledCheck(__VA_ARGS__);                     \
         QCOMPARE(check_.actual, check_.expected);                                                  \
     } while (false)
-
-namespace testing {} // namespace testing

@@ -56,6 +56,13 @@ private:
     bool m_started = false;
 };
 
+// Faults that hold every answer of the portal back by delayMs, and nothing else.
+inline portal::Faults slowBy(int delayMs) {
+    portal::Faults faults;
+    faults.delayMs = delayMs;
+    return faults;
+}
+
 // A program folder in a temporary directory: the code list, a servers.ini pointing every role
 // at base, and a settings file of its own.
 class ProgramFolder {

@@ -2,6 +2,7 @@
 #include "controls.h"
 #include "desktop/guiwebview.h"
 #include "mainwin/form1.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -171,9 +172,8 @@ private Q_SLOTS:
     }
 
     void hostilePage_data() {
-        QTest::addColumn<bool>("local");
-        QTest::newRow("detail pane (saved page)") << true;
-        QTest::newRow("summary panel (portal page)") << false;
+        testing::rowsOf<bool>(
+            "local", {{"detail pane (saved page)", true}, {"summary panel (portal page)", false}});
     }
 
     void hostilePage() {
@@ -220,9 +220,8 @@ private Q_SLOTS:
     }
 
     void portalImageAndStyle_data() {
-        QTest::addColumn<bool>("local");
-        QTest::newRow("detail pane (saved page)") << true;
-        QTest::newRow("summary panel (portal page)") << false;
+        testing::rowsOf<bool>(
+            "local", {{"detail pane (saved page)", true}, {"summary panel (portal page)", false}});
     }
 
     // The quote page's own chart picture and style sheet come from the portal and are shown.
@@ -269,8 +268,7 @@ private Q_SLOTS:
     }
 
     void navigation_data() {
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("allowed");
+        testing::columns<QString, bool>({"url", "allowed"});
         QTest::newRow("http") << "http://127.0.0.1:8470/q?s=4674" << true;
         QTest::newRow("https") << "https://quote.example.jp/q?s=4674" << true;
         QTest::newRow("blank") << "about:blank" << true;

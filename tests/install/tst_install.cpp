@@ -1,3 +1,4 @@
+#include "table.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -94,8 +95,7 @@ private Q_SLOTS:
     }
 
     void layout_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("executable");
+        testing::columns<QString, bool>({"path", "executable"});
 
         QTest::newRow("viewer") << "lib/quorvix/quorvix" << true;
         QTest::newRow("portal") << "lib/quorvix/quote-portal" << true;

@@ -1,6 +1,7 @@
 #include "controls.h"
 #include "mainwin/form1.h"
 #include "searchlog.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -65,9 +66,8 @@ private Q_SLOTS:
     }
 
     void display_data() {
-        QTest::addColumn<QString>("codeBox");
-        QTest::addColumn<QString>("shown"); // null: refused with the message
-        QTest::addColumn<QString>("oneDayChart");
+        // shown: null: refused with the message
+        testing::columns<QString, QString, QString>({"codeBox", "shown", "oneDayChart"});
 
         const QString none;
         QTest::newRow("130A") << "130A"
@@ -118,8 +118,8 @@ private Q_SLOTS:
     }
 
     void clipboard_data() {
-        QTest::addColumn<QString>("clipboard");
-        QTest::addColumn<QString>("codeBox"); // "4674" beforehand
+        // codeBox: "4674" beforehand
+        testing::columns<QString, QString>({"clipboard", "codeBox"});
 
         QTest::newRow("130A") << "130A"
                               << "130A";
@@ -216,10 +216,9 @@ private Q_SLOTS:
     }
 
     void searchOrder_data() {
-        QTest::addColumn<QString>("codeBox");
-        QTest::addColumn<int>("step");
-        QTest::addColumn<QStringList>("tried"); // the last one is found
-        QTest::addColumn<bool>("foundIsMarked");
+        // tried: the last one is found
+        testing::columns<QString, int, QStringList, bool>(
+            {"codeBox", "step", "tried", "foundIsMarked"});
 
         QTest::newRow("1309 up") << "1309" << 1 << QStringList{"130A"} << false;
         QTest::newRow("130A up") << "130A" << 1 << QStringList{"1310", "1311"} << false;

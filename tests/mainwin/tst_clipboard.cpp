@@ -1,5 +1,6 @@
 #include "controls.h"
 #include "mainwin/form1.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QClipboard>
@@ -40,9 +41,8 @@ private Q_SLOTS:
     void cleanupTestCase() { m_window.reset(); }
 
     void read_data() {
-        QTest::addColumn<bool>("imageOnly");
-        QTest::addColumn<QString>("clipboard");
-        QTest::addColumn<QString>("codeBox"); // expected after the read; "1301" beforehand
+        // codeBox: expected after the read; "1301" beforehand
+        testing::columns<bool, QString, QString>({"imageOnly", "clipboard", "codeBox"});
 
         QTest::newRow("code") << false << "4674"
                               << "4674";
@@ -93,14 +93,12 @@ private Q_SLOTS:
     }
 
     void write_data() {
-        QTest::addColumn<QString>("codeBox");
-
-        QTest::newRow("code") << "4674";
-        QTest::newRow("decimal, not normalised") << "4674.4";
-        QTest::newRow("leading zero") << "0999";
-        QTest::newRow("no code") << "46 74; touch x";
-        QTest::newRow("full-width") << QStringLiteral("４６７４");
-        QTest::newRow("empty") << "";
+        testing::rowsOf<QString>("codeBox", {{"code", "4674"},
+                                             {"decimal, not normalised", "4674.4"},
+                                             {"leading zero", "0999"},
+                                             {"no code", "46 74; touch x"},
+                                             {"full-width", QStringLiteral("４６７４")},
+                                             {"empty", ""}});
     }
 
     void write() {

@@ -4,6 +4,7 @@
 #include "platform/transfer.h"
 #include "searchlog.h"
 #include "servers.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -26,9 +27,7 @@ Q_DECLARE_METATYPE(portal::Faults::Marker)
 namespace {
 
 using testing::kCheckCodeMessage;
-const QString kUnreachable =
-    QStringLiteral("チャートサーバーに接続できません。サーバーの設定と接続を確認して下さい。");
-const QStringList kSuffixes{".t", ".j", ".q", ".o", ".n"};
+using testing::kSuffixes;
 // The default terms and their temporary files, in pane order.
 const QStringList kDefaultTerms{"1d", "3m", "6m", "1y"};
 
@@ -108,10 +107,9 @@ private Q_SLOTS:
     }
 
     void chartsOfACode_data() {
-        QTest::addColumn<QString>("suffix");
-        QTest::newRow("served under .t") << ".t";
-        QTest::newRow("served under .o") << ".o";
-        QTest::newRow("served under .n") << ".n";
+        testing::rowsOf<QString>(
+            "suffix",
+            {{"served under .t", ".t"}, {"served under .o", ".o"}, {"served under .n", ".n"}});
     }
 
     void chartsOfACode() {
@@ -199,11 +197,11 @@ private Q_SLOTS:
     }
 
     void panes_data() {
-        QTest::addColumn<Settings>("stored");
-        QTest::addColumn<QString>("blockedFile"); // a temporary file that cannot be written
-        QTest::addColumn<QStringList>("terms");   // terms fetched, in order
-        QTest::addColumn<QStringList>("shown");   // per pane: the file it shows, "" blank
-        QTest::addColumn<bool>("fourPanes");
+        // blockedFile: a temporary file that cannot be written
+        // terms: terms fetched, in order
+        // shown: per pane: the file it shows, "" blank
+        testing::columns<Settings, QString, QStringList, QStringList, bool>(
+            {"stored", "blockedFile", "terms", "shown", "fourPanes"});
 
         const Settings allOff{{"SETUP/TERM1d", "0"},
                               {"SETUP/TERM3m", "0"},
@@ -311,15 +309,14 @@ private Q_SLOTS:
         // server: pointing one of them at a dead address makes its terms fail while the others
         // would succeed. Or the portal has no six-month chart: the failure in the middle of the
         // set.
-        QTest::addColumn<QString>("deadRole");
-        QTest::addColumn<QString>("missingTerm");
-        QTest::addColumn<QStringList>("askedOfThePortal");
-        QTest::addColumn<QStringList>("mayBeAsked"); // in flight beside the failing term
-        QTest::addColumn<QString>("message");
+        // mayBeAsked: in flight beside the failing term
+        testing::columns<QString, QString, QStringList, QStringList, QString>(
+            {"deadRole", "missingTerm", "askedOfThePortal", "mayBeAsked", "message"});
         // Nothing answered at all: the server is named; one answer before: the code is.
         QTest::newRow("one-day term fails")
             << "chart-image"
-            << "" << QStringList{} << QStringList{"3m .t", "6m .t", "1y .t"} << kUnreachable;
+            << "" << QStringList{} << QStringList{"3m .t", "6m .t", "1y .t"}
+            << testing::kUnreachableMessage;
         QTest::newRow("three-month term fails")
             << "technical-chart"
             << "" << QStringList{"1d .t"} << QStringList{} << kCheckCodeMessage;
@@ -361,13 +358,11 @@ private Q_SLOTS:
     }
 
     void transferFaults_data() {
-        QTest::addColumn<bool>("drop");
-        QTest::addColumn<int>("delayMs");
-        QTest::addColumn<QString>("message");
+        testing::columns<bool, int, QString>({"drop", "delayMs", "message"});
         // A dropped connection is an answer of sorts (the server is there); a time-out is none.
         QTest::newRow("connection dropped") << true << 0 << kCheckCodeMessage;
         // The window's transfers give up after 1.5 s in all.
-        QTest::newRow("answer too slow") << false << 2500 << kUnreachable;
+        QTest::newRow("answer too slow") << false << 2500 << testing::kUnreachableMessage;
     }
 
     void transferFaults() {
@@ -403,12 +398,10 @@ private Q_SLOTS:
     }
 
     void detailPage_data() {
-        QTest::addColumn<QString>("termif");
-        QTest::addColumn<QString>("graf");
-        QTest::addColumn<QString>("source"); // "portal", "page ending in the marker", "nobody"
-        QTest::addColumn<portal::Faults::Marker>("marker");
-        QTest::addColumn<int>("markerOffset");
-        QTest::addColumn<int>("anchorAt"); // -1: no anchor; -2: where the page's first marker is
+        // source: "portal", "page ending in the marker", "nobody"
+        // anchorAt: -1: no anchor; -2: where the page's first marker is
+        testing::columns<QString, QString, QString, portal::Faults::Marker, int, int>(
+            {"termif", "graf", "source", "marker", "markerOffset", "anchorAt"});
 
         using M = portal::Faults::Marker;
         QTest::newRow("as served") << "1"
@@ -540,10 +533,9 @@ private Q_SLOTS:
     }
 
     void codeBoxTexts_data() {
-        QTest::addColumn<QString>("text");
-        // The code the charts are asked for ("" none at all, "?" either outcome is right).
-        QTest::addColumn<QString>("requested");
-        QTest::addColumn<bool>("shown");
+        // requested: the code the charts are asked for ("" none at all, "?" either outcome is
+        // right).
+        testing::columns<QString, QString, bool>({"text", "requested", "shown"});
 
         const QString t = QStringLiteral("4674");
         QTest::newRow("4674") << "4674" << t << true;
@@ -631,9 +623,7 @@ private Q_SLOTS:
     }
 
     void busyStateInsideTheMessage_data() {
-        QTest::addColumn<bool>("marks");
-        QTest::newRow("with marks") << true;
-        QTest::newRow("without marks") << false;
+        testing::rowsOf<bool>("marks", {{"with marks", true}, {"without marks", false}});
     }
 
     void busyStateInsideTheMessage() {
@@ -694,8 +684,7 @@ private Q_SLOTS:
     }
 
     void busyStateAfterADisplay_data() {
-        QTest::addColumn<bool>("marks");
-        QTest::addColumn<bool>("served");
+        testing::columns<bool, bool>({"marks", "served"});
         QTest::newRow("shown, with marks") << true << true;
         QTest::newRow("shown, without marks") << false << true;
         QTest::newRow("refused, with marks") << true << false;
@@ -718,8 +707,8 @@ private Q_SLOTS:
     }
 
     void enterKey_data() {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<bool>("listed"); // a code the portal serves, or one it does not know
+        // listed: a code the portal serves, or one it does not know
+        testing::columns<int, bool>({"key", "listed"});
         QTest::newRow("Return") << int(Qt::Key_Return) << true;
         QTest::newRow("Enter on the keypad") << int(Qt::Key_Enter) << true;
         QTest::newRow("Return on an unlisted code") << int(Qt::Key_Return) << false;
@@ -751,9 +740,8 @@ private Q_SLOTS:
     }
 
     void unreachableServer_data() {
-        QTest::addColumn<bool>("closedPort");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("every server on a closed port") << true << kUnreachable;
+        testing::columns<bool, QString>({"closedPort", "message"});
+        QTest::newRow("every server on a closed port") << true << testing::kUnreachableMessage;
         QTest::newRow("the portal, a code it does not list") << false << kCheckCodeMessage;
     }
 

@@ -4,6 +4,7 @@
 #include "controls.h"
 #include "mainwin/form1.h"
 #include "mainwin/form2.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -47,12 +48,12 @@ private Q_SLOTS:
     void cleanup() { m_folder.reset(); }
 
     void buttonsTakeDisplayTexts_data() {
-        QTest::addColumn<QString>("typed");
-        QTest::newRow("plain") << "4674";
-        QTest::newRow("blank in front") << " 4674";
-        QTest::newRow("decimal point") << "4674.0";
-        QTest::newRow("full-width digits") << QStringLiteral("４６７４");
-        QTest::newRow("full-width blank in front") << QStringLiteral("　4674");
+        testing::rowsOf<QString>("typed",
+                                 {{"plain", "4674"},
+                                  {"blank in front", " 4674"},
+                                  {"decimal point", "4674.0"},
+                                  {"full-width digits", QStringLiteral("４６７４")},
+                                  {"full-width blank in front", QStringLiteral("　4674")}});
     }
 
     // Whatever text the display request shows as 4674, the enabled mark buttons set and clear 4674.
@@ -106,9 +107,8 @@ private Q_SLOTS:
     }
 
     void closingTriesAgain_data() {
-        QTest::addColumn<bool>("writableAtClose");
-        QTest::newRow("still failing: told") << false;
-        QTest::newRow("writable again: saved") << true;
+        testing::rowsOf<bool>("writableAtClose",
+                              {{"still failing: told", false}, {"writable again: saved", true}});
     }
 
     void closingTriesAgain() {

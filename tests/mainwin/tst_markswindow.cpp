@@ -1,6 +1,7 @@
 #include "controls.h"
 #include "mainwin/form1.h"
 #include "messages.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -230,13 +231,12 @@ private Q_SLOTS:
     }
 
     void textThatIsNoCode_data() {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("three digits") << "467";
-        QTest::newRow("five digits") << "46745";
-        QTest::newRow("letters") << "abcd";
-        QTest::newRow("across two marks") << "4,46";
-        QTest::newRow("end of a mark and its comma") << "674,";
-        QTest::newRow("empty") << "";
+        testing::rowsOf<QString>("text", {{"three digits", "467"},
+                                          {"five digits", "46745"},
+                                          {"letters", "abcd"},
+                                          {"across two marks", "4,46"},
+                                          {"end of a mark and its comma", "674,"},
+                                          {"empty", ""}});
     }
 
     void textThatIsNoCode() {
@@ -265,9 +265,7 @@ private Q_SLOTS:
         // actions: "+" next mark, "-" previous mark, "rowN" double-click on row N, "clearS" clear
         // the mark S; expected, one per navigation: "S@k" the code of S shown as mark k, "!" the
         // search gave up with a message.
-        QTest::addColumn<QString>("marks");
-        QTest::addColumn<QStringList>("actions");
-        QTest::addColumn<QStringList>("expected");
+        testing::columns<QString, QStringList, QStringList>({"marks", "actions", "expected"});
 
         auto list = [](const char* words) {
             return QString::fromLatin1(words).split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -433,9 +431,7 @@ private Q_SLOTS:
         m_folder->writeFile(QStringLiteral("MARK.csv"), (b + ',').toLatin1());
         auto w = openWindow();
         testing::MessageCatcher messages;
-        portal::Faults slow;
-        slow.delayMs = 100;
-        m_portal.server().setFaults(slow);
+        m_portal.server().setFaults(testing::slowBy(100));
 
         QString codeBoxAfterOpening;
         QTimer opener;

@@ -3,6 +3,7 @@
 #include "controls.h"
 #include "mainwin/form1.h"
 #include "processes.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -56,8 +57,8 @@ private Q_SLOTS:
     }
 
     void cannotStart_data() {
-        QTest::addColumn<bool>("silentServer"); // else: nothing listens, and no quote-portal
-        QTest::addColumn<QString>("reason");
+        // silentServer: else: nothing listens, and no quote-portal
+        testing::columns<bool, QString>({"silentServer", "reason"});
         QTest::newRow("port held by a server that is no portal") << true << "ポータルではない";
         QTest::newRow("no quote-portal beside the program") << false << "quote-portal";
     }

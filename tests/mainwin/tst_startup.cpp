@@ -1,6 +1,7 @@
 #include "controls.h"
 #include "mainwin/form1.h"
 #include "messages.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -46,11 +47,8 @@ private Q_SLOTS:
     void cleanup() { m_folder.reset(); }
 
     void restoredFromSettings_data() {
-        QTest::addColumn<Settings>("stored");
-        QTest::addColumn<int>("leftTwips");
-        QTest::addColumn<int>("topTwips");
-        QTest::addColumn<bool>("fourPanes");
-        QTest::addColumn<QString>("code");
+        testing::columns<Settings, int, int, bool, QString>(
+            {"stored", "leftTwips", "topTwips", "fourPanes", "code"});
 
         const QString left = QStringLiteral("STARTUP/FORM_LEFT");
         const QString top = QStringLiteral("STARTUP/FORM_TOP");
@@ -140,8 +138,7 @@ private Q_SLOTS:
     }
 
     void closingStoresPositionAndCode_data() {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QPoint>("position");
+        testing::columns<QString, QPoint>({"typed", "position"});
 
         QTest::newRow("a code") << "8306" << QPoint(200, 100);
         QTest::newRow("no code at all") << "12ab" << QPoint(0, 0);

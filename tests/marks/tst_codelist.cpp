@@ -1,5 +1,6 @@
 #include "files.h"
 #include "marks/codelist.h"
+#include "table.h"
 
 #include <QtTest>
 
@@ -25,8 +26,7 @@ private Q_SLOTS:
 
     // The code list that ships beside the program, decoded from code page 932.
     void shippedList_data() {
-        QTest::addColumn<QString>("code");
-        QTest::addColumn<QString>("row");
+        testing::columns<QString, QString>({"code", "row"});
 
         QTest::newRow("listed") << "4674" << QStringLiteral("4674,クレスコ,プライム（内国株式）");
         QTest::newRow("first line") << "1301" << QStringLiteral("1301,極洋,プライム（内国株式）");
@@ -57,9 +57,7 @@ private Q_SLOTS:
 
     // Code-list files written for the case, in code page 932.
     void rows_data() {
-        QTest::addColumn<QString>("content");
-        QTest::addColumn<QString>("code");
-        QTest::addColumn<QString>("row");
+        testing::columns<QString, QString, QString>({"content", "code", "row"});
 
         const QString list = QStringLiteral("4674,クレスコ,プライム（内国株式）\r\n"
                                             "4674,別の行,スタンダード（内国株式）\r\n"
@@ -155,9 +153,7 @@ private Q_SLOTS:
 
     // The mark list: one row per mark, in mark-string order.
     void markListRows_data() {
-        QTest::addColumn<QString>("marks");
-        QTest::addColumn<bool>("withList");
-        QTest::addColumn<QStringList>("rows");
+        testing::columns<QString, bool, QStringList>({"marks", "withList", "rows"});
 
         const QString kresco = QStringLiteral("4674,クレスコ,プライム（内国株式）");
         const QString kyokuyo = QStringLiteral("1301,極洋,プライム（内国株式）");

@@ -1,6 +1,7 @@
 #include "files.h"
 #include "marks/markfile.h"
 #include "marks/markstring.h"
+#include "table.h"
 #include "unprivileged.h"
 
 #include <QtTest>
@@ -60,9 +61,7 @@ private Q_SLOTS:
     void init() { QVERIFY(m_dir.renew()); }
 
     void read_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("hasLine");
-        QTest::addColumn<QString>("line");
+        testing::columns<QByteArray, bool, QString>({"bytes", "hasLine", "line"});
 
         QTest::newRow("CR LF") << QByteArray("4674,1000,9999,\r\n") << true << "4674,1000,9999,";
         QTest::newRow("LF") << QByteArray("4674,1000,9999,\n") << true << "4674,1000,9999,";
@@ -118,8 +117,7 @@ private Q_SLOTS:
     }
 
     void write_data() {
-        QTest::addColumn<QByteArray>("old");
-        QTest::addColumn<QString>("text");
+        testing::columns<QByteArray, QString>({"old", "text"});
 
         QTest::newRow("new file") << QByteArray() << "4674,1000,9999,";
         QTest::newRow("alphanumeric codes") << QByteArray("4674,\r\n") << "130A,4674,";
@@ -147,8 +145,7 @@ private Q_SLOTS:
     }
 
     void writeFails_data() {
-        QTest::addColumn<QString>("situation");
-        QTest::addColumn<marks::SaveFailure>("failure");
+        testing::columns<QString, marks::SaveFailure>({"situation", "failure"});
         QTest::newRow("folder does not exist")
             << "missing folder" << marks::SaveFailure::FolderMissing;
         QTest::newRow("mark file name is a folder") << "folder" << marks::SaveFailure::NotAFile;
@@ -204,8 +201,7 @@ private Q_SLOTS:
     }
 
     void readOnlyFolder_data() {
-        QTest::addColumn<bool>("fileWritable");
-        QTest::addColumn<marks::SaveFailure>("failure");
+        testing::columns<bool, marks::SaveFailure>({"fileWritable", "failure"});
         QTest::newRow("writable file is saved in place") << true << marks::SaveFailure::None;
         QTest::newRow("read-only file") << false << marks::SaveFailure::NotPermitted;
     }
@@ -241,11 +237,10 @@ private Q_SLOTS:
     }
 
     void keepsItsBytes_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QStringList>("listed");
-        QTest::addColumn<QString>("set");   // marked first, when not empty
-        QTest::addColumn<QString>("clear"); // then cleared, when not empty
-        QTest::addColumn<QByteArray>("saved");
+        // set: marked first, when not empty
+        // clear: then cleared, when not empty
+        testing::columns<QByteArray, QStringList, QString, QString, QByteArray>(
+            {"bytes", "listed", "set", "clear", "saved"});
 
         // "ﾒﾓ:月曜に確認" in code page 932, half-width katakana and a backslash second byte
         // included.

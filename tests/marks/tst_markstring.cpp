@@ -1,4 +1,5 @@
 #include "marks/markstring.h"
+#include "table.h"
 
 #include <QtTest>
 
@@ -11,10 +12,8 @@ private Q_SLOTS:
     // One row: a start string, then operations "+code" (set) or "-code" (clear), each with whether
     // it changed the list, and the mark string afterwards.
     void setAndClear_data() {
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<QStringList>("operations");
-        QTest::addColumn<QList<bool>>("changed");
-        QTest::addColumn<QString>("result");
+        testing::columns<QString, QStringList, QList<bool>, QString>(
+            {"start", "operations", "changed", "result"});
 
         QTest::newRow("set three in order") << "" << QStringList{"+4674", "+1000", "+9999"}
                                             << QList<bool>{true, true, true} << "4674,1000,9999,";
@@ -85,9 +84,7 @@ private Q_SLOTS:
 
     // What the mark list and navigation see of a string: its marks, n as a real number, the rows.
     void layout_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("markTexts");
-        QTest::addColumn<double>("count");
+        testing::columns<QString, QStringList, double>({"text", "markTexts", "count"});
 
         QTest::newRow("well formed")
             << "4674,1000,9999," << QStringList{"4674", "1000", "9999"} << 3.0;
@@ -123,9 +120,7 @@ private Q_SLOTS:
     }
 
     void find_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("code");
-        QTest::addColumn<int>("position");
+        testing::columns<QString, QString, int>({"text", "code", "position"});
 
         QTest::newRow("first") << "4674,1000,9999,"
                                << "4674" << 1;
@@ -169,11 +164,10 @@ private Q_SLOTS:
 
     // Lists longer than a 16-bit offset can address.
     void longLists_data() {
-        QTest::addColumn<int>("count");
-        QTest::newRow("6,553 marks") << 6553;
-        QTest::newRow("6,554 marks") << 6554;
-        QTest::newRow("7,000 marks") << 7000;
-        QTest::newRow("every code 1000 to 9999") << 9000;
+        testing::rowsOf<int>("count", {{"6,553 marks", 6553},
+                                       {"6,554 marks", 6554},
+                                       {"7,000 marks", 7000},
+                                       {"every code 1000 to 9999", 9000}});
     }
 
     void longLists() {

@@ -1,4 +1,5 @@
 #include "marks/marknavigation.h"
+#include "table.h"
 
 #include <QtTest>
 
@@ -8,10 +9,7 @@ class TestNavigation : public QObject {
 private Q_SLOTS:
     // The first candidate position of a click, forward and backward.
     void firstCandidate_data() {
-        QTest::addColumn<int>("position");
-        QTest::addColumn<double>("n");
-        QTest::addColumn<int>("forward");
-        QTest::addColumn<int>("backward");
+        testing::columns<int, double, int, int>({"position", "n", "forward", "backward"});
 
         QTest::newRow("3 marks, from 0") << 0 << 3.0 << 1 << 1;
         QTest::newRow("3 marks, from 1") << 1 << 3.0 << 2 << 3;
@@ -48,10 +46,7 @@ private Q_SLOTS:
 
     // Positions shown by repeated clicks of one button.
     void sequence_data() {
-        QTest::addColumn<double>("n");
-        QTest::addColumn<int>("start");
-        QTest::addColumn<bool>("forward");
-        QTest::addColumn<QList<int>>("positions");
+        testing::columns<double, int, bool, QList<int>>({"n", "start", "forward", "positions"});
 
         QTest::newRow("forward over three marks from 0")
             << 3.0 << 0 << true << QList<int>{1, 2, 3, 1, 2};

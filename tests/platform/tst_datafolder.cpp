@@ -1,4 +1,5 @@
 #include "platform/datafolder.h"
+#include "table.h"
 
 #include <QtTest>
 
@@ -43,9 +44,9 @@ private Q_SLOTS:
     }
 
     void folder_data() {
-        QTest::addColumn<bool>("programWritable");
-        QTest::addColumn<QString>("xdgDataHome"); // "-": unset; relative to the temporary folder
-        QTest::addColumn<QString>("expected");    // "program", or relative to the temporary folder
+        // xdgDataHome: "-": unset; relative to the temporary folder
+        // expected: "program", or relative to the temporary folder
+        testing::columns<bool, QString, QString>({"programWritable", "xdgDataHome", "expected"});
 
         QTest::newRow("portable folder keeps the files") << true << "xdg"
                                                          << "program";

@@ -1,5 +1,6 @@
 #include "files.h"
 #include "platform/filereplace.h"
+#include "table.h"
 #include "unprivileged.h"
 
 #include <QtTest>
@@ -42,8 +43,8 @@ private Q_SLOTS:
     void init() { QVERIFY(m_dir.renew()); }
 
     void replaces_data() {
-        QTest::addColumn<QString>("planted"); // what stands at the name before the write
-        QTest::addColumn<bool>("written");
+        // planted: what stands at the name before the write
+        testing::columns<QString, bool>({"planted", "written"});
 
         QTest::newRow("nothing") << "nothing" << true;
         QTest::newRow("a longer file") << "longer" << true;
@@ -106,9 +107,8 @@ private Q_SLOTS:
     }
 
     void folderWithoutNewFiles_data() {
-        QTest::addColumn<bool>("link");
-        QTest::newRow("plain file is overwritten in place") << false;
-        QTest::newRow("link is not followed") << true;
+        testing::rowsOf<bool>("link", {{"plain file is overwritten in place", false},
+                                       {"link is not followed", true}});
     }
 
     void folderWithoutNewFiles() {
@@ -158,9 +158,7 @@ private Q_SLOTS:
     }
 
     void leftovers_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("ageSeconds");
-        QTest::addColumn<bool>("removed");
+        testing::columns<QString, int, bool>({"name", "ageSeconds", "removed"});
 
         QTest::newRow("left by a killed save") << "MARK.csv.a1B2c3" << 3600 << true;
         QTest::newRow("just over the minimum age") << "MARK.csv.Zz09aa" << 90 << true;

@@ -1,6 +1,7 @@
 #include "platform/portalstarter.h"
 #include "platform/transfer.h"
 #include "recorder.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -48,9 +49,8 @@ private Q_SLOTS:
     }
 
     void loopbackEndpoint_data() {
-        QTest::addColumn<QString>("base");
-        QTest::addColumn<QString>("host"); // empty: not a loopback address
-        QTest::addColumn<int>("port");
+        // host: empty: not a loopback address
+        testing::columns<QString, QString, int>({"base", "host", "port"});
 
         QTest::newRow("shipped") << "http://127.0.0.1:8470"
                                  << "127.0.0.1" << 8470;
@@ -159,8 +159,8 @@ private Q_SLOTS:
     }
 
     void failures_data() {
-        QTest::addColumn<QString>("what");
-        QTest::addColumn<QString>("reason"); // a part of the message that says why
+        // reason: a part of the message that says why
+        testing::columns<QString, QString>({"what", "reason"});
 
         QTest::newRow("silent server on the port") << "silent"
                                                    << "ポータルではない";

@@ -1,5 +1,6 @@
 #include "files.h"
 #include "platform/serverconfig.h"
+#include "table.h"
 
 #include <QtTest>
 
@@ -24,10 +25,10 @@ private Q_SLOTS:
     void init() { QVERIFY(m_dir.renew()); }
 
     void entry_data() {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QByteArray>("written"); // the value as it stands in the file
-        QTest::addColumn<QString>("used");       // the address the program goes on with
-        QTest::addColumn<bool>("rejected");
+        // written: the value as it stands in the file
+        // used: the address the program goes on with
+        testing::columns<QString, QByteArray, QString, bool>(
+            {"key", "written", "used", "rejected"});
 
         const QString news = QStringLiteral("news");
         const QString support = QStringLiteral("support-page");

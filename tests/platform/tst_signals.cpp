@@ -1,4 +1,5 @@
 #include "platform/terminationsignals.h"
+#include "table.h"
 
 #include <QtTest>
 
@@ -9,9 +10,7 @@ class TestSignals : public QObject {
 
 private Q_SLOTS:
     void arriveOnTheEventLoop_data() {
-        QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        testing::rowsOf<int>("signalNumber", {{"SIGTERM", int(SIGTERM)}, {"SIGINT", int(SIGINT)}});
     }
 
     void arriveOnTheEventLoop() {

@@ -3,6 +3,7 @@
 #include "chartrenderer.h"
 #include "gifencoder.h"
 #include "portalclient.h"
+#include "table.h"
 
 #include <QtTest>
 
@@ -82,8 +83,8 @@ private Q_SLOTS:
     }
 
     void overlaysChangeThePicture_data() {
-        QTest::addColumn<QByteArray>("params");
-        QTest::addColumn<QColor>("colour"); // drawn only by this overlay
+        // colour: drawn only by this overlay
+        testing::columns<QByteArray, QColor>({"params", "colour"});
         const char* tokens[] = {"m25", "m75", "m65", "m130", "m260",
                                 "e25", "e75", "e65", "e130", "e260"};
         for (int i = 0; i < 10; ++i)
@@ -126,8 +127,7 @@ private Q_SLOTS:
     }
 
     void tickSizes_data() {
-        QTest::addColumn<double>("price");
-        QTest::addColumn<double>("tick");
+        testing::columns<double, double>({"price", "tick"});
         QTest::newRow("3000") << 3000.0 << 1.0;
         QTest::newRow("3001") << 3001.0 << 5.0;
         QTest::newRow("5000") << 5000.0 << 5.0;
@@ -144,8 +144,7 @@ private Q_SLOTS:
     }
 
     void syntheticHistory_data() {
-        QTest::addColumn<QDate>("asOf");
-        QTest::addColumn<QDate>("lastDay");
+        testing::columns<QDate, QDate>({"asOf", "lastDay"});
         QTest::newRow("friday") << QDate(2026, 12, 4) << QDate(2026, 12, 4);
         QTest::newRow("sunday") << QDate(2026, 12, 6) << QDate(2026, 12, 4);
         QTest::newRow("new year") << QDate(2027, 1, 2) << QDate(2026, 12, 30);
@@ -213,15 +212,14 @@ private Q_SLOTS:
     }
 
     void codesAreCheckedBeforeFilesAreOpened_data() {
-        QTest::addColumn<QString>("code");
-        QTest::newRow("parent folder") << QStringLiteral("../1");
-        QTest::newRow("three digits") << QStringLiteral("130");
-        QTest::newRow("full-width") << QStringLiteral("１３０１");
-        QTest::newRow("letters") << QStringLiteral("13a1");
-        QTest::newRow("lower-case alphanumeric") << QStringLiteral("130a");
-        QTest::newRow("forbidden letter") << QStringLiteral("1A3B");
-        QTest::newRow("letter third") << QStringLiteral("13A0");
-        QTest::newRow("letter first") << QStringLiteral("A130");
+        testing::rowsOf<QString>("code", {{"parent folder", QStringLiteral("../1")},
+                                          {"three digits", QStringLiteral("130")},
+                                          {"full-width", QStringLiteral("１３０１")},
+                                          {"letters", QStringLiteral("13a1")},
+                                          {"lower-case alphanumeric", QStringLiteral("130a")},
+                                          {"forbidden letter", QStringLiteral("1A3B")},
+                                          {"letter third", QStringLiteral("13A0")},
+                                          {"letter first", QStringLiteral("A130")}});
     }
     void codesAreCheckedBeforeFilesAreOpened() {
         QFETCH(QString, code);

@@ -1,5 +1,6 @@
 // Fault switches of the stand-in portal, in the process and as options of the program.
 #include "portalclient.h"
+#include "table.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -115,9 +116,7 @@ private Q_SLOTS:
     }
 
     void stopWhileAnAnswerIsHeld_data() {
-        QTest::addColumn<bool>("destroy");
-        QTest::newRow("stop") << false;
-        QTest::newRow("destructor") << true;
+        testing::rowsOf<bool>("destroy", {{"stop", false}, {"destructor", true}});
     }
     void stopWhileAnAnswerIsHeld() {
         QFETCH(bool, destroy);
@@ -162,11 +161,10 @@ private Q_SLOTS:
     }
 
     void status500_data() {
-        QTest::addColumn<QByteArray>("target");
-        QTest::newRow("chart") << chartOf(m_code);
-        QTest::newRow("intraday") << intradayOf(m_code);
-        QTest::newRow("detail") << detailOf(m_code);
-        QTest::newRow("unknown path") << QByteArray("/nothing");
+        testing::rowsOf<QByteArray>("target", {{"chart", chartOf(m_code)},
+                                               {"intraday", intradayOf(m_code)},
+                                               {"detail", detailOf(m_code)},
+                                               {"unknown path", QByteArray("/nothing")}});
     }
     void status500() {
         QFETCH(QByteArray, target);
@@ -181,8 +179,7 @@ private Q_SLOTS:
     }
 
     void nonImageCode_data() {
-        QTest::addColumn<QByteArray>("target");
-        QTest::addColumn<bool>("image");
+        testing::columns<QByteArray, bool>({"target", "image"});
         QTest::newRow("chart of the code") << chartOf(m_code) << false;
         QTest::newRow("intraday of the code") << intradayOf(m_code) << false;
         QTest::newRow("chart of another code") << chartOf(m_other) << true;
@@ -202,10 +199,9 @@ private Q_SLOTS:
     }
 
     void marker_data() {
-        QTest::addColumn<Faults::Marker>("marker");
-        QTest::addColumn<int>("offset");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("expectedAt"); // -1: anywhere in 2048..15000
+        // expectedAt: -1: anywhere in 2048..15000
+        testing::columns<Faults::Marker, int, int, int>(
+            {"marker", "offset", "count", "expectedAt"});
         QTest::newRow("normal") << Faults::Marker::Normal << 0 << 1 << -1;
         QTest::newRow("absent") << Faults::Marker::Absent << 0 << 0 << -1;
         QTest::newRow("twice") << Faults::Marker::Twice << 0 << 2 << -1;
@@ -239,11 +235,9 @@ private Q_SLOTS:
     }
 
     void program_data() {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QByteArray>("target");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>(
-            "check"); // "image", "notimage", "nomarker", "marker@N", "html"
+        // check: "image", "notimage", "nomarker", "marker@N", "html"
+        testing::columns<QStringList, QByteArray, int, QByteArray>(
+            {"options", "target", "status", "check"});
         QTest::newRow("plain chart")
             << QStringList() << chartOf(m_code) << 200 << QByteArray("image");
         QTest::newRow("delay") << QStringList{"--delay-ms", "100"} << intradayOf(m_code) << 200
@@ -290,11 +284,11 @@ private Q_SLOTS:
     }
 
     void programRefusesBadOptions_data() {
-        QTest::addColumn<QStringList>("options");
-        QTest::newRow("listen without port") << QStringList{"--listen", "127.0.0.1"};
-        QTest::newRow("listen not an address") << QStringList{"--listen", "nowhere:80"};
-        QTest::newRow("as-of not a date") << QStringList{"--as-of", "2026-13-40"};
-        QTest::newRow("marker unknown") << QStringList{"--marker", "sometimes"};
+        testing::rowsOf<QStringList>(
+            "options", {{"listen without port", QStringList{"--listen", "127.0.0.1"}},
+                        {"listen not an address", QStringList{"--listen", "nowhere:80"}},
+                        {"as-of not a date", QStringList{"--as-of", "2026-13-40"}},
+                        {"marker unknown", QStringList{"--marker", "sometimes"}}});
     }
     void programRefusesBadOptions() {
         if (!QFile::exists(programPath()))

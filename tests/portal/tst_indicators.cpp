@@ -1,5 +1,6 @@
 // Indicator maths against values worked out by hand on short series.
 #include "indicators.h"
+#include "table.h"
 
 #include <QtTest>
 
@@ -31,9 +32,7 @@ class TestIndicators : public QObject {
 
 private Q_SLOTS:
     void averages_data() {
-        QTest::addColumn<bool>("exponential");
-        QTest::addColumn<int>("period");
-        QTest::addColumn<QVector<double>>("expected");
+        testing::columns<bool, int, QVector<double>>({"exponential", "period", "expected"});
         const double n = kNone;
         // (10+11+12)/3, (11+12+13)/3, (12+13+14)/3, (13+14+13)/3, (14+13+12)/3
         QTest::newRow("sma 3") << false << 3 << QVector<double>{n, n, 11, 12, 13, 40.0 / 3, 13};
@@ -78,11 +77,8 @@ private Q_SLOTS:
     }
 
     void sar_data() {
-        QTest::addColumn<QVector<double>>("highs");
-        QTest::addColumn<QVector<double>>("lows");
-        QTest::addColumn<double>("step");
-        QTest::addColumn<double>("maxStep");
-        QTest::addColumn<QVector<double>>("expected");
+        testing::columns<QVector<double>, QVector<double>, double, double, QVector<double>>(
+            {"highs", "lows", "step", "maxStep", "expected"});
         const double n = kNone;
         // Rising from bar 1: stop 8 (low of bar 0), extreme 11.
         // 2: 8 + .02*3 = 8.06, held under the two previous lows -> 8; new high 12, af .04

@@ -1,6 +1,7 @@
 // What one client can make the portal hold: request heads, bodies, idle connections, the number
 // of connections and the process's descriptors.
 #include "portalclient.h"
+#include "table.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -46,8 +47,8 @@ class TestLimits : public QObject {
 
 private Q_SLOTS:
     void headSize_data() {
-        QTest::addColumn<int>("headBytes");
-        QTest::addColumn<int>("status"); // -1: 431, or cut off before the answer could be read
+        // status: -1: 431, or cut off before the answer could be read
+        testing::columns<int, int>({"headBytes", "status"});
         const int cap = ServerLimits().maxHeadBytes;
         QTest::newRow("ordinary") << 200 << 200;
         QTest::newRow("at the cap") << cap << 200;
@@ -101,8 +102,7 @@ private Q_SLOTS:
     }
 
     void bodies_data() {
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<int>("status");
+        testing::columns<QByteArray, int>({"request", "status"});
 
         const QByteArray head = kPage + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
         QTest::newRow("POST with a body")
@@ -147,9 +147,9 @@ private Q_SLOTS:
     }
 
     void idleConnections_data() {
-        QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<int>("delayMs"); // the portal holds its answers back this long
-        QTest::addColumn<int>("status");  // the answer expected before the close; 0: none
+        // delayMs: the portal holds its answers back this long
+        // status: the answer expected before the close; 0: none
+        testing::columns<QByteArray, int, int>({"sent", "delayMs", "status"});
 
         const QByteArray request = "GET " + kPage + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
         QTest::newRow("nothing sent") << QByteArray() << 0 << 0;
@@ -276,9 +276,7 @@ private Q_SLOTS:
     }
 
     void requestLog_data() {
-        QTest::addColumn<bool>("keep");
-        QTest::newRow("kept for tests") << true;
-        QTest::newRow("not kept") << false;
+        testing::rowsOf<bool>("keep", {{"kept for tests", true}, {"not kept", false}});
     }
 
     void requestLog() {

@@ -6,6 +6,7 @@
 #include "gifencoder.h"
 #include "portalclient.h"
 #include "priceimport.h"
+#include "table.h"
 
 #include <QDir>
 #include <QFile>
@@ -115,8 +116,7 @@ private Q_SLOTS:
     }
 
     void sampleMarkHidesNoPrice_data() {
-        QTest::addColumn<int>("term");
-        QTest::addColumn<QString>("params");
+        testing::columns<int, QString>({"term", "params"});
         QTest::newRow("3m") << int(portal::Term::ThreeMonths) << QStringLiteral("m25,m75");
         QTest::newRow("6m, volume") << int(portal::Term::SixMonths) << QStringLiteral("m25,b,v");
         QTest::newRow("1y") << int(portal::Term::OneYear) << QStringLiteral("m25,m75,p");

@@ -4,6 +4,7 @@
 #include "pricecsv.h"
 #include "pricefolder.h"
 #include "priceimport.h"
+#include "table.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,14 +48,9 @@ private Q_SLOTS:
     void init() { renewFolder(); }
 
     void layouts_data() {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("layout");
-        QTest::addColumn<int>("rows");
-        QTest::addColumn<QDate>("lastDate");
-        QTest::addColumn<double>("lastOpen");
-        QTest::addColumn<double>("lastClose");
-        QTest::addColumn<qint64>("lastVolume");
+        testing::columns<QString, QByteArray, QString, int, QDate, double, double, qint64>(
+            {"fileName", "bytes", "layout", "rows", "lastDate", "lastOpen", "lastClose",
+             "lastVolume"});
 
         const QString portal = QStringLiteral("portal"), japanese = QStringLiteral("japanese"),
                       english = QStringLiteral("english");
@@ -170,8 +166,7 @@ private Q_SLOTS:
     }
 
     void badRows_data() {
-        QTest::addColumn<QByteArray>("row");
-        QTest::addColumn<QString>("reason");
+        testing::columns<QByteArray, QString>({"row", "reason"});
         QTest::newRow("date") << QByteArray("2024-13-01,100,110,90,105,10")
                               << QStringLiteral("日付");
         QTest::newRow("date text")
@@ -259,8 +254,7 @@ private Q_SLOTS:
     }
 
     void codeFromFileName_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("code");
+        testing::columns<QString, QString>({"name", "code"});
         QTest::newRow("plain") << QStringLiteral("7203.csv") << QStringLiteral("7203");
         QTest::newRow("with suffix") << QStringLiteral("7203.T.csv") << QStringLiteral("7203");
         QTest::newRow("folder and prefix")
@@ -306,9 +300,8 @@ private Q_SLOTS:
     }
 
     void filesThatCannotBeRead_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("bytes"); // empty: no file at all
-        QTest::addColumn<QString>("message");
+        // bytes: empty: no file at all
+        testing::columns<QString, QByteArray, QString>({"name", "bytes", "message"});
         QTest::newRow("missing") << QStringLiteral("1301.csv") << QByteArray()
                                  << QStringLiteral("読めません");
         QTest::newRow("an HTML page")

@@ -5,6 +5,7 @@
 #include "pricefolder.h"
 #include "pricerefresh.h"
 #include "servers.h"
+#include "table.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -122,9 +123,8 @@ private Q_SLOTS:
     }
 
     void answers_data() {
-        QTest::addColumn<QString>("path"); // "" for a port nobody listens on
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("line");
+        // path: "" for a port nobody listens on
+        testing::columns<QString, int, QString>({"path", "status", "line"});
         QTest::newRow("good prices") << QStringLiteral("good") << 0
                                      << QStringLiteral("7203: 追加 2 行、置換 0 行、2024/09/30 - "
                                                        "2024/10/01");
@@ -191,12 +191,12 @@ private Q_SLOTS:
     }
 
     void badTemplates_data() {
-        QTest::addColumn<QString>("source");
-        QTest::newRow("ftp") << QStringLiteral("ftp://127.0.0.1/{code}.csv");
-        QTest::newRow("file") << QStringLiteral("file:///etc/{code}");
-        QTest::newRow("no scheme") << QStringLiteral("127.0.0.1/{code}.csv");
-        QTest::newRow("no placeholder") << QStringLiteral("http://127.0.0.1/7203.csv");
-        QTest::newRow("no host") << QStringLiteral("http:///{code}.csv");
+        testing::rowsOf<QString>("source",
+                                 {{"ftp", QStringLiteral("ftp://127.0.0.1/{code}.csv")},
+                                  {"file", QStringLiteral("file:///etc/{code}")},
+                                  {"no scheme", QStringLiteral("127.0.0.1/{code}.csv")},
+                                  {"no placeholder", QStringLiteral("http://127.0.0.1/7203.csv")},
+                                  {"no host", QStringLiteral("http:///{code}.csv")}});
     }
     void badTemplates() {
         QFETCH(QString, source);
@@ -243,8 +243,7 @@ private Q_SLOTS:
     }
 
     void markFileCodes_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QStringList>("codes");
+        testing::columns<QByteArray, QStringList>({"bytes", "codes"});
         QTest::newRow("two") << QByteArray("7203,6758,") << QStringList{"7203", "6758"};
         QTest::newRow("only the first line")
             << QByteArray("7203,\r\n6758,\r\n") << QStringList{"7203"};

@@ -1,6 +1,7 @@
 // Every address form of the stand-in portal against a real server on a loopback port: status,
 // content type and first byte; the suffix rule; the detail page; hostile queries; the request log.
 #include "portalclient.h"
+#include "table.h"
 
 #include <QtTest>
 
@@ -38,11 +39,9 @@ private Q_SLOTS:
     void cleanupTestCase() { m_server.reset(); }
 
     void addressForms_data() {
-        QTest::addColumn<QByteArray>("target");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("contentType");
-        QTest::addColumn<char>("firstByte");
-        QTest::addColumn<bool>("namesCode"); // the page shows the code's name
+        // namesCode: the page shows the code's name
+        testing::columns<QByteArray, int, QByteArray, char, bool>(
+            {"target", "status", "contentType", "firstByte", "namesCode"});
 
         const QByteArray c = m_code.toLatin1();
         const QByteArray d = c.left(1);
@@ -160,18 +159,14 @@ private Q_SLOTS:
         QCOMPARE(fetch(m_server->port(), "/support/").status, 200);
     }
 
-    void suffixRule_data() {
-        QTest::addColumn<QString>("suffix");
-        for (const char* s : {".t", ".j", ".q", ".o", ".n"})
-            QTest::newRow(s) << QString::fromLatin1(s);
-    }
+    void suffixRule_data() { testing::suffixRows(); }
     void suffixRule() {
         QFETCH(QString, suffix);
         const auto listings = portal::readCodeList(codeListPath());
         int withSuffix = 0;
         for (const auto& l : listings) {
             const QString s = m_server->suffixFor(l.code);
-            QVERIFY(QStringList({".t", ".j", ".q", ".o", ".n"}).contains(s));
+            QVERIFY(testing::kSuffixes.contains(s));
             withSuffix += s == suffix;
         }
         QVERIFY2(withSuffix > 0, "no listed code under this suffix");
@@ -183,22 +178,13 @@ private Q_SLOTS:
         // A code is served under its own suffix only, by both chart servers.
         const QByteArray code = firstCodeWithSuffix(suffix).toLatin1();
         QCOMPARE(m_server->suffixFor(QString::fromLatin1(code)), suffix);
-        for (const char* other : {".t", ".j", ".q", ".o", ".n"}) {
-            const int expected = suffix == QLatin1String(other) ? 200 : 404;
-            QCOMPARE(fetch(m_server->port(), "/z?s=" + code + other + "&a=v&p=&t=3m&l=off&z=m&q=c")
-                         .status,
-                     expected);
-            QCOMPARE(fetch(m_server->port(), "/c/1d/" + code.left(1) + "/" + code + other + ".gif")
-                         .status,
-                     expected);
-        }
+        QCOMPARE(wrongSuffixAnswers(code, suffix, "&a=v&p=&t=3m&l=off&z=m&q=c"), QStringList());
     }
 
     // Alphanumeric codes are served like four-digit ones, each under the suffix its digits and
     // letters pick.
     void alphanumericCodes_data() {
-        QTest::addColumn<QString>("code");
-        QTest::addColumn<QString>("suffix");
+        testing::columns<QString, QString>({"code", "suffix"});
         QTest::newRow("130A") << QStringLiteral("130A") << QStringLiteral(".t");
         QTest::newRow("134A") << QStringLiteral("134A") << QStringLiteral(".j");
         QTest::newRow("135A") << QStringLiteral("135A") << QStringLiteral(".q");
@@ -211,15 +197,7 @@ private Q_SLOTS:
         QFETCH(QString, suffix);
         QCOMPARE(m_server->suffixFor(code), suffix);
         const QByteArray c = code.toLatin1();
-        for (const char* other : {".t", ".j", ".q", ".o", ".n"}) {
-            const int expected = suffix == QLatin1String(other) ? 200 : 404;
-            QCOMPARE(fetch(m_server->port(), "/z?s=" + c + other + "&a=v&p=m25&t=6m&l=off&z=m&q=c")
-                         .status,
-                     expected);
-            QCOMPARE(
-                fetch(m_server->port(), "/c/1d/" + c.left(1) + "/" + c + other + ".gif").status,
-                expected);
-        }
+        QCOMPARE(wrongSuffixAnswers(c, suffix, "&a=v&p=m25&t=6m&l=off&z=m&q=c"), QStringList());
         for (const QByteArray& page :
              {"/q?s=" + c + "&d=t&k=c3&h=on&z=m", "/bin/gw?word=" + c + "&site=12",
               "/biz/fundamental/" + c + ".html", "/report/sector33/brand_report/" + c + ".html",
@@ -303,6 +281,26 @@ private Q_SLOTS:
         // The port in use cannot be taken twice.
         PortalServer clash(testOptions());
         QVERIFY(!clash.start(QHostAddress::LocalHost, m_server->port()));
+    }
+
+private:
+    // Both chart servers serve a code under its own suffix only: the chart addresses of code
+    // under every suffix that did not answer 200 under suffix and 404 under the others, each as
+    // "target: status". params follow the code in the technical chart's query.
+    QStringList wrongSuffixAnswers(const QByteArray& code, const QString& suffix,
+                                   const QByteArray& params) const {
+        QStringList wrong;
+        for (const QString& other : testing::kSuffixes) {
+            const int expected = suffix == other ? 200 : 404;
+            const QByteArray sfx = other.toLatin1();
+            for (const QByteArray& target : {"/z?s=" + code + sfx + params,
+                                             "/c/1d/" + code.left(1) + "/" + code + sfx + ".gif"}) {
+                const int status = fetch(m_server->port(), target).status;
+                if (status != expected)
+                    wrong << QStringLiteral("%1: %2").arg(QString::fromLatin1(target)).arg(status);
+            }
+        }
+        return wrong;
     }
 };
 

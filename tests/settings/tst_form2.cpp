@@ -3,6 +3,7 @@
 
 #include "controls.h"
 #include "messages.h"
+#include "table.h"
 #include "viewerfixture.h"
 
 #include <QCheckBox>
@@ -81,10 +82,8 @@ private Q_SLOTS:
     }
 
     void layout_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("container");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<QRect>("geometry");
+        testing::columns<QString, QString, QString, QRect>(
+            {"name", "container", "caption", "geometry"});
 
         const auto row = [](const QString& name, const char* container, const char* caption,
                             QRect geometry) {
@@ -261,11 +260,11 @@ private Q_SLOTS:
     }
 
     void openAndClose_data() {
-        QTest::addColumn<Values>("store");
-        QTest::addColumn<bool>("fourPanes");
-        QTest::addColumn<QString>("terms");    // boxes shown at opening, Check1(0) first
-        QTest::addColumn<QString>("averages"); // Check2(0) first
-        QTest::addColumn<bool>("pressed");     // the standard-parameter toggle
+        // terms: boxes shown at opening, Check1(0) first
+        // averages: Check2(0) first
+        // pressed: the standard-parameter toggle
+        testing::columns<Values, bool, QString, QString, bool>(
+            {"store", "fourPanes", "terms", "averages", "pressed"});
 
         using fixture::flags;
         using fixture::merged;
@@ -369,12 +368,11 @@ private Q_SLOTS:
     }
 
     void everyWayOfClosingSavesOnce_data() {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("close()") << "close";
-        QTest::newRow("Escape key") << "escape";
-        QTest::newRow("reject()") << "reject";
-        QTest::newRow("accept()") << "accept";
-        QTest::newRow("exec() ended by the close button") << "exec";
+        testing::rowsOf<QString>("how", {{"close()", "close"},
+                                         {"Escape key", "escape"},
+                                         {"reject()", "reject"},
+                                         {"accept()", "accept"},
+                                         {"exec() ended by the close button", "exec"}});
     }
 
     void everyWayOfClosingSavesOnce() {

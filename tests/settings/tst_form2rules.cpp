@@ -2,6 +2,7 @@
 // terms, the number of averages and overlays, and the standard-parameter toggle.
 
 #include "controls.h"
+#include "table.h"
 #include "viewerfixture.h"
 
 #include <QLabel>
@@ -34,12 +35,12 @@ class TestForm2Rules : public QObject {
 
 private Q_SLOTS:
     void paneRule_data() {
-        QTest::addColumn<bool>("fourPanes"); // arrangement at opening
-        QTest::addColumn<QString>("terms");  // term boxes at opening
-        QTest::addColumn<int>("select");     // the option the user selects
-        QTest::addColumn<QString>("after");  // term boxes left checked
-        QTest::addColumn<bool>("browser2Hidden");
-        QTest::addColumn<bool>("browser3Hidden");
+        // fourPanes: arrangement at opening
+        // terms: term boxes at opening
+        // select: the option the user selects
+        // after: term boxes left checked
+        testing::columns<bool, QString, int, QString, bool, bool>(
+            {"fourPanes", "terms", "select", "after", "browser2Hidden", "browser3Hidden"});
 
         QTest::newRow("four terms, to two panes: 1y then 6m go")
             << true << "11110000" << 0 << "11000000" << false << true;
@@ -93,11 +94,10 @@ private Q_SLOTS:
     }
 
     void termRule_data() {
-        QTest::addColumn<bool>("fourPanes");
-        QTest::addColumn<QString>("terms");
-        QTest::addColumn<int>("box");       // the term box the user clicks
-        QTest::addColumn<QString>("after"); // term boxes afterwards
-        QTest::addColumn<bool>("browsersHidden");
+        // box: the term box the user clicks
+        // after: term boxes afterwards
+        testing::columns<bool, QString, int, QString, bool>(
+            {"fourPanes", "terms", "box", "after", "browsersHidden"});
 
         QTest::newRow("two panes, 1d 5y, check 1y: 5y goes")
             << false << "10000100" << 3 << "10010000" << false;
@@ -153,9 +153,7 @@ private Q_SLOTS:
     }
 
     void averageRule_data() {
-        QTest::addColumn<QString>("averages");
-        QTest::addColumn<int>("box");
-        QTest::addColumn<QString>("after");
+        testing::columns<QString, int, QString>({"averages", "box", "after"});
 
         QTest::newRow("check Bollinger: smoothed 75 days goes")
             << "1100011000000" << 10 << "1100010000100";
@@ -190,9 +188,9 @@ private Q_SLOTS:
     }
 
     void toggleRule_data() {
-        QTest::addColumn<QString>("normal"); // stored NORMAL
-        QTest::addColumn<QString>("averages");
-        QTest::addColumn<int>("clicks"); // times the user operates the toggle
+        // normal: stored NORMAL
+        // clicks: times the user operates the toggle
+        testing::columns<QString, QString, int>({"normal", "averages", "clicks"});
 
         QTest::newRow("pressed, released") << "True"
                                            << "1100011000000" << 1;

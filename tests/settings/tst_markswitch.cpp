@@ -3,6 +3,7 @@
 
 #include "controls.h"
 #include "messages.h"
+#include "table.h"
 #include "viewerfixture.h"
 
 #include <QFile>
@@ -120,13 +121,12 @@ private Q_SLOTS:
     }
 
     void switchFile_data() {
-        QTest::addColumn<bool>("previous");      // another file was switched to first
-        QTest::addColumn<QByteArray>("content"); // of the chosen file; kMissing: it does not exist
-        QTest::addColumn<bool>("cancel");
-        QTest::addColumn<QString>("message");  // the one box expected, "" for none
-        QTest::addColumn<bool>("chosenInUse"); // false: the default file is in use
-        QTest::addColumn<QString>("marks");
-        QTest::addColumn<QStringList>("rows");
+        // previous: another file was switched to first
+        // content: of the chosen file; kMissing: it does not exist
+        // message: the one box expected, "" for none
+        // chosenInUse: false: the default file is in use
+        testing::columns<bool, QByteArray, bool, QString, bool, QString, QStringList>(
+            {"previous", "content", "cancel", "message", "chosenInUse", "marks", "rows"});
 
         const QString invalid = testing::kInvalidMarkFileMessage;
         const QString defaults = QStringLiteral("9999,1301,");
@@ -286,9 +286,7 @@ private Q_SLOTS:
             }
         }
         QVERIFY(!found.isEmpty());
-        portal::Faults slow;
-        slow.delayMs = 50;
-        s.portal.server().setFaults(slow);
+        s.portal.server().setFaults(testing::slowBy(50));
 
         const testing::MainControls ui = testing::ui(*s.w);
         s.w->show();

@@ -5,6 +5,7 @@
 
 #include "chart/composition.h"
 #include "controls.h"
+#include "table.h"
 #include "viewerfixture.h"
 
 #include <QCheckBox>
@@ -54,9 +55,8 @@ class TestReaders : public QObject {
 
 private Q_SLOTS:
     void garbageReadsAlike_data() {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("read"); // as "true"/"false", a number, or the text
+        // read: as "true"/"false", a number, or the text
+        testing::columns<int, QString, QString>({"key", "stored", "read"});
 
         for (const settings::KeyInfo& info : settings::catalogue()) {
             for (const Reading& r : kReadings) {

@@ -3,6 +3,7 @@
 
 #include "files.h"
 #include "settings/settingsstore.h"
+#include "table.h"
 
 #include <QFile>
 #include <QSettings>
@@ -47,11 +48,9 @@ private Q_SLOTS:
     void init() { QVERIFY(m_dir.renew()); }
 
     void emptyStoreGivesDefaults_data() {
-        QTest::addColumn<QString>("section");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("defaultText");
-        QTest::addColumn<QString>("read"); // what the typed reader returns on an empty store
+        // read: what the typed reader returns on an empty store
+        testing::columns<QString, QString, int, QString, QString>(
+            {"section", "key", "kind", "defaultText", "read"});
 
         const auto row = [](const char* section, const char* key, Kind kind, const char* text,
                             const char* read) {
@@ -123,9 +122,7 @@ private Q_SLOTS:
     }
 
     void storedTextIsParsed_data() {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("read");
+        testing::columns<QString, QString, QString>({"key", "stored", "read"});
 
         // Switches: the truth words as written, numbers (0 false, others true), and text that is
         // neither, which gives the key's default (GRAF: True, NORMAL: True).
