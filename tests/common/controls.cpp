@@ -60,12 +60,16 @@ QString enabledStates(std::initializer_list<const QWidget*> controls) {
     return parts.join(QLatin1Char(' '));
 }
 
-StateCheck enabledCheck(std::initializer_list<std::pair<const QWidget*, bool>> wanted) {
+StateCheck enabledCheck(const QWidget& window,
+                        std::initializer_list<std::pair<const char*, bool>> wanted) {
     StateCheck check;
     QStringList actual, expected;
-    for (const auto& [control, enabled] : wanted) {
-        actual << stateText(control, control->isEnabled());
-        expected << stateText(control, enabled);
+    for (const auto& [name, enabled] : wanted) {
+        const QString objectName = QString::fromLatin1(name);
+        const auto* control = window.findChild<const QWidget*>(objectName);
+        actual << (control ? stateText(control, control->isEnabled())
+                           : objectName + QLatin1String(":missing"));
+        expected << objectName + (enabled ? QLatin1String(":1") : QLatin1String(":0"));
     }
     check.actual = actual.join(QLatin1Char(' '));
     check.expected = expected.join(QLatin1Char(' '));

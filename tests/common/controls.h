@@ -52,18 +52,21 @@ DialogControls ui(const Form2& dialog);
 // a failure prints every difference at once.
 QString enabledStates(std::initializer_list<const QWidget*> controls);
 
-// The states some controls have and the states a test wants for them, in that form.
+// The states some controls of a window have and the states a test wants for them, in that form;
+// a control the window lacks reads "NAME:missing".
 struct StateCheck {
     QString actual, expected;
 };
-StateCheck enabledCheck(std::initializer_list<std::pair<const QWidget*, bool>> wanted);
+StateCheck enabledCheck(const QWidget& window,
+                        std::initializer_list<std::pair<const char*, bool>> wanted);
 
 } // namespace testing
 
-// Compares whether controls can be used with what is wanted, all at once:
-// QUORVIX_COMPARE_ENABLED({{ui.Text1, true}, {ui.Command8, marks}});
-#define QUORVIX_COMPARE_ENABLED(...)                                                               \
+// Compares whether a window's controls can be used with what is wanted, all at once, the
+// controls named as in the window: QUORVIX_COMPARE_ENABLED(*window, {{"Text1", true},
+// {"Command8", marks}});
+#define QUORVIX_COMPARE_ENABLED(window, ...)                                                       \
     do {                                                                                           \
-        const testing::StateCheck check_ = testing::enabledCheck(__VA_ARGS__);                     \
+        const testing::StateCheck check_ = testing::enabledCheck(window, __VA_ARGS__);             \
         QCOMPARE(check_.actual, check_.expected);                                                  \
     } while (false)

@@ -141,8 +141,7 @@ private Q_SLOTS:
         QCOMPARE(testing::ui(*w).Text1->text(), code);
         QVERIFY(testing::ui(*w).Text1->isEnabled());
         // Not marked: setting it is offered.
-        QUORVIX_COMPARE_ENABLED(
-            {{testing::ui(*w).Command4, true}, {testing::ui(*w).Command5, false}});
+        QUORVIX_COMPARE_ENABLED(*w, {{"Command4", true}, {"Command5", false}});
     }
 
     void realDoubleClick() {
@@ -166,8 +165,7 @@ private Q_SLOTS:
         testing::ui(*w).Text1->setText(m_tCode);
         w->Text1_DblClick();
         QVERIFY(!paneBlank(*w, 0));
-        QUORVIX_COMPARE_ENABLED(
-            {{testing::ui(*w).Command4, false}, {testing::ui(*w).Command5, true}});
+        QUORVIX_COMPARE_ENABLED(*w, {{"Command4", false}, {"Command5", true}});
 
         m_portal.clearLog();
         testing::ui(*w).Text1->setText(m_unknownCode);
@@ -185,14 +183,13 @@ private Q_SLOTS:
         for (int pane = 0; pane < 4; ++pane)
             QVERIFY(paneBlank(*w, pane));
         QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(QStringLiteral("about:blank")));
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true},
-                                 {testing::ui(*w).Command6, true},
-                                 {testing::ui(*w).Command7, true},
-                                 {testing::ui(*w).Command8, true},
-                                 {testing::ui(*w).Command9, true}});
+        QUORVIX_COMPARE_ENABLED(*w, {{"Text1", true},
+                                     {"Command6", true},
+                                     {"Command7", true},
+                                     {"Command8", true},
+                                     {"Command9", true}});
         // The mark buttons still speak of the code shown before.
-        QUORVIX_COMPARE_ENABLED(
-            {{testing::ui(*w).Command4, false}, {testing::ui(*w).Command5, true}});
+        QUORVIX_COMPARE_ENABLED(*w, {{"Command4", false}, {"Command5", true}});
         QCOMPARE(testing::ui(*w).Text1->text(), m_unknownCode);
     }
 
@@ -354,7 +351,7 @@ private Q_SLOTS:
         for (int pane = 0; pane < 4; ++pane)
             QVERIFY(paneBlank(*w, pane));
         QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(QStringLiteral("about:blank")));
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Command4, false}, {testing::ui(*w).Text1, true}});
+        QUORVIX_COMPARE_ENABLED(*w, {{"Command4", false}, {"Text1", true}});
     }
 
     void transferFaults_data() {
@@ -394,7 +391,7 @@ private Q_SLOTS:
         QCOMPARE(messages.texts(), QStringList{message});
         for (int pane = 0; pane < 4; ++pane)
             QVERIFY(paneBlank(*w, pane));
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true}, {testing::ui(*w).Command6, true}});
+        QUORVIX_COMPARE_ENABLED(*w, {{"Text1", true}, {"Command6", true}});
     }
 
     void detailPage_data() {
@@ -617,9 +614,7 @@ private Q_SLOTS:
         }
         // The code box keeps what the user typed, and is usable again.
         QCOMPARE(testing::ui(*w).Text1->text(), text);
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true},
-                                 {testing::ui(*w).Command6, true},
-                                 {testing::ui(*w).Command7, true}});
+        QUORVIX_COMPARE_ENABLED(*w, {{"Text1", true}, {"Command6", true}, {"Command7", true}});
     }
 
     void busyStateInsideTheMessage_data() {
@@ -649,11 +644,11 @@ private Q_SLOTS:
         QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
         QVERIFY(busyInside);
         QVERIFY(othersUsable);
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true},
-                                 {testing::ui(*w).Command6, true},
-                                 {testing::ui(*w).Command7, true},
-                                 {testing::ui(*w).Command8, marks},
-                                 {testing::ui(*w).Command9, marks}});
+        QUORVIX_COMPARE_ENABLED(*w, {{"Text1", true},
+                                     {"Command6", true},
+                                     {"Command7", true},
+                                     {"Command8", marks},
+                                     {"Command9", marks}});
     }
 
     void busyStateInsideASearch() {
@@ -678,8 +673,7 @@ private Q_SLOTS:
         QVERIFY(othersUsable);
         QCOMPARE(testing::ui(*w).Text1->text(), m_tCode);
         QVERIFY(!busy(*w));
-        QUORVIX_COMPARE_ENABLED(
-            {{testing::ui(*w).Command8, true}, {testing::ui(*w).Command9, true}});
+        QUORVIX_COMPARE_ENABLED(*w, {{"Command8", true}, {"Command9", true}});
         QCOMPARE(messages.texts(), QStringList());
     }
 
@@ -699,11 +693,11 @@ private Q_SLOTS:
         testing::MessageCatcher messages;
         auto w = displayed(served ? m_tCode : QStringLiteral("abc"));
         QCOMPARE(messages.texts().size(), served ? 0 : 1);
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true},
-                                 {testing::ui(*w).Command6, true},
-                                 {testing::ui(*w).Command7, true},
-                                 {testing::ui(*w).Command8, marks},
-                                 {testing::ui(*w).Command9, marks}});
+        QUORVIX_COMPARE_ENABLED(*w, {{"Text1", true},
+                                     {"Command6", true},
+                                     {"Command7", true},
+                                     {"Command8", marks},
+                                     {"Command9", marks}});
     }
 
     void enterKey_data() {

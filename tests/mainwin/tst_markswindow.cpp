@@ -108,10 +108,9 @@ private Q_SLOTS:
             QCOMPARE(rows(*w), expectedRows);
             QCOMPARE(markFile(), expectedFile.toLatin1() + "\r\n");
             // Marked: clearing is offered, and there is something to step through.
-            QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Command4, false},
-                                     {testing::ui(*w).Command5, true},
-                                     {testing::ui(*w).Command8, true},
-                                     {testing::ui(*w).Command9, true}});
+            QUORVIX_COMPARE_ENABLED(
+                *w,
+                {{"Command4", false}, {"Command5", true}, {"Command8", true}, {"Command9", true}});
         }
         QCOMPARE(markFile(), QByteArray("4674,1000,9999,\r\n"));
 
@@ -141,9 +140,7 @@ private Q_SLOTS:
         QCOMPARE(testing::ui(*w).List1->item(0), first);
         QCOMPARE(testing::ui(*w).List1->item(1), last);
         QCOMPARE(markFile(), QByteArray("4674,9999,\r\n"));
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Command4, true},
-                                 {testing::ui(*w).Command5, false},
-                                 {testing::ui(*w).Command8, true}});
+        QUORVIX_COMPARE_ENABLED(*w, {{"Command4", true}, {"Command5", false}, {"Command8", true}});
 
         // Clearing a code that is not marked changes nothing.
         w->Command5_Click();
@@ -160,10 +157,9 @@ private Q_SLOTS:
         w->Command5_Click();
         QCOMPARE(testing::ui(*w).List1->count(), 0);
         QCOMPARE(markFile(), QByteArray("\r\n"));
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Command8, false},
-                                 {testing::ui(*w).Command9, false},
-                                 {testing::ui(*w).Command4, true},
-                                 {testing::ui(*w).Command5, false}});
+        QUORVIX_COMPARE_ENABLED(
+            *w,
+            {{"Command8", false}, {"Command9", false}, {"Command4", true}, {"Command5", false}});
     }
 
     void codeNotInTheCodeList() {
@@ -220,8 +216,7 @@ private Q_SLOTS:
         // Not saved, but kept: listed, and offered for clearing and stepping.
         QVERIFY(QFileInfo(m_folder->file(QStringLiteral("MARK.csv"))).isDir());
         QCOMPARE(rows(*w), QStringList{expectedRow("4674")});
-        QUORVIX_COMPARE_ENABLED(
-            {{testing::ui(*w).Command5, true}, {testing::ui(*w).Command8, true}});
+        QUORVIX_COMPARE_ENABLED(*w, {{"Command5", true}, {"Command8", true}});
 
         // Once the file can be written again, the next save holds the marks kept in memory.
         QVERIFY(QDir(m_folder->path()).rmdir(QStringLiteral("MARK.csv")));
@@ -341,8 +336,7 @@ private Q_SLOTS:
                 QCOMPARE(messages.texts().last(), testing::kNoMarkShownMessage);
                 QVERIFY2(panesBlank(*w), qPrintable(where));
                 QCOMPARE(testing::ui(*w).Text1->text(), textBefore);
-                QUORVIX_COMPARE_ENABLED(
-                    {{testing::ui(*w).Command8, true}, {testing::ui(*w).Command9, true}});
+                QUORVIX_COMPARE_ENABLED(*w, {{"Command8", true}, {"Command9", true}});
                 continue;
             }
             const QString code = codeOf(want.section(QLatin1Char('@'), 0, 0));
@@ -353,8 +347,7 @@ private Q_SLOTS:
             QCOMPARE(testing::ui(*w).List1->currentRow(), position - 1);
             QVERIFY2(listed(code) ? panesFilled(*w) : panesBlank(*w), qPrintable(where));
             // Shown and marked: clearing is offered.
-            QUORVIX_COMPARE_ENABLED(
-                {{testing::ui(*w).Command4, false}, {testing::ui(*w).Command5, true}});
+            QUORVIX_COMPARE_ENABLED(*w, {{"Command4", false}, {"Command5", true}});
         }
         QCOMPARE(step, expected.size());
     }
@@ -420,7 +413,7 @@ private Q_SLOTS:
         QVERIFY(lockedAfterOpening);
         QVERIFY(!w->searching());
         QCOMPARE(testing::ui(*w).Text1->text(), a);
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*w).Text1, true}, {testing::ui(*w).Command8, true}});
+        QUORVIX_COMPARE_ENABLED(*w, {{"Text1", true}, {"Command8", true}});
         QCOMPARE(messages.texts(), QStringList());
     }
 

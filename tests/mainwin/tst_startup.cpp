@@ -121,13 +121,13 @@ private Q_SLOTS:
 
         // Nothing is displayed or marked yet: the mark buttons wait for a display, there are no
         // marks to step through, the detail panes are hidden and the summary panel is blank.
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*window).Text1, true},
-                                 {testing::ui(*window).Command6, true},
-                                 {testing::ui(*window).Command7, true},
-                                 {testing::ui(*window).Command4, false},
-                                 {testing::ui(*window).Command5, false},
-                                 {testing::ui(*window).Command8, false},
-                                 {testing::ui(*window).Command9, false}});
+        QUORVIX_COMPARE_ENABLED(*window, {{"Text1", true},
+                                          {"Command6", true},
+                                          {"Command7", true},
+                                          {"Command4", false},
+                                          {"Command5", false},
+                                          {"Command8", false},
+                                          {"Command9", false}});
         QCOMPARE(testing::ui(*window).List1->count(), 0);
         QVERIFY(!testing::ui(*window).WebBrowser2->isVisible());
         QVERIFY(!testing::ui(*window).WebBrowser3->isVisible());

@@ -153,13 +153,13 @@ private Q_SLOTS:
 
         // The mark buttons follow the found code; the search buttons are free again, the mark
         // searches only when there are marks.
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*window).Command4, !foundIsMarked},
-                                 {testing::ui(*window).Command5, foundIsMarked},
-                                 {testing::ui(*window).Text1, true},
-                                 {testing::ui(*window).Command6, true},
-                                 {testing::ui(*window).Command7, true},
-                                 {testing::ui(*window).Command8, foundIsMarked},
-                                 {testing::ui(*window).Command9, foundIsMarked}});
+        QUORVIX_COMPARE_ENABLED(*window, {{"Command4", !foundIsMarked},
+                                          {"Command5", foundIsMarked},
+                                          {"Text1", true},
+                                          {"Command6", true},
+                                          {"Command7", true},
+                                          {"Command8", foundIsMarked},
+                                          {"Command9", foundIsMarked}});
         QVERIFY(!window->searching());
     }
 
@@ -187,9 +187,7 @@ private Q_SLOTS:
         QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
         QCOMPARE(oneDayTransfers(m_portal.targets()), 0);
         QCOMPARE(testing::ui(*window).Text1->text(), codeBox);
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*window).Text1, true},
-                                 {testing::ui(*window).Command6, true},
-                                 {testing::ui(*window).Command7, true}});
+        QUORVIX_COMPARE_ENABLED(*window, {{"Text1", true}, {"Command6", true}, {"Command7", true}});
         QVERIFY(!window->searching());
     }
 
@@ -243,11 +241,11 @@ private Q_SLOTS:
         QCOMPARE(seen.othersDisabled.size(), 0);
         QVERIFY(testing::ui(*window).List1->isEnabled());
 
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*window).Text1, true},
-                                 {testing::ui(*window).Command6, true},
-                                 {testing::ui(*window).Command7, true},
-                                 {testing::ui(*window).Command8, true},
-                                 {testing::ui(*window).Command9, true}});
+        QUORVIX_COMPARE_ENABLED(*window, {{"Text1", true},
+                                          {"Command6", true},
+                                          {"Command7", true},
+                                          {"Command8", true},
+                                          {"Command9", true}});
     }
 
     void passWithNoCodeServed() {
@@ -303,8 +301,7 @@ private Q_SLOTS:
 
         QCOMPARE(messages.texts(), QStringList{kNoCodeFoundMessage});
         QCOMPARE(testing::ui(*window).Text1->text(), QStringLiteral("9998"));
-        QUORVIX_COMPARE_ENABLED(
-            {{testing::ui(*window).Text1, true}, {testing::ui(*window).Command6, true}});
+        QUORVIX_COMPARE_ENABLED(*window, {{"Text1", true}, {"Command6", true}});
         QVERIFY(!window->searching());
     }
 
@@ -322,8 +319,7 @@ private Q_SLOTS:
         QVERIFY(window->lastDisplay().transfers > 0);
         QVERIFY(window->lastDisplay().serverUnreachable());
         QCOMPARE(testing::ui(*window).Text1->text(), QStringLiteral("4674"));
-        QUORVIX_COMPARE_ENABLED(
-            {{testing::ui(*window).Text1, true}, {testing::ui(*window).Command6, true}});
+        QUORVIX_COMPARE_ENABLED(*window, {{"Text1", true}, {"Command6", true}});
         QVERIFY(!window->searching());
     }
 

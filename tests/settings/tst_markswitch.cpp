@@ -220,8 +220,8 @@ private Q_SLOTS:
         QCOMPARE(s.w->markLine(), marks);
         QVERIFY2(rowsMatch(s.rows(), rows), qPrintable(s.rows().join(QLatin1Char('|'))));
         QCOMPARE(s.w->markPosition(), 0);
-        QUORVIX_COMPARE_ENABLED({{testing::ui(*s.w).Command8, !marks.isEmpty()},
-                                 {testing::ui(*s.w).Command9, !marks.isEmpty()}});
+        QUORVIX_COMPARE_ENABLED(*s.w,
+                                {{"Command8", !marks.isEmpty()}, {"Command9", !marks.isEmpty()}});
 
         // The main window closes and saves its marks: each file keeps its own.
         s.w->close();
@@ -254,8 +254,7 @@ private Q_SLOTS:
 
         QCOMPARE(s.w->windowTitle(), testing::kCaptionPrefix + ranking);
         QCOMPARE(testing::ui(*s.w).List1->count(), 2);
-        QUORVIX_COMPARE_ENABLED(
-            {{testing::ui(*s.w).Command8, true}, {testing::ui(*s.w).Command9, true}});
+        QUORVIX_COMPARE_ENABLED(*s.w, {{"Command8", true}, {"Command9", true}});
 
         // The next forward step shows the file's first mark.
         testing::ui(*s.w).Command8->click();
