@@ -47,8 +47,8 @@ MainControls ui(const Form1& w) {
 
 namespace {
 
-QString stateText(const QWidget* control, bool enabled) {
-    return control->objectName() + (enabled ? QLatin1String(":1") : QLatin1String(":0"));
+QString stateText(const QString& name, bool enabled) {
+    return name + (enabled ? QLatin1String(":1") : QLatin1String(":0"));
 }
 
 } // namespace
@@ -56,7 +56,7 @@ QString stateText(const QWidget* control, bool enabled) {
 QString enabledStates(std::initializer_list<const QWidget*> controls) {
     QStringList parts;
     for (const QWidget* c : controls)
-        parts << stateText(c, c->isEnabled());
+        parts << stateText(c->objectName(), c->isEnabled());
     return parts.join(QLatin1Char(' '));
 }
 
@@ -67,9 +67,9 @@ StateCheck enabledCheck(const QWidget& window,
     for (const auto& [name, enabled] : wanted) {
         const QString objectName = QString::fromLatin1(name);
         const auto* control = window.findChild<const QWidget*>(objectName);
-        actual << (control ? stateText(control, control->isEnabled())
+        actual << (control ? stateText(objectName, control->isEnabled())
                            : objectName + QLatin1String(":missing"));
-        expected << objectName + (enabled ? QLatin1String(":1") : QLatin1String(":0"));
+        expected << stateText(objectName, enabled);
     }
     check.actual = actual.join(QLatin1Char(' '));
     check.expected = expected.join(QLatin1Char(' '));
