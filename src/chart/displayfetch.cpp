@@ -109,8 +109,9 @@ void DisplayFetch::onAnswer(int r, platform::FetchResult answer) {
         Q_EMIT termArrived(TermImage{run.pane, run.term, run.bytes});
         if (m_state != State::Running)
             return; // a receiver cancelled
-        for (std::size_t other = 0; other < m_runs.size(); ++other) {
-            if (!m_runs[other].started && !m_runs[other].dropped)
+        const std::size_t reach = firstFailed();
+        for (std::size_t other = 0; other < reach; ++other) {
+            if (!m_runs[other].started)
                 launch(static_cast<int>(other));
         }
         settle();
@@ -124,26 +125,23 @@ void DisplayFetch::onAnswer(int r, platform::FetchResult answer) {
     m_memory.forget(m_code);
     run.failed = true;
     // A one-by-one display would never have asked for the terms after this one.
-    for (std::size_t later = r + 1; later < m_runs.size(); ++later) {
-        Run& each = m_runs[later];
-        if (each.ticket != 0)
-            m_transfer.cancel(each.ticket);
-        each.ticket = 0;
-        each.dropped = true;
-    }
+    stopTransfers(static_cast<std::size_t>(r) + 1);
     settle();
 }
 
+std::size_t DisplayFetch::firstFailed() const {
+    const auto failed =
+        std::find_if(m_runs.begin(), m_runs.end(), [](const Run& run) { return run.failed; });
+    return static_cast<std::size_t>(failed - m_runs.begin());
+}
+
 void DisplayFetch::settle() {
-    for (const Run& run : m_runs) {
-        if (run.failed) {
-            end(true);
-            return;
-        }
-        if (!run.accepted)
+    const std::size_t reach = firstFailed();
+    for (std::size_t r = 0; r < reach; ++r) {
+        if (!m_runs[r].accepted)
             return; // still under way
     }
-    end(false);
+    end(reach < m_runs.size());
 }
 
 void DisplayFetch::end(bool failed) {
@@ -174,8 +172,9 @@ void DisplayFetch::cancel() {
     end(true);
 }
 
-void DisplayFetch::stopTransfers() {
-    for (Run& run : m_runs) {
+void DisplayFetch::stopTransfers(std::size_t from) {
+    for (std::size_t r = from; r < m_runs.size(); ++r) {
+        Run& run = m_runs[r];
         if (run.ticket != 0) {
             m_transfer.cancel(run.ticket);
             run.ticket = 0;

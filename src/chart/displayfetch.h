@@ -96,8 +96,7 @@ private:
         platform::MultiTransfer::Ticket ticket = 0;
         bool accepted = false;
         bool started = false;
-        bool failed = false;  // missed under every suffix
-        bool dropped = false; // a term before it failed: never started, or cancelled
+        bool failed = false; // missed under every suffix
         int transfers = 0;
         int unreachable = 0;
         QByteArray bytes;
@@ -108,8 +107,12 @@ private:
     void onAnswer(int run, platform::FetchResult answer);
     // Ends the fetch once the terms before the first failed one are all in.
     void settle();
+    // The first term that failed, or the number of terms: a one-by-one display never gets past
+    // it, so no term after it is started or waited for.
+    std::size_t firstFailed() const;
     void end(bool failed);
-    void stopTransfers();
+    // Cancels the transfers of the terms from `from` on.
+    void stopTransfers(std::size_t from = 0);
 
     platform::MultiTransfer& m_transfer;
     platform::ServerConfig m_servers;
