@@ -12,22 +12,15 @@ LookAhead::LookAhead(ChartRetrieval& retrieval, const ChartOptions& options)
 LookAhead::~LookAhead() = default;
 
 void LookAhead::add(const QString& code, int tag) {
-    Probe probe;
-    probe.code = code;
-    probe.tag = tag;
-    probe.startedMs = CodeSearch::steadyNowMs();
-    probe.fetch = std::make_unique<DisplayFetch>(m_retrieval.transfer(), m_retrieval.servers(),
-                                                 m_retrieval.suffixMemory());
-    probe.fetch->start(code, m_options, DisplayFetch::Mode::FirstTermFirst, m_retrieval.boundMs());
-    m_probes.push_back(std::move(probe));
+    const qint64 startedMs = CodeSearch::steadyNowMs();
+    auto fetch = std::make_unique<DisplayFetch>(m_retrieval.transfer(), m_retrieval.servers(),
+                                                m_retrieval.suffixMemory());
+    fetch->start(code, m_options, DisplayFetch::Mode::FirstTermFirst, m_retrieval.boundMs());
+    m_probes.push_back(Probe{code, tag, startedMs, std::move(fetch)});
 }
 
 void LookAhead::addFailing(const QString& text, int tag) {
-    Probe probe;
-    probe.code = text;
-    probe.tag = tag;
-    probe.startedMs = CodeSearch::steadyNowMs();
-    m_probes.push_back(std::move(probe));
+    m_probes.push_back(Probe{text, tag, CodeSearch::steadyNowMs(), nullptr});
 }
 
 LookAhead::Probe LookAhead::takeFirst() {
