@@ -412,6 +412,8 @@ void Form1::showProbed(const chart::DisplayFetch& fetch) {
     m_lastDisplay = fetch.result();
     showSummaryAndDetail(fetch.code(), options);
     displayEnded();
+    Text1->setText(fetch.code());
+    MARK_CHECK(fetch.code());
 }
 
 void Form1::loadPicture(int pane, const QByteArray& bytes) {
@@ -501,21 +503,18 @@ void Form1::codeStep(chart::StepDirection direction) {
                                        probe.startedMs);
             }
         }
+        if (verdict != chart::SearchVerdict::Continue)
+            ahead.clear(); // later candidates are never shown nor waited for
         switch (verdict) {
         case chart::SearchVerdict::Found:
-            ahead.clear(); // later candidates are never shown
             showProbed(*probe.fetch);
-            Text1->setText(probe.code);
-            MARK_CHECK(probe.code);
             endSearch(QString());
             return;
         case chart::SearchVerdict::NoCodeFound:
-            ahead.clear();
             PicCLS();
             endSearch(kNoCodeFoundMessage);
             return;
         case chart::SearchVerdict::ServerUnreachable:
-            ahead.clear();
             PicCLS();
             endSearch(kServerUnreachableMessage);
             return;
@@ -702,8 +701,6 @@ void Form1::markStep(chart::StepDirection direction) {
         if (probe.displayed()) {
             ahead.clear();
             showProbed(*probe.fetch);
-            Text1->setText(probe.code);
-            MARK_CHECK(probe.code);
             setMarkPositionCaption();
             List1->setCurrentRow(G_intMARK - 1);
             m_searching = false;

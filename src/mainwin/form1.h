@@ -161,8 +161,8 @@ private:
     bool tryDisplay(const QString& code);
     // GRAF_DISP's part after the charts: the summary panel and the detail page.
     void showSummaryAndDetail(const QString& code, const chart::ChartOptions& options);
-    // A search's winner, probed ahead: PicCLS, its charts written and shown, then the rest of
-    // GRAF_DISP.
+    // A search's winner, probed ahead: PicCLS, its charts written and shown, the rest of
+    // GRAF_DISP, then its code in the code box and the mark buttons set for it.
     void showProbed(const chart::DisplayFetch& fetch);
     void loadPicture(int pane, const QByteArray& bytes);
     chart::ChartRetrieval::ShowPane paneShower();
