@@ -163,7 +163,7 @@ QCommandLineOption dataFolderOption() {
 }
 
 QString dataFolderFrom(const QCommandLineParser& parser, const QString& programDir) {
-    const QString data = QStringLiteral("data");
+    const QCommandLineOption data = dataFolderOption();
     return parser.isSet(data) ? parser.value(data) : programDir;
 }
 
