@@ -1,5 +1,6 @@
 #include "chart/chartretrieval.h"
 #include "chart/composition.h"
+#include "files.h"
 #include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
 #include "platform/transfer.h"
@@ -21,20 +22,8 @@
 
 namespace {
 
-// The enabled terms of the default settings, in pane order, and their term indexes.
-const QStringList kTermNames{"1d", "3m", "6m", "1y"};
-const QList<int> kTermIndexes{0, 1, 2, 3};
-
-// Every term asks for code under the suffixes of walk, in that order.
-QMap<QString, QStringList> sameWalkForEveryTerm(const QString& code, const QStringList& walk) {
-    QStringList asked;
-    for (const QString& suffix : walk)
-        asked << code + suffix;
-    QMap<QString, QStringList> out;
-    for (const QString& term : kTermNames)
-        out[term] = asked;
-    return out;
-}
+using testing::kDefaultTerms;
+using testing::sameWalkForEveryTerm;
 
 } // namespace
 
@@ -49,19 +38,17 @@ private Q_SLOTS:
 
     void init() {
         QVERIFY(m_portal.restart());
-        m_folder = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_folder->isValid());
+        QVERIFY(m_folder.renew());
         m_transfer = std::make_unique<platform::MultiTransfer>();
         m_retrieval = std::make_unique<chart::ChartRetrieval>(
-            *m_transfer, platform::ServerConfig::allAt(m_portal.base()), m_folder->path());
+            *m_transfer, platform::ServerConfig::allAt(m_portal.base()), m_folder.path());
         // No keys: the default terms and overlays.
-        m_options = chart::ChartOptions::read(settings::SettingsStore(m_folder->filePath("s.ini")));
+        m_options = chart::ChartOptions::read(settings::SettingsStore(m_folder.filePath("s.ini")));
     }
 
     void cleanup() {
         m_retrieval.reset();
         m_transfer.reset();
-        m_portal.server().setFaults({});
     }
 
     void delayedDisplay_data() { testing::suffixRows(); }
@@ -75,18 +62,18 @@ private Q_SLOTS:
         const Display shown = display(code);
 
         QVERIFY(!shown.result.failed);
-        QCOMPARE(shown.result.fetchedTerms, kTermNames.size());
+        QCOMPARE(shown.result.fetchedTerms, kDefaultTerms.size());
         QCOMPARE(shown.walks,
                  sameWalkForEveryTerm(
                      code, testing::kSuffixes.mid(0, testing::kSuffixes.indexOf(suffix) + 1)));
         m_portal.server().setFaults({});
-        for (int pane = 0; pane < kTermIndexes.size(); ++pane) {
-            const QByteArray expected = chartOf(code, suffix, kTermIndexes[pane]);
+        // The default terms are the first four, so each pane shows the term of its own index.
+        for (int pane = 0; pane < kDefaultTerms.size(); ++pane) {
+            const QByteArray expected = chartOf(code, suffix, pane);
             QVERIFY(expected.startsWith("GIF"));
-            QVERIFY2(shown.panes.value(pane) == expected, qPrintable(kTermNames[pane]));
-            QFile file(m_retrieval->termFilePath(kTermIndexes[pane]));
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QVERIFY2(file.readAll() == expected, qPrintable(file.fileName()));
+            QVERIFY2(shown.panes.value(pane) == expected, qPrintable(kDefaultTerms[pane]));
+            const QString file = m_retrieval->termFilePath(pane);
+            QVERIFY2(testing::fileBytes(file) == expected, qPrintable(file));
         }
         QCOMPARE(m_transfer->pending(), 0);
     }
@@ -152,7 +139,7 @@ private Q_SLOTS:
         const Display after = display(code);
         QVERIFY(!after.result.failed);
         QCOMPARE(after.walks, sameWalkForEveryTerm(code, second));
-        QCOMPARE(after.panes.size(), kTermNames.size());
+        QCOMPARE(after.panes.size(), kDefaultTerms.size());
 
         // Once it has answered, the new suffix is asked first.
         const Display third = display(code);
@@ -184,7 +171,7 @@ private Q_SLOTS:
         drip.start(50);
         const QString base = QStringLiteral("http://127.0.0.1:%1").arg(dripping.serverPort());
         chart::ChartRetrieval retrieval(*m_transfer, platform::ServerConfig::allAt(base),
-                                        m_folder->path());
+                                        m_folder.path());
         retrieval.setBoundMs(500);
 
         int shown = 0;
@@ -211,7 +198,7 @@ private:
     QByteArray chartOf(const QString& code, const QString& suffix, int term);
 
     testing::TestPortal m_portal;
-    std::unique_ptr<QTemporaryDir> m_folder;
+    testing::FreshFolder m_folder;
     std::unique_ptr<platform::MultiTransfer> m_transfer;
     std::unique_ptr<chart::ChartRetrieval> m_retrieval;
     chart::ChartOptions m_options;

@@ -1,7 +1,9 @@
 #include "chart/chartretrieval.h"
+#include "files.h"
 #include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
 #include "platform/transfer.h"
+#include "searchlog.h"
 #include "settings/settingsstore.h"
 #include "table.h"
 #include "testsupport.h"
@@ -10,7 +12,6 @@
 
 #include <QFile>
 #include <QImage>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -51,13 +52,10 @@ struct Pane {
 
 // The log's chart requests grouped by term ("1d", "3m", ...), each in the order it was made.
 QMap<QString, QStringList> byTerm(const QStringList& targets, const QString& code) {
-    static const QRegularExpression termOf(QStringLiteral("&t=(\\w+)&"));
     QMap<QString, QStringList> out;
     for (const QString& t : targets) {
-        if (!t.contains(code))
-            continue;
-        const auto m = termOf.match(t);
-        out[m.hasMatch() ? m.captured(1) : QStringLiteral("1d")] << t;
+        if (t.contains(code))
+            out[testing::termOf(t)] << t;
     }
     return out;
 }
@@ -74,8 +72,7 @@ private Q_SLOTS:
     void initTestCase() { QVERIFY(m_portal.started()); }
 
     void init() {
-        m_folder = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_folder->isValid());
+        QVERIFY(m_folder.renew());
         platform::Transfer::Options o;
         o.connectTimeoutMs = 1000;
         o.totalTimeoutMs = 1500;
@@ -161,7 +158,7 @@ private Q_SLOTS:
         }
 
         const auto servers = platform::ServerConfig::allAt(m_portal.base());
-        chart::ChartRetrieval retrieval(*m_transfer, servers, m_folder->path());
+        chart::ChartRetrieval retrieval(*m_transfer, servers, m_folder.path());
         QList<Pane> panes;
         const chart::RetrievalResult result =
             retrieval.fetchTerms(code, opts, [&](int pane, const QString& path, const QByteArray&) {
@@ -181,7 +178,7 @@ private Q_SLOTS:
             QVERIFY(result.transfers >= 5);
             QVERIFY(result.failed);
             QVERIFY(panes.isEmpty());
-            QVERIFY(QDir(m_folder->path()).entryList({"temp*"}).isEmpty());
+            QVERIFY(QDir(m_folder.path()).entryList({"temp*"}).isEmpty());
             return;
         }
         QCOMPARE(seen, expected);
@@ -195,8 +192,8 @@ private Q_SLOTS:
         for (int i = 0; i < termsOn.size(); ++i) {
             QCOMPARE(panes[i].index, i);
             QCOMPARE(QFileInfo(panes[i].path).absoluteFilePath(),
-                     QFileInfo(m_folder->filePath(fileOf[termsOn[i]])).absoluteFilePath());
-            const QByteArray bytes = readFile(fileOf[termsOn[i]]);
+                     QFileInfo(m_folder.filePath(fileOf[termsOn[i]])).absoluteFilePath());
+            const QByteArray bytes = testing::fileBytes(m_folder.filePath(fileOf[termsOn[i]]));
             QVERIFY(bytes.startsWith("G"));
             // A real chart loads as a picture; a "G" text is written all the same and loads as
             // none.
@@ -205,29 +202,30 @@ private Q_SLOTS:
                 QVERIFY(bytes.startsWith("GIF8"));
         }
         // Terms that are off write nothing.
-        QCOMPARE(QDir(m_folder->path()).entryList({"temp*.gif"}).size(), termsOn.size());
+        QCOMPARE(QDir(m_folder.path()).entryList({"temp*.gif"}).size(), termsOn.size());
     }
 
     void termsOffKeepTheirFiles() {
         // A file of a term that is off keeps what an earlier display wrote; a fetched term's file
         // is replaced whole, however long it was.
-        QFile old(m_folder->filePath("temp7.gif"));
+        QFile old(m_folder.filePath("temp7.gif"));
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write("left from an earlier display");
         old.close();
-        QFile longer(m_folder->filePath("temp1.gif"));
+        QFile longer(m_folder.filePath("temp1.gif"));
         QVERIFY(longer.open(QIODevice::WriteOnly));
         longer.write(QByteArray(4 * 1024 * 1024, 'x'));
         longer.close();
 
         const QString code = m_portal.codeUnder(".t");
         const auto servers = platform::ServerConfig::allAt(m_portal.base());
-        chart::ChartRetrieval retrieval(*m_transfer, servers, m_folder->path());
+        chart::ChartRetrieval retrieval(*m_transfer, servers, m_folder.path());
         const auto result = retrieval.fetchTerms(code, options({}), {});
         QVERIFY(!result.failed);
-        QCOMPARE(readFile("temp7.gif"), QByteArray("left from an earlier display"));
-        QVERIFY(!QImage(m_folder->filePath("temp1.gif")).isNull());
-        QVERIFY(readFile("temp1.gif").size() < 4 * 1024 * 1024);
+        QCOMPARE(testing::fileBytes(m_folder.filePath("temp7.gif")),
+                 QByteArray("left from an earlier display"));
+        QVERIFY(!QImage(m_folder.filePath("temp1.gif")).isNull());
+        QVERIFY(testing::fileBytes(m_folder.filePath("temp1.gif")).size() < 4 * 1024 * 1024);
     }
 
     void serverNotListening() {
@@ -235,7 +233,7 @@ private Q_SLOTS:
         QVERIFY(port != 0);
         const auto nobody =
             platform::ServerConfig::allAt(QStringLiteral("http://127.0.0.1:%1").arg(port));
-        chart::ChartRetrieval retrieval(*m_transfer, nobody, m_folder->path());
+        chart::ChartRetrieval retrieval(*m_transfer, nobody, m_folder.path());
         int shown = 0;
         const auto result = retrieval.fetchTerms(
             "4674", options({}), [&](int, const QString&, const QByteArray&) { ++shown; });
@@ -251,7 +249,7 @@ private Q_SLOTS:
         errors.status500 = true;
         m_portal.server().setFaults(errors);
         const auto portalServers = platform::ServerConfig::allAt(m_portal.base());
-        chart::ChartRetrieval answering(*m_transfer, portalServers, m_folder->path());
+        chart::ChartRetrieval answering(*m_transfer, portalServers, m_folder.path());
         const auto refused = answering.fetchTerms(m_portal.codeUnder(".t"), options({}), {});
         QVERIFY(refused.failed);
         QVERIFY(refused.transfers >= 5);
@@ -301,23 +299,23 @@ private Q_SLOTS:
             QVERIFY(anchoredAt >= 0 && anchoredAt <= 15000);
         }
         // An earlier display's page must not survive.
-        QFile earlier(m_folder->filePath("temp2.html"));
+        QFile earlier(m_folder.filePath("temp2.html"));
         QVERIFY(earlier.open(QIODevice::WriteOnly));
         earlier.write(QByteArray(60000, 'e'));
         earlier.close();
         m_portal.clearLog();
 
         const auto servers = platform::ServerConfig::allAt(m_portal.base());
-        chart::ChartRetrieval retrieval(*m_transfer, servers, m_folder->path());
+        chart::ChartRetrieval retrieval(*m_transfer, servers, m_folder.path());
         const QString address = retrieval.prepareDetailPage(code);
 
         QCOMPARE(m_portal.targets(), QStringList{"/q?s=" + code + "&d=t&k=c3&h=on&z=m"});
         const QUrl url(address);
         QCOMPARE(url.fragment(), QStringLiteral("ZELK"));
         QCOMPARE(QFileInfo(url.toLocalFile()).absoluteFilePath(),
-                 QFileInfo(m_folder->filePath("temp2.html")).absoluteFilePath());
+                 QFileInfo(m_folder.filePath("temp2.html")).absoluteFilePath());
 
-        const QByteArray written = readFile("temp2.html");
+        const QByteArray written = testing::fileBytes(m_folder.filePath("temp2.html"));
         QCOMPARE(written.size(), page.size());
         QByteArray expected = page;
         if (anchoredAt >= 0)
@@ -330,7 +328,7 @@ private Q_SLOTS:
     }
 
     void detailPageWithoutAnswer() {
-        QFile earlier(m_folder->filePath("temp2.html"));
+        QFile earlier(m_folder.filePath("temp2.html"));
         QVERIFY(earlier.open(QIODevice::WriteOnly));
         earlier.write("<html>an earlier code's page</html>");
         earlier.close();
@@ -339,11 +337,11 @@ private Q_SLOTS:
         QVERIFY(port != 0);
         const auto nobody =
             platform::ServerConfig::allAt(QStringLiteral("http://127.0.0.1:%1").arg(port));
-        chart::ChartRetrieval refused(*m_transfer, nobody, m_folder->path());
+        chart::ChartRetrieval refused(*m_transfer, nobody, m_folder.path());
         const QString address = refused.prepareDetailPage("4674");
         QVERIFY(address.endsWith("temp2.html#ZELK"));
-        QVERIFY(QFileInfo::exists(m_folder->filePath("temp2.html")));
-        QCOMPARE(readFile("temp2.html"), QByteArray());
+        QVERIFY(QFileInfo::exists(m_folder.filePath("temp2.html")));
+        QCOMPARE(testing::fileBytes(m_folder.filePath("temp2.html")), QByteArray());
 
         // A connection dropped without an answer likewise leaves an empty page.
         earlier.open(QIODevice::WriteOnly);
@@ -353,26 +351,21 @@ private Q_SLOTS:
         drop.dropConnection = true;
         m_portal.server().setFaults(drop);
         const auto portalServers = platform::ServerConfig::allAt(m_portal.base());
-        chart::ChartRetrieval dropped(*m_transfer, portalServers, m_folder->path());
+        chart::ChartRetrieval dropped(*m_transfer, portalServers, m_folder.path());
         dropped.prepareDetailPage(m_portal.codeUnder(".t"));
-        QCOMPARE(readFile("temp2.html"), QByteArray());
+        QCOMPARE(testing::fileBytes(m_folder.filePath("temp2.html")), QByteArray());
     }
 
 private:
     chart::ChartOptions options(const Stored& stored) {
-        settings::SettingsStore store(m_folder->filePath("settings.ini"));
+        settings::SettingsStore store(m_folder.filePath("settings.ini"));
         for (auto it = stored.begin(); it != stored.end(); ++it)
             store.SaveSetting(settings::kSetup, it.key(), it.value());
         return chart::ChartOptions::read(store);
     }
 
-    QByteArray readFile(const QString& name) const {
-        QFile f(m_folder->filePath(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
     testing::TestPortal m_portal;
-    std::unique_ptr<QTemporaryDir> m_folder;
+    testing::FreshFolder m_folder;
     std::unique_ptr<platform::MultiTransfer> m_transfer;
 };
 

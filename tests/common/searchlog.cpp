@@ -38,6 +38,20 @@ QMap<QString, QStringList> chartWalks(const QStringList& targets) {
     return out;
 }
 
+QStringList suffixWalk(const QString& code, const QStringList& suffixes) {
+    QStringList out;
+    for (const QString& suffix : suffixes)
+        out << code + suffix;
+    return out;
+}
+
+QMap<QString, QStringList> sameWalkForEveryTerm(const QString& code, const QStringList& suffixes) {
+    QMap<QString, QStringList> out;
+    for (const QString& term : kDefaultTerms)
+        out[term] = suffixWalk(code, suffixes);
+    return out;
+}
+
 QStringList candidatesIn(const QStringList& targets) {
     static const QRegularExpression firstTransfer(
         QStringLiteral("^/c/1d/[^/]/([^/.]+)\\.t\\.gif$"));

@@ -18,6 +18,15 @@ QString codeAndSuffixOf(const QString& target);
 // order the term made them: terms run side by side, a term's suffixes one after the other.
 QMap<QString, QStringList> chartWalks(const QStringList& targets);
 
+// The terms a display with the default settings fetches, in pane order.
+inline const QStringList kDefaultTerms{QStringLiteral("1d"), QStringLiteral("3m"),
+                                       QStringLiteral("6m"), QStringLiteral("1y")};
+// Code under each of the suffixes, in order: "4674.t", "4674.j", ...
+QStringList suffixWalk(const QString& code, const QStringList& suffixes);
+// The walks of a display of the default terms in which every term asks for code under the
+// suffixes, in order (as chartWalks gives them).
+QMap<QString, QStringList> sameWalkForEveryTerm(const QString& code, const QStringList& suffixes);
+
 // The code of every candidate a search tried, in the order the portal saw them: each candidate
 // starts with its one-day chart under ".t".
 QStringList candidatesIn(const QStringList& targets);

@@ -1,6 +1,7 @@
 #include "controls.h"
 #include "mainwin/form1.h"
 #include "messages.h"
+#include "searchlog.h"
 #include "table.h"
 #include "testsupport.h"
 
@@ -484,12 +485,10 @@ private:
     QStringList chartCodes() const {
         QStringList out;
         for (const QString& t : m_portal.targets()) {
-            QString code;
-            if (t.startsWith(QLatin1String("/c/1d/")))
-                code = t.section(QLatin1Char('/'), -1).left(4);
-            else if (t.startsWith(QLatin1String("/z?s=")))
-                code = t.mid(5, 4);
-            if (!code.isEmpty() && (out.isEmpty() || out.last() != code))
+            if (!testing::isChartTarget(t))
+                continue;
+            const QString code = testing::codeAndSuffixOf(t).section(QLatin1Char('.'), 0, 0);
+            if (out.isEmpty() || out.last() != code)
                 out << code;
         }
         return out;

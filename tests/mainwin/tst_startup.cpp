@@ -1,6 +1,7 @@
 #include "controls.h"
 #include "mainwin/form1.h"
 #include "messages.h"
+#include "searchlog.h"
 #include "table.h"
 #include "testsupport.h"
 
@@ -16,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QWebEngineView>
 #include <QtTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -195,11 +198,8 @@ private Q_SLOTS:
 
 private:
     int chartTransfers() const {
-        int n = 0;
-        for (const QString& target : m_portal.targets())
-            n += target.startsWith(QLatin1String("/z?")) ||
-                 target.startsWith(QLatin1String("/c/1d/"));
-        return n;
+        const QStringList targets = m_portal.targets();
+        return int(std::count_if(targets.begin(), targets.end(), testing::isChartTarget));
     }
 
     testing::TestPortal m_portal;
