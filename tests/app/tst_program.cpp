@@ -1,5 +1,6 @@
 // The viewer as a program: started in a program folder of its own, with quote-portal beside it,
 // the way a user starts it from a menu.
+#include "files.h"
 #include "processes.h"
 #include "table.h"
 #include "testsupport.h"
@@ -30,10 +31,9 @@ class TestProgram : public QObject {
 
 private Q_SLOTS:
     void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        m_program = m_dir->filePath(QStringLiteral("program"));
-        m_home = m_dir->filePath(QStringLiteral("home"));
+        QVERIFY(m_dir.renew());
+        m_program = m_dir.filePath(QStringLiteral("program"));
+        m_home = m_dir.filePath(QStringLiteral("home"));
         QVERIFY(QDir().mkpath(m_program) && QDir().mkpath(m_home));
         QVERIFY(placeProgram(QStringLiteral("quorvix"), m_program));
         QVERIFY(placeProgram(QStringLiteral("quote-portal"), m_program));
@@ -45,7 +45,6 @@ private Q_SLOTS:
             m_viewer.kill();
             m_viewer.waitForFinished(10000);
         }
-        m_dir.reset();
     }
 
     void portalEndsWithTheViewer_data() {
@@ -102,10 +101,8 @@ private Q_SLOTS:
 
 private:
     void startViewer(const QString& base) {
-        QFile servers(m_program + QStringLiteral("/servers.ini"));
-        QVERIFY(servers.open(QIODevice::WriteOnly));
-        servers.write(testing::serversIni(base));
-        servers.close();
+        QVERIFY(testing::writeBytes(m_program + QStringLiteral("/servers.ini"),
+                                    testing::serversIni(base)));
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), m_home);
@@ -117,7 +114,7 @@ private:
         QVERIFY(m_viewer.waitForStarted(30000));
     }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    testing::FreshFolder m_dir;
     QString m_program;
     QString m_home;
     QProcess m_viewer;

@@ -33,11 +33,7 @@ private Q_SLOTS:
         QVERIFY(folder.isValid() && home.isValid());
         const QString victim = home.filePath(QStringLiteral(".profile"));
         const QByteArray victimBytes("export PATH=/usr/bin\n");
-        {
-            QFile f(victim);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(victimBytes);
-        }
+        QVERIFY(testing::writeBytes(victim, victimBytes));
         const QString planted = folder.filePath(name);
         QVERIFY(QFile::link(victim, planted));
 

@@ -114,12 +114,16 @@ std::unique_ptr<Form1> ProgramFolder::openWindow() const {
     return std::make_unique<Form1>(context());
 }
 
-std::unique_ptr<Form1> ProgramFolder::openShownWindow() const {
-    auto window = openWindow();
+std::unique_ptr<Form1> shownWindow(const ViewerContext& context) {
+    auto window = std::make_unique<Form1>(context);
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get()))
         qWarning("window not exposed");
     return window;
+}
+
+std::unique_ptr<Form1> ProgramFolder::openShownWindow() const {
+    return shownWindow(context());
 }
 
 void ProgramFolder::setSettings(const QList<QPair<QString, QString>>& settings) {

@@ -63,6 +63,9 @@ inline portal::Faults slowBy(int delayMs) {
     return faults;
 }
 
+// A window on the context, shown on the screen as a user meets it.
+std::unique_ptr<Form1> shownWindow(const ViewerContext& context);
+
 // A program folder in a temporary directory: the code list, a servers.ini pointing every role
 // at base, and a settings file of its own.
 class ProgramFolder {

@@ -1,6 +1,7 @@
 #include "chart/detailpage.h"
 #include "controls.h"
 #include "desktop/guiwebview.h"
+#include "files.h"
 #include "mainwin/form1.h"
 #include "table.h"
 #include "testsupport.h"
@@ -162,14 +163,11 @@ class TestWebView : public QObject {
 
 private Q_SLOTS:
     void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir.renew());
         m_server = std::make_unique<RecordingServer>();
     }
 
-    void cleanup() {
-        m_server.reset();
-        m_dir.reset();
-    }
+    void cleanup() { m_server.reset(); }
 
     void hostilePage_data() {
         testing::rowsOf<bool>(
@@ -180,8 +178,8 @@ private Q_SLOTS:
         QFETCH(bool, local);
         const QByteArray secret =
             "secret-" + QByteArray::number(QRandomGenerator::global()->generate());
-        const QString secretText = m_dir->filePath(QStringLiteral("MARK.csv"));
-        const QString secretImage = m_dir->filePath(QStringLiteral("photo.png"));
+        const QString secretText = m_dir.filePath(QStringLiteral("MARK.csv"));
+        const QString secretImage = m_dir.filePath(QStringLiteral("photo.png"));
         QFile text(secretText);
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.write(secret + "\r\n");
@@ -344,9 +342,9 @@ private:
         }
     }
 
-    QString localPage() const { return m_dir->filePath(QStringLiteral("temp2.html")); }
+    QString localPage() const { return m_dir.filePath(QStringLiteral("temp2.html")); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    testing::FreshFolder m_dir;
     std::unique_ptr<RecordingServer> m_server;
 };
 

@@ -1,3 +1,5 @@
+#include "files.h"
+#include "messages.h"
 #include "table.h"
 #include "testsupport.h"
 
@@ -271,10 +273,8 @@ private Q_SLOTS:
 
         const QString program = installed(QStringLiteral("lib/quorvix"));
         const QString base = testing::deadBase();
-        QFile servers(program + QStringLiteral("/servers.ini"));
-        QVERIFY(servers.open(QIODevice::WriteOnly));
-        servers.write(testing::serversIni(base, false));
-        servers.close();
+        QVERIFY(testing::writeBytes(program + QStringLiteral("/servers.ini"),
+                                    testing::serversIni(base, false)));
         QCOMPARE(::chmod(QFile::encodeName(program).constData(), 0555), 0);
 
         QProcess xserver;
@@ -311,13 +311,13 @@ private Q_SLOTS:
         QString window;
         QTRY_VERIFY_WITH_TIMEOUT(
             !(window = xdotool(display, {QStringLiteral("search"), QStringLiteral("--name"),
-                                         QStringLiteral("Quorvix Chart Viewer  - ")})
+                                         testing::kCaptionPrefix})
                            .section(QLatin1Char('\n'), 0, 0))
                  .isEmpty(),
             120000);
         const QString markFile = data + QStringLiteral("/quorvix/MARK.csv");
         QCOMPARE(xdotool(display, {QStringLiteral("getwindowname"), window}),
-                 QStringLiteral("Quorvix Chart Viewer  - ") + markFile);
+                 testing::kCaptionPrefix + markFile);
         QVERIFY(QFileInfo(data + QStringLiteral("/quorvix")).isDir());
         // Nothing listened at the chart server's address: the viewer started its portal there.
         QVERIFY(testing::portalAnswers(base));

@@ -1,5 +1,6 @@
 #include "controls.h"
 #include "mainwin/form1.h"
+#include "messages.h"
 #include "searchlog.h"
 #include "table.h"
 #include "testsupport.h"
@@ -18,8 +19,8 @@
 
 namespace {
 
-const QString kCheckCode = QStringLiteral("銘柄コードを確認して下さい。");
-const QString kCaptionPrefix = QStringLiteral("Quorvix Chart Viewer  - ");
+using testing::kCaptionPrefix;
+using testing::kCheckCodeMessage;
 
 // The line the shipped code list holds for a code, decoded from code page 932.
 QString codeListRow(const QString& code) {
@@ -104,7 +105,7 @@ private Q_SLOTS:
         else
             QVERIFY2(targets.contains(oneDayChart), qPrintable(targets.join(QLatin1Char(' '))));
         if (shown.isNull()) {
-            QCOMPARE(messages.texts(), QStringList{kCheckCode});
+            QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
             QVERIFY(ui.Picture1[0]->pixmap().isNull());
             return;
         }

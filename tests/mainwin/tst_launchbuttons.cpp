@@ -244,11 +244,8 @@ private Q_SLOTS:
         // Found on PATH, but its interpreter does not exist: the start fails.
         QTemporaryDir office;
         QVERIFY(office.isValid());
-        QFile broken(office.filePath(QStringLiteral("libreoffice")));
-        QVERIFY(broken.open(QIODevice::WriteOnly));
-        broken.write("#!/nonexistent/interpreter\n");
-        broken.close();
-        QVERIFY(broken.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(testing::writeProgram(office.filePath(QStringLiteral("libreoffice")),
+                                      "#!/nonexistent/interpreter\n"));
         setPath({m_environment.bin().path(), office.path()});
 
         testing::MessageCatcher messages;

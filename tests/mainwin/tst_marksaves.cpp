@@ -227,11 +227,7 @@ private:
         ctx.chooseFile = [this](QWidget*, const QString&, const QString&, const QString&) {
             return m_chosen;
         };
-        auto w = std::make_unique<Form1>(ctx);
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get()))
-            qWarning("window not exposed");
-        return w;
+        return testing::shownWindow(ctx);
     }
 
     void setMark(Form1& w, const QString& code) {

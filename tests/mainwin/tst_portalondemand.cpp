@@ -100,11 +100,7 @@ private:
                         folder.file(QStringLiteral("quote-portal")));
         ViewerContext context = folder.context();
         context.startPortal = true;
-        auto window = std::make_unique<Form1>(context);
-        window->show();
-        if (!QTest::qWaitForWindowExposed(window.get()))
-            qWarning("window not exposed");
-        return window;
+        return testing::shownWindow(context);
     }
 };
 

@@ -91,10 +91,7 @@ private Q_SLOTS:
         QFETCH(QString, row);
 
         const QString path = m_dir.filePath(QString::fromUtf8(CodeList::kFileName));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(toCodePage932(content));
-        file.close();
+        QVERIFY(testing::writeBytes(path, toCodePage932(content)));
 
         QCOMPARE(CodeList::load(path).row(code), row);
     }
@@ -134,16 +131,14 @@ private Q_SLOTS:
 
     void alphanumericCodes() {
         const QString path = m_dir.filePath(QString::fromUtf8(CodeList::kFileName));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
         // Out of order, with a duplicate, a lower-case and a forbidden-letter line that are none.
-        file.write(toCodePage932(QStringLiteral("215A,タイミー,グロース（内国株式）\r\n"
-                                                "4674,クレスコ,プライム（内国株式）\r\n"
-                                                "130A,ヴェリタス,グロース（内国株式）\r\n"
-                                                "215A,二行目,グロース（内国株式）\r\n"
-                                                "131a,小文字,グロース（内国株式）\r\n"
-                                                "1A3B,禁止文字,グロース（内国株式）\r\n")));
-        file.close();
+        QVERIFY(testing::writeBytes(
+            path, toCodePage932(QStringLiteral("215A,タイミー,グロース（内国株式）\r\n"
+                                               "4674,クレスコ,プライム（内国株式）\r\n"
+                                               "130A,ヴェリタス,グロース（内国株式）\r\n"
+                                               "215A,二行目,グロース（内国株式）\r\n"
+                                               "131a,小文字,グロース（内国株式）\r\n"
+                                               "1A3B,禁止文字,グロース（内国株式）\r\n"))));
 
         const CodeList list = CodeList::load(path);
         QCOMPARE(list.alphanumericCodes(), (QStringList{"130A", "215A"}));

@@ -1,5 +1,6 @@
 #include "platform/portalstarter.h"
 #include "platform/transfer.h"
+#include "processes.h"
 #include "recorder.h"
 #include "table.h"
 #include "testsupport.h"
@@ -21,16 +22,6 @@ platform::FetchResult fetch(const QString& url) {
     options.totalTimeoutMs = 5000;
     platform::Transfer transfer(options);
     return transfer.fetch(url);
-}
-
-bool processGone(qint64 pid) {
-    // A child that ended and was reaped is gone; so is one that only waits to be reaped.
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray text = stat.readAll();
-    const int close = text.lastIndexOf(')');
-    return close > 0 && text.mid(close + 2, 1) == "Z";
 }
 
 } // namespace
@@ -130,7 +121,7 @@ private Q_SLOTS:
                         .isSymLink());
         }
         // Gone with its starter: the port answers no more.
-        QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(testing::processGone(pid), 10000);
         QVERIFY(fetch(base + QStringLiteral("/support/")).unreachable());
     }
 

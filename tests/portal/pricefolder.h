@@ -3,16 +3,14 @@
 // What the price import and refresh tests share: a temporary folder for every test with the
 // data folder in it, the price files stored there, and what one run of a command printed.
 
+#include "files.h"
 #include "pricecsv.h"
 
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QString>
-#include <QTemporaryDir>
 #include <QtTest>
-
-#include <memory>
 
 struct CommandRun {
     int status = -1;
@@ -24,35 +22,28 @@ class PriceFolder {
 protected:
     // A new temporary folder with an empty data folder in it; run before every test.
     void renewFolder() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
+        QVERIFY(m_dir.renew());
         QVERIFY(QDir().mkpath(dataDir()));
     }
     // A path in the temporary folder, beside the data folder.
-    QString folderPath(const QString& name) const { return m_dir->filePath(name); }
+    QString folderPath(const QString& name) const { return m_dir.filePath(name); }
     QString dataDir() const { return folderPath(QStringLiteral("data")); }
     QString stored(const QString& code) const {
         return dataDir() + QStringLiteral("/prices/") + code + QStringLiteral(".csv");
     }
-    QByteArray storedBytes(const QString& code) const {
-        QFile f(stored(code));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray storedBytes(const QString& code) const { return testing::fileBytes(stored(code)); }
     // The stored file's prices; none when it is missing or does not read cleanly.
     portal::History storedBars(const QString& code) const {
-        QFile f(stored(code));
-        if (!f.open(QIODevice::ReadOnly))
+        if (!QFile::exists(stored(code)))
             return {};
-        const portal::PriceFile p = portal::parsePriceCsv(f.readAll());
+        const portal::PriceFile p = portal::parsePriceCsv(storedBytes(code));
         return p.problems.isEmpty() && p.error.isEmpty() ? p.bars : portal::History();
     }
     void store(const QString& code, const QByteArray& bytes) {
-        QDir().mkpath(dataDir() + QStringLiteral("/prices"));
-        QFile f(stored(code));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        QVERIFY(QDir().mkpath(dataDir() + QStringLiteral("/prices")));
+        QVERIFY(testing::writeBytes(stored(code), bytes));
     }
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    testing::FreshFolder m_dir;
 };

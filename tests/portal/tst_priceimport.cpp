@@ -29,11 +29,7 @@ class TestPriceImport : public QObject, private PriceFolder {
 
     QString writeInput(const QString& name, const QByteArray& bytes) {
         const QString path = folderPath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly))
-            return {};
-        f.write(bytes);
-        return path;
+        return testing::writeBytes(path, bytes) ? path : QString();
     }
     CommandRun import(QStringList args) {
         CommandRun r;

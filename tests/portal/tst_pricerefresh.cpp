@@ -255,10 +255,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, codes);
         const QString path = folderPath(QStringLiteral("MARK.csv"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        f.close();
+        QVERIFY(testing::writeBytes(path, bytes));
         QCOMPARE(portal::markFileCodes(path), codes);
     }
 

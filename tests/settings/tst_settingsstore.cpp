@@ -33,12 +33,6 @@ QString readAs(SettingsStore& store, Key key, Kind kind) {
     return {};
 }
 
-void writeIni(const QString& path, const QByteArray& text) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
-}
-
 } // namespace
 
 class TestSettingsStore : public QObject {
@@ -234,8 +228,9 @@ private Q_SLOTS:
     void handWrittenFileIsRead() {
         // A file edited by hand, with texts the program itself never writes.
         const QString path = m_dir.filePath(QStringLiteral("settings.ini"));
-        writeIni(path, "[STARTUP]\nFORM_LEFT=abc\nFORM_TOP=1200\n"
-                       "[SETUP]\nGRAF=0\nTERM1d=x\nTERM2y=1\nNORMAL=False\nLASTCODE=9999\n");
+        QVERIFY(testing::writeBytes(
+            path, "[STARTUP]\nFORM_LEFT=abc\nFORM_TOP=1200\n"
+                  "[SETUP]\nGRAF=0\nTERM1d=x\nTERM2y=1\nNORMAL=False\nLASTCODE=9999\n"));
         SettingsStore store(path);
         QCOMPARE(store.readPosition(Key::FORM_LEFT), 0);
         QCOMPARE(store.readPosition(Key::FORM_TOP), 1200);
