@@ -9,7 +9,7 @@
 #include "chart/chartretrieval.h"
 #include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
-#include "portalserver.h"
+#include "server/portalserver.h"
 #include "settings/settingsstore.h"
 #include "timing.h"
 

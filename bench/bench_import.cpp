@@ -3,11 +3,11 @@
 #include "bench.h"
 #include "timing.h"
 
-#include "chartrenderer.h"
-#include "gifencoder.h"
-#include "marketdata.h"
-#include "pricecsv.h"
-#include "priceimport.h"
+#include "charts/chartrenderer.h"
+#include "charts/gifencoder.h"
+#include "prices/marketdata.h"
+#include "prices/pricecsv.h"
+#include "prices/priceimport.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,10 +3,10 @@
 #include "bench.h"
 #include "timing.h"
 
-#include "chartrenderer.h"
-#include "gifencoder.h"
-#include "marketdata.h"
-#include "portalserver.h"
+#include "charts/chartrenderer.h"
+#include "charts/gifencoder.h"
+#include "prices/marketdata.h"
+#include "server/portalserver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

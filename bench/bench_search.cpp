@@ -14,7 +14,7 @@
 #include "marks/codelist.h"
 #include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
-#include "portalserver.h"
+#include "server/portalserver.h"
 #include "timing.h"
 
 #include <QApplication>

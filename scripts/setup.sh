@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-webengine-dev qt6-httpserver-dev qt6-websockets-dev
-    libcurl4-openssl-dev libgif-dev
+    libcurl4-openssl-dev libgif-dev libsqlite3-dev
     fonts-noto-cjk xvfb xauth clang-format
     clang libclang-rt-14-dev llvm
     desktop-file-utils appstream dpkg-dev lintian xdotool

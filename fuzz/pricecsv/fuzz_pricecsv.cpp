@@ -1,6 +1,6 @@
 // The price-file reader on any bytes: what it accepts is a clean history, and what the portal
 // writes back reads again as the same days.
-#include "pricecsv.h"
+#include "prices/pricecsv.h"
 
 #include <QByteArray>
 

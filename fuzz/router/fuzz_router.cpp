@@ -1,8 +1,8 @@
 // The portal's request routing on any request line: "METHOD target", the target being the path
 // and query as they arrive, still percent-encoded. Every answer the router gives must be a page
 // it can send: a status, a content type and, for a success, a body.
-#include "marketdata.h"
-#include "router.h"
+#include "pages/router.h"
+#include "prices/marketdata.h"
 
 #include <QGuiApplication>
 

@@ -1,7 +1,7 @@
 // quote-portal: the stand-in quote portal as a program.
-#include "portalserver.h"
-#include "priceimport.h"
-#include "pricerefresh.h"
+#include "prices/priceimport.h"
+#include "prices/pricerefresh.h"
+#include "server/portalserver.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>

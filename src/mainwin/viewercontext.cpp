@@ -1,7 +1,7 @@
 #include "viewercontext.h"
 
+#include "base/datafolder.h"
 #include "desktop/guifiledialog.h"
-#include "platform/datafolder.h"
 
 #include <QCoreApplication>
 
@@ -10,7 +10,7 @@ ViewerContext ViewerContext::resolved() const {
     if (c.programFolder.isEmpty())
         c.programFolder = QCoreApplication::applicationDirPath();
     if (c.dataFolder.isEmpty())
-        c.dataFolder = platform::userDataFolder(c.programFolder);
+        c.dataFolder = base::userDataFolder(c.programFolder);
     if (c.serversFile.isEmpty())
         c.serversFile = c.programFolder + QLatin1String("/servers.ini");
     if (!c.chooseFile)

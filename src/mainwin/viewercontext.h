@@ -17,7 +17,7 @@ struct ViewerContext {
     QString programFolder;
     // The folder for the user's own files: the mark file, the temporary chart and page files,
     // the portal's price data. Default: the program folder when the user can write to it, else
-    // the user's data folder (platform::userDataFolder).
+    // the user's data folder (base::userDataFolder).
     QString dataFolder;
     // Start the quote-portal beside the program when the chart server is a loopback address
     // that nothing listens on, and stop it with the window. The program turns it on; windows

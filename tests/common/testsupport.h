@@ -1,7 +1,7 @@
 #pragma once
 
 #include "mainwin/viewercontext.h"
-#include "portalserver.h"
+#include "server/portalserver.h"
 
 #include <QApplication>
 #include <QMessageBox>

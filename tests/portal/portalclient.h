@@ -3,8 +3,8 @@
 // A plain HTTP/1.1 client for the portal tests: it sends the request target byte for byte (no URL
 // clean-up in between, so hostile targets reach the server as written) and reads one answer.
 
-#include "marketdata.h"
-#include "portalserver.h"
+#include "prices/marketdata.h"
+#include "server/portalserver.h"
 
 #include <QByteArray>
 #include <QHostAddress>

@@ -4,7 +4,7 @@
 // data folder in it, the price files stored there, and what one run of a command printed.
 
 #include "files.h"
-#include "pricecsv.h"
+#include "prices/pricecsv.h"
 
 #include <QByteArray>
 #include <QDir>

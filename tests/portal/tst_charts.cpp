@@ -1,7 +1,7 @@
 // Charts and the price data behind them: served charts decode as GIF at the pane size, overlays
 // change the picture, the price files and synthetic histories are what a trader expects.
-#include "chartrenderer.h"
-#include "gifencoder.h"
+#include "charts/chartrenderer.h"
+#include "charts/gifencoder.h"
 #include "portalclient.h"
 #include "table.h"
 

@@ -1,5 +1,5 @@
 // Indicator maths against values worked out by hand on short series.
-#include "indicators.h"
+#include "charts/indicators.h"
 #include "table.h"
 
 #include <QtTest>

@@ -2,10 +2,10 @@
 // and page without hiding the prices, real price files carry none and get no invented day; a
 // running portal serves an import on the next request; price files are parsed once and kept
 // until they change, in a bounded cache.
-#include "chartrenderer.h"
-#include "gifencoder.h"
+#include "charts/chartrenderer.h"
+#include "charts/gifencoder.h"
 #include "portalclient.h"
-#include "priceimport.h"
+#include "prices/priceimport.h"
 #include "table.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 // quote-portal import: every accepted layout written by the test (code page 932 through Qt's
 // encoder), the merge into the stored file, each kind of bad row, --skip-bad, file names that
 // tell the code and ones that do not, files that cannot be read.
-#include "pricecsv.h"
 #include "pricefolder.h"
-#include "priceimport.h"
+#include "prices/pricecsv.h"
+#include "prices/priceimport.h"
 #include "table.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 // quote-portal refresh against a price source on a loopback port that answers as the test
 // tells it: good prices, 404, an HTML page, garbage, no answer at all; a refused connection; a
 // code refreshed today; templates that are not http or https; the codes of the mark file.
-#include "pricecsv.h"
 #include "pricefolder.h"
-#include "pricerefresh.h"
+#include "prices/pricecsv.h"
+#include "prices/pricerefresh.h"
 #include "servers.h"
 #include "table.h"
 #include "testsupport.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "connectionguard.h"
+#include "server/connectionguard.h"
 
 #include <QDate>
 #include <QHostAddress>

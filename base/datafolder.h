@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace platform {
+namespace base {
 
 // The folder for the user's own files: the mark file, the temporary chart and page files, the
 // portal's price data. A program folder the user can write to (a portable folder such as
@@ -14,4 +14,4 @@ QString userDataFolder(const QString& programFolder);
 // $XDG_DATA_HOME/quorvix, or ~/.local/share/quorvix; not created.
 QString xdgDataFolder();
 
-} // namespace platform
+} // namespace base

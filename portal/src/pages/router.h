@@ -1,7 +1,7 @@
 #pragma once
 
-#include "marketdata.h"
-#include "portalserver.h"
+#include "prices/marketdata.h"
+#include "server/portalserver.h"
 
 #include <QByteArray>
 

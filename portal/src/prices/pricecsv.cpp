@@ -1,4 +1,4 @@
-#include "pricecsv.h"
+#include "prices/pricecsv.h"
 
 #include <QHash>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
-#include "marketdata.h"
+#include "prices/marketdata.h"
 
-#include "pricecsv.h"
+#include "prices/pricecsv.h"
 
 #include <QFile>
 #include <QMutexLocker>

@@ -1,7 +1,7 @@
-#include "chartrenderer.h"
+#include "charts/chartrenderer.h"
 
-#include "gifencoder.h"
-#include "indicators.h"
+#include "charts/gifencoder.h"
+#include "charts/indicators.h"
 
 #include <QFont>
 #include <QFontMetrics>

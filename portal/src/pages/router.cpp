@@ -1,7 +1,7 @@
-#include "router.h"
+#include "pages/router.h"
 
-#include "chartrenderer.h"
-#include "gifencoder.h"
+#include "charts/chartrenderer.h"
+#include "charts/gifencoder.h"
 
 #include <QLocale>
 #include <QMap>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "marketdata.h"
+#include "prices/marketdata.h"
 
 #include <QCommandLineParser>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "connectionguard.h"
+#include "server/connectionguard.h"
 
 #include <QPointer>
 #include <QSocketNotifier>

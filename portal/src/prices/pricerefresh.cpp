@@ -1,8 +1,8 @@
-#include "pricerefresh.h"
+#include "prices/pricerefresh.h"
 
-#include "marketdata.h"
-#include "pricecsv.h"
-#include "priceimport.h"
+#include "prices/marketdata.h"
+#include "prices/pricecsv.h"
+#include "prices/priceimport.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
-#include "portalserver.h"
+#include "server/portalserver.h"
 
-#include "marketdata.h"
-#include "router.h"
+#include "pages/router.h"
+#include "prices/marketdata.h"
 
 #include <QAbstractHttpServer>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
-#include "priceimport.h"
+#include "prices/priceimport.h"
 
-#include "pricecsv.h"
+#include "prices/pricecsv.h"
 
 #include <QCommandLineParser>
 #include <QDir>

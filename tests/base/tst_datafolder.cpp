@@ -1,4 +1,4 @@
-#include "platform/datafolder.h"
+#include "base/datafolder.h"
 #include "table.h"
 
 #include <QtTest>
@@ -86,7 +86,7 @@ private Q_SLOTS:
         else
             qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(xdgDataHome)));
 
-        const QString folder = platform::userDataFolder(program);
+        const QString folder = base::userDataFolder(program);
 
         if (expected == QLatin1String("program")) {
             QCOMPARE(folder, program);
@@ -100,7 +100,7 @@ private Q_SLOTS:
         // The user's files can be written there.
         QFile mark(folder + QStringLiteral("/MARK.csv"));
         QVERIFY(mark.open(QIODevice::WriteOnly));
-        QCOMPARE(platform::userDataFolder(program), folder); // the same on the next start
+        QCOMPARE(base::userDataFolder(program), folder); // the same on the next start
     }
 
 private:

@@ -6,7 +6,7 @@
 
 #include <unistd.h>
 
-namespace platform {
+namespace base {
 
 namespace {
 bool writableFolder(const QString& folder) {
@@ -33,4 +33,4 @@ QString userDataFolder(const QString& programFolder) {
     return folder;
 }
 
-} // namespace platform
+} // namespace base

@@ -1,4 +1,4 @@
-#include "indicators.h"
+#include "charts/indicators.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "gifencoder.h"
+#include "charts/gifencoder.h"
 
 #include <QHash>
 
