@@ -1,6 +1,7 @@
 # Install layout and the Debian package.
 #   PREFIX/lib/quorvix/        the program folder: both programs, the code list, servers.ini, icon
 #   PREFIX/bin/quorvix         a link to the viewer
+#   PREFIX/bin/quote-portal    a link to the portal, for its import, export and refresh commands
 #   PREFIX/share/applications, share/icons/hicolor, share/metainfo, share/doc/quorvix
 set(QUORVIX_APP_ID org.quorvix.Quorvix)
 set(QUORVIX_LICENSE "LicenseRef-proprietary" CACHE STRING "SPDX licence of the program")
@@ -27,21 +28,26 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
     COMMAND gzip -9 -n -c ${CMAKE_SOURCE_DIR}/packaging/changelog
             > ${CMAKE_BINARY_DIR}/packaging/changelog.gz
     DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog)
-add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/quorvix.1.gz
-    COMMAND gzip -9 -n -c ${CMAKE_SOURCE_DIR}/packaging/quorvix.1
-            > ${CMAKE_BINARY_DIR}/packaging/quorvix.1.gz
-    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/quorvix.1)
-add_custom_target(quorvix_docs ALL
-    DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${CMAKE_BINARY_DIR}/packaging/quorvix.1.gz)
+set(man_pages)
+foreach(page quorvix quote-portal)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/${page}.1.gz
+        COMMAND gzip -9 -n -c ${CMAKE_SOURCE_DIR}/packaging/${page}.1
+                > ${CMAKE_BINARY_DIR}/packaging/${page}.1.gz
+        DEPENDS ${CMAKE_SOURCE_DIR}/packaging/${page}.1)
+    list(APPEND man_pages ${CMAKE_BINARY_DIR}/packaging/${page}.1.gz)
+endforeach()
+add_custom_target(quorvix_docs ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${man_pages})
 
 install(TARGETS quorvix quote-portal RUNTIME DESTINATION ${QUORVIX_PROGRAM_DIR})
 install(FILES ${QUORVIX_DATA_FILES} ${icon_dir}/quorvix.svg DESTINATION ${QUORVIX_PROGRAM_DIR})
 install(CODE "
     set(bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
     file(MAKE_DIRECTORY \"\${bin}\")
-    file(REMOVE \"\${bin}/quorvix\")
-    file(CREATE_LINK ../${QUORVIX_PROGRAM_DIR}/quorvix \"\${bin}/quorvix\" SYMBOLIC)
-    message(STATUS \"Installing: \${bin}/quorvix\")
+    foreach(command quorvix quote-portal)
+        file(REMOVE \"\${bin}/\${command}\")
+        file(CREATE_LINK ../${QUORVIX_PROGRAM_DIR}/\${command} \"\${bin}/\${command}\" SYMBOLIC)
+        message(STATUS \"Installing: \${bin}/\${command}\")
+    endforeach()
     set(QUORVIX_APP_ID ${QUORVIX_APP_ID})
     set(QUORVIX_EXEC \"\${CMAKE_INSTALL_PREFIX}/bin/quorvix\")
     configure_file(\"${CMAKE_SOURCE_DIR}/packaging/quorvix.desktop.in\"
@@ -58,7 +64,7 @@ endforeach()
 install(FILES ${CMAKE_BINARY_DIR}/packaging/${QUORVIX_APP_ID}.metainfo.xml
     DESTINATION share/metainfo)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION share/doc/quorvix)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/quorvix.1.gz DESTINATION share/man/man1)
+install(FILES ${man_pages} DESTINATION share/man/man1)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz
     DESTINATION share/doc/quorvix RENAME changelog.Debian.gz)
 
