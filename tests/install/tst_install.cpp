@@ -1,12 +1,16 @@
 #include "files.h"
 #include "messages.h"
+#include "platform/portalstarter.h"
+#include "platform/transfer.h"
 #include "table.h"
 #include "testsupport.h"
+#include "unprivileged.h"
 
 #include <QtTest>
 
 #include <QImage>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QXmlStreamReader>
 
 #include <csignal>
@@ -84,7 +88,7 @@ QMap<QString, QString> desktopEntry(const QString& path) {
 }
 
 // Starts an installed program as a user starts it. Permission bits do not stop root, so as root
-// it runs as nobody.
+// it runs as nobody, the user testing::handToChild gives files to.
 void startAsUser(QProcess& process, const QString& program, const QStringList& arguments) {
     if (::geteuid() == 0)
         process.start(QStringLiteral("setpriv"),
@@ -93,6 +97,47 @@ void startAsUser(QProcess& process, const QString& program, const QStringList& a
                           arguments);
     else
         process.start(program, arguments);
+}
+
+// The commands the README's "### Real prices" section gives an installed user to run: its first
+// ```sh block, word for word. The usage lines there sit in a plain ``` block and are not run.
+QString readmeRealPricesScript() {
+    const QString readme = QString::fromUtf8(
+        testing::fileBytes(QStringLiteral(QUORVIX_SOURCE_DIR) + QStringLiteral("/README.md")));
+    bool inSection = false;
+    bool inFence = false;
+    bool inScript = false;
+    QStringList script;
+    for (const QString& line : readme.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("```"))) {
+            if (inScript)
+                return script.join(QLatin1Char('\n')) + QLatin1Char('\n');
+            inScript = !inFence && inSection && line.trimmed() == QLatin1String("```sh");
+            inFence = !inFence;
+        } else if (inScript) {
+            script << line;
+        } else if (!inFence && line.startsWith(QLatin1Char('#'))) {
+            if (inSection)
+                break;
+            inSection = line == QLatin1String("### Real prices");
+        }
+    }
+    return QString();
+}
+
+// The file names a script hands to "quote-portal import".
+QStringList importedFiles(const QString& script) {
+    QStringList files;
+    for (const QString& line : script.split(QLatin1Char('\n'))) {
+        const QStringList words = line.simplified().split(QLatin1Char(' '));
+        const int at = words.indexOf(QStringLiteral("import"));
+        if (at < 1 || words[at - 1] != QLatin1String("quote-portal"))
+            continue;
+        for (const QString& word : words.mid(at + 1))
+            if (word.endsWith(QLatin1String(".csv")))
+                files << word;
+    }
+    return files;
 }
 
 } // namespace
@@ -304,6 +349,95 @@ private Q_SLOTS:
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
         // The warnings are printed for the record.
         qInfo().noquote() << lint.out;
+    }
+
+    void readmeRealPrices() {
+        // The README's commands as an installed user types them: quote-portal from the PATH, no
+        // --data, a program folder the user cannot write to, a data folder of the user's own.
+        const QString script = readmeRealPricesScript();
+        QVERIFY2(script.contains(QLatin1String("quote-portal import")), qPrintable(script));
+        // The example shows where prices go by default.
+        QVERIFY2(!script.contains(QLatin1String("--data")), qPrintable(script));
+        const QStringList files = importedFiles(script);
+        QCOMPARE(files.size(), 1);
+        const QString code = QFileInfo(files.first()).fileName().section(QLatin1Char('.'), 0, 0);
+        QVERIFY2(QRegularExpression(QStringLiteral("^[0-9][0-9A-Z][0-9][0-9A-Z]$"))
+                     .match(code)
+                     .hasMatch(),
+                 qPrintable(files.first()));
+
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        const QString dataHome = home.filePath(QStringLiteral("data"));
+        const QString work = home.filePath(QStringLiteral("work"));
+        QVERIFY(QDir().mkpath(dataHome) && QDir().mkpath(work));
+        // The daily file the README names, in the portal's own layout; its last day is long
+        // past, so a page drawn from it cannot be mistaken for an invented history.
+        QVERIFY(testing::writeBytes(QDir(work).filePath(files.first()),
+                                    "Date,Open,High,Low,Close,Volume\n"
+                                    "2025-03-03,2650,2700,2630,2690,21000000\n"
+                                    "2025-03-04,2690,2720,2655,2661,19500000\n"
+                                    "2025-03-05,2661,2698,2640,2695,18700000\n"
+                                    "2025-03-06,2695,2760,2690,2748,23100000\n"
+                                    "2025-03-07,2748,2751,2702,2713,20400000\n"));
+        for (const QString& path :
+             {home.path(), dataHome, work, QDir(work).filePath(files.first())})
+            QVERIFY(testing::handToChild(path));
+
+        const QString program = installed(QStringLiteral("lib/quorvix"));
+        const auto programEntries = [&program] {
+            return QDir(program).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                           QDir::NoDotAndDotDot);
+        };
+        const QStringList shipped = programEntries();
+        QCOMPARE(::chmod(QFile::encodeName(m_prefix.path()).constData(), 0755), 0);
+        QCOMPARE(::chmod(QFile::encodeName(program).constData(), 0555), 0);
+        const auto writable =
+            qScopeGuard([&program] { ::chmod(QFile::encodeName(program).constData(), 0755); });
+
+        QProcess shell;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"), installed(QStringLiteral("bin")) + QLatin1Char(':') +
+                                               env.value(QStringLiteral("PATH")));
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+        env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        shell.setProcessEnvironment(env);
+        shell.setWorkingDirectory(work);
+        shell.setProcessChannelMode(QProcess::MergedChannels);
+        startAsUser(shell, QStringLiteral("sh"),
+                    {QStringLiteral("-e"), QStringLiteral("-c"), script});
+        QVERIFY2(shell.waitForFinished(120000), qPrintable(shell.errorString()));
+        const QString output = QString::fromLocal8Bit(shell.readAll());
+        QVERIFY2(shell.exitStatus() == QProcess::NormalExit && shell.exitCode() == 0,
+                 qPrintable(script + QStringLiteral("----\n") + output));
+
+        // The prices went where the viewer looks for them, and nothing into the program folder.
+        const QString data = dataHome + QStringLiteral("/quorvix");
+        QVERIFY2(QFileInfo(data + QStringLiteral("/prices.sqlite")).isFile(),
+                 qPrintable(QDir(data)
+                                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                                .join(QLatin1Char(' '))));
+        QCOMPARE(programEntries(), shipped);
+
+        // The viewer shows them: its portal, started the way the viewer starts it (the viewer's
+        // own starter, which also lays the shipped code list into the data folder), draws the
+        // code's summary page from the imported days, with no sample mark.
+        platform::PortalStarter starter(installed(QStringLiteral("lib/quorvix/quote-portal")),
+                                        data);
+        const QString base = testing::deadBase();
+        const platform::PortalStarter::Result started = starter.start(base);
+        QVERIFY2(started.outcome == platform::PortalStarter::Outcome::Started,
+                 qPrintable(started.message));
+        platform::Transfer transfer;
+        const platform::FetchResult summary =
+            transfer.fetch(base + QStringLiteral("/bin/gw?word=") + code);
+        QVERIFY(summary.answered());
+        const QString page = QString::fromUtf8(summary.body);
+        QVERIFY2(page.contains(QStringLiteral("(%1)").arg(code)), qPrintable(page));
+        QVERIFY2(page.contains(QStringLiteral("2025/03/07 15:30")), qPrintable(page));
+        QVERIFY2(!page.contains(QStringLiteral("サンプルデータ")), qPrintable(page));
     }
 
     void installedViewer() {
