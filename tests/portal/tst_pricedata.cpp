@@ -60,9 +60,6 @@ QByteArray chartTarget(const QString& code, const QByteArray& term) {
     return "/z?s=" + code.toLatin1() + portal::suffixForCode(code).toLatin1() +
            "&a=v&p=m25,m75,b,v&t=" + term + "&l=off&z=m&q=c";
 }
-QByteArray summaryTarget(const QString& code) {
-    return "/bin/gw?url=x&word=" + code.toLatin1() + "&site=12";
-}
 QByteArray detailTarget(const QString& code) {
     return "/q?s=" + code.toLatin1() + "&d=t&k=c3&h=on&z=m";
 }

@@ -289,11 +289,40 @@ private Q_SLOTS:
             import({QStringLiteral("--code"), QStringLiteral("8035"), input});
         QCOMPARE(withCode.status, 0);
         QCOMPARE(storedBars(QStringLiteral("8035")).size(), 1);
-        // A --code that is no code stops before any file is looked at.
-        const CommandRun badCode =
-            import({QStringLiteral("--code"), QStringLiteral("../x"), input});
-        QCOMPARE(badCode.status, 2);
-        QVERIFY(badCode.err.contains(QStringLiteral("銘柄コードではありません")));
+    }
+
+    void codeOption_data() {
+        // code: what --code gives the stored prices; empty: refused before any file is read.
+        testing::columns<QString, QString>({"given", "code"});
+        QTest::newRow("full width") << QStringLiteral("７２０３") << QStringLiteral("7203");
+        QTest::newRow("lower case") << QStringLiteral("130a") << QStringLiteral("130A");
+        QTest::newRow("full width, lower case")
+            << QStringLiteral("１３０ａ") << QStringLiteral("130A");
+        QTest::newRow("blanks around") << QStringLiteral(" 7203　") << QStringLiteral("7203");
+        QTest::newRow("the lowest code") << QStringLiteral("1000") << QStringLiteral("1000");
+        QTest::newRow("four zeros") << QStringLiteral("0000") << QString();
+        QTest::newRow("below the range") << QStringLiteral("0999") << QString();
+        QTest::newRow("five digits") << QStringLiteral("12345") << QString();
+        QTest::newRow("negative") << QStringLiteral("-123") << QString();
+        QTest::newRow("a decimal") << QStringLiteral("4674.4") << QString();
+        QTest::newRow("a letter out of place") << QStringLiteral("A130") << QString();
+        QTest::newRow("a path") << QStringLiteral("../x") << QString();
+    }
+    void codeOption() {
+        QFETCH(QString, given);
+        QFETCH(QString, code);
+        const QString input =
+            writeInput(QStringLiteral("daily.csv"),
+                       "Date,Open,High,Low,Close,Volume\n2024-09-30,112,130,112,129,50\n");
+        const CommandRun r = import({QStringLiteral("--code"), given, input});
+        if (code.isEmpty()) {
+            QCOMPARE(r.status, 2);
+            QVERIFY2(r.err.contains(QStringLiteral("銘柄コードではありません")), qPrintable(r.err));
+            QVERIFY(storedCodes().isEmpty());
+            return;
+        }
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(storedCodes(), QStringList{code});
     }
 
     void filesThatCannotBeRead_data() {
