@@ -115,7 +115,7 @@ bool isAsciiDigit(QChar c) {
 }
 
 // Digits from position i, at least min and at most max of them; the value, or -1.
-int digitsAt(const QString& text, int& i, int min, int max) {
+int digitsAt(QStringView text, qsizetype& i, int min, int max) {
     int value = 0, n = 0;
     while (i < text.size() && n < max && isAsciiDigit(text[i])) {
         value = value * 10 + (text[i].unicode() - '0');
@@ -125,28 +125,39 @@ int digitsAt(const QString& text, int& i, int min, int max) {
     return n >= min ? value : -1;
 }
 
-// 2024/09/30, 2024-09-30 (also 2024/9/30) or 20240930. Written out by hand: the rows of a
-// twelve-year file are thousands of dates and a regular expression per field is most of the time.
-std::optional<QDate> parseDate(const QString& text) {
-    int i = 0;
-    int y = 0, m = 0, d = 0;
-    if (text.size() == 8) {
-        y = digitsAt(text, i, 4, 4);
+bool charAt(QStringView text, qsizetype& i, char16_t c) {
+    if (i < text.size() && text[i] == QChar(c)) {
+        ++i;
+        return true;
+    }
+    return false;
+}
+
+// 2024/09/30, 2024-09-30, 2024/9/30, 20240930 (exactly eight digits) or 2024年9月30日. Written
+// out by hand: the rows of a twelve-year file are thousands of dates and a regular expression
+// per field is most of the time.
+std::optional<QDate> parseDate(QStringView text) {
+    qsizetype i = 0;
+    const int y = digitsAt(text, i, 4, 4);
+    int m = -1, d = -1;
+    if (y < 0 || i == text.size()) {
+        return std::nullopt;
+    } else if (isAsciiDigit(text[i])) {
         m = digitsAt(text, i, 2, 2);
         d = digitsAt(text, i, 2, 2);
+    } else if (charAt(text, i, u'年')) {
+        m = digitsAt(text, i, 1, 2);
+        d = charAt(text, i, u'月') ? digitsAt(text, i, 1, 2) : -1;
+        if (!charAt(text, i, u'日'))
+            return std::nullopt;
     } else {
         auto separator = [&] {
-            if (i < text.size() && (text[i] == QLatin1Char('/') || text[i] == QLatin1Char('-'))) {
-                ++i;
-                return true;
-            }
-            return false;
+            return charAt(text, i, u'/') || charAt(text, i, u'-');
         };
-        y = digitsAt(text, i, 4, 4);
         m = separator() ? digitsAt(text, i, 1, 2) : -1;
         d = separator() ? digitsAt(text, i, 1, 2) : -1;
     }
-    if (y < 0 || m < 0 || d < 0 || i != text.size())
+    if (m < 0 || d < 0 || i != text.size())
         return std::nullopt;
     const QDate date(y, m, d);
     if (!date.isValid())

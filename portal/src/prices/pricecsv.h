@@ -14,8 +14,9 @@ namespace portal {
 //    or code page 932;
 //  - English headers Date,Open,High,Low,Close,Volume (optionally Adj Close).
 // Columns come in any order and extra columns are passed over; a header may follow a few title
-// lines. Dates are 2024/09/30, 2024-09-30 or 20240930; numbers may carry thousands separators and
-// decimals; fields may be quoted.
+// lines. Dates are 2024/09/30, 2024-09-30, 2024/9/30, 2024-9-30, 20240930 or 2024年9月30日
+// (also 2024年09月30日); numbers may carry thousands separators and decimals; fields may be
+// quoted.
 enum class PriceLayout { Unknown, Portal, Japanese, English };
 
 struct RowProblem {
