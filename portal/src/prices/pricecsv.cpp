@@ -1,5 +1,6 @@
 #include "prices/pricecsv.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -229,6 +230,14 @@ QString number(double v) {
 
 constexpr int kHeaderSearchLines = 10;
 
+QDate firstTradingDay() {
+    return QDate(1949, 5, 16); // the exchange reopened after the war
+}
+
+QString day(const QDate& date) {
+    return date.toString(QStringLiteral("yyyy/MM/dd"));
+}
+
 } // namespace
 
 QString layoutName(PriceLayout layout) {
@@ -245,7 +254,13 @@ QString layoutName(PriceLayout layout) {
     return QStringLiteral("unknown");
 }
 
-PriceFile parsePriceCsv(const QByteArray& bytes) {
+QDate todayInJapan() {
+    // Japan keeps no summer time, so a fixed offset is the whole rule.
+    return QDateTime::currentDateTimeUtc().addSecs(9 * 3600).date();
+}
+
+PriceFile parsePriceCsv(const QByteArray& bytes, const QDate& today) {
+    const QDate lastDay = today.isValid() ? today : todayInJapan();
     PriceFile out;
     const QString text = decode(bytes);
     if (text.trimmed().isEmpty()) {
@@ -344,6 +359,16 @@ PriceFile parsePriceCsv(const QByteArray& bytes) {
             problem(QStringLiteral("日付を読めません: %1").arg(quoted(f[column[Date]])));
             continue;
         }
+        if (*date > lastDay) {
+            problem(QStringLiteral("日付 %1 は未来の日付です（今日は %2）")
+                        .arg(day(*date), day(lastDay)));
+            continue;
+        }
+        if (*date < firstTradingDay()) {
+            problem(QStringLiteral("日付 %1 は取引所が再開した %2 より前です")
+                        .arg(day(*date), day(firstTradingDay())));
+            continue;
+        }
         std::array<double, RoleCount> v{};
         QString bad;
         for (int r = Open; r < RoleCount && bad.isEmpty(); ++r) {
@@ -393,7 +418,7 @@ PriceFile parsePriceCsv(const QByteArray& bytes) {
                               p.close == b.close && p.volume == b.volume;
             if (!same) {
                 problem(QStringLiteral("日付 %1 が %2 行目にもあり、値が違います")
-                            .arg(b.date.toString(QStringLiteral("yyyy/MM/dd")))
+                            .arg(day(b.date))
                             .arg(previous->line));
                 conflicting.insert(b.date, true);
             }
