@@ -64,9 +64,15 @@ enum Statement {
 const char* const kStatements[StatementCount] = {
     "SELECT day, open, high, low, close, volume, turnover, adjustment FROM bars WHERE code = ?1 "
     "ORDER BY day",
-    "SELECT code, open, high, low, close, volume, turnover, adjustment FROM bars WHERE day = ?1 "
-    "ORDER BY code",
-    "SELECT DISTINCT code FROM bars ORDER BY code",
+    // One day across every code: the codes are walked through the key, one seek each, and each
+    // code's day is one more seek, where "WHERE day = ?" alone would read every row of the table.
+    "WITH RECURSIVE c(code) AS (SELECT min(code) FROM bars UNION ALL "
+    "SELECT (SELECT min(code) FROM bars WHERE code > c.code) FROM c WHERE c.code IS NOT NULL) "
+    "SELECT b.code, b.open, b.high, b.low, b.close, b.volume, b.turnover, b.adjustment "
+    "FROM c JOIN bars b ON b.code = c.code AND b.day = ?1 ORDER BY b.code",
+    "WITH RECURSIVE c(code) AS (SELECT min(code) FROM bars UNION ALL "
+    "SELECT (SELECT min(code) FROM bars WHERE code > c.code) FROM c WHERE c.code IS NOT NULL) "
+    "SELECT code FROM c WHERE code IS NOT NULL",
     "SELECT kind, origin, updated FROM sources WHERE code = ?1",
     "SELECT count(*) FROM bars",
     "PRAGMA data_version",
