@@ -220,10 +220,30 @@ void bytesPerBar(const QString& folder) {
         }
     }
     const qint64 bars = qint64(codes.size()) * days.size();
-    report(QStringLiteral("bytes on disk per daily bar, %1 codes x %2 days")
+    report(QStringLiteral("bytes on disk per daily bar, %1 codes x %2 days, written code by code")
                .arg(kCodes)
                .arg(days.size()),
            double(QFileInfo(path).size()) / double(bars), QStringLiteral("bytes"));
+
+    // Day by day, as a sync writes: each code's pages are split as they fill, so they are
+    // fuller or emptier than when written in key order. A tenth of the codes gives the same
+    // proportion in a tenth of the time.
+    const QString byDay = folder + QStringLiteral("/by-day.sqlite");
+    const QStringList some = codes.mid(0, kCodes / 10);
+    {
+        auto store = PriceStore::open(byDay, nullptr);
+        for (int d = 0; d < days.size(); ++d) {
+            PriceStore::Writer w(*store);
+            for (int c = 0; c < some.size(); ++c)
+                w.put(some[c], inventedBar(days[d], c, d));
+            w.commit();
+        }
+    }
+    report(QStringLiteral("bytes on disk per daily bar, %1 codes x %2 days, written day by day")
+               .arg(some.size())
+               .arg(days.size()),
+           double(QFileInfo(byDay).size()) / double(qint64(some.size()) * days.size()),
+           QStringLiteral("bytes"));
 }
 
 // The resident size of a process in KiB, from /proc.

@@ -39,7 +39,7 @@ bool migrate(store::PriceStore& store, const QString& dataDir, QTextStream* err)
         QFile file(path);
         PriceFile csv;
         if (file.open(QIODevice::ReadOnly))
-            csv = parsePriceCsv(file.readAll());
+            csv = readPriceCsv(file);
         else
             csv.error = file.errorString();
         if (!csv.error.isEmpty() || csv.bars.isEmpty()) {
@@ -51,10 +51,10 @@ bool migrate(store::PriceStore& store, const QString& dataDir, QTextStream* err)
             continue;
         }
         // The rows that could be read are what the charts drew from this file until now.
-        if (!csv.problems.isEmpty() && err)
+        if (csv.problemCount > 0 && err)
             *err << QDir::toNativeSeparators(path)
                  << QStringLiteral(": 読めない %1 行を除いて移しました（最初は %2 行目: %3）")
-                        .arg(csv.problems.size())
+                        .arg(csv.problemCount)
                         .arg(csv.problems[0].line)
                         .arg(csv.problems[0].reason)
                  << Qt::endl;

@@ -56,7 +56,8 @@ bool importFile(const QString& path, const ImportOptions& options, QTextStream& 
             << QStringLiteral("（取り込みませんでした）") << Qt::endl;
         return false;
     }
-    const PriceFile csv = parsePriceCsv(file.readAll());
+    // Read as a stream: memory stays bounded whatever the file's size.
+    const PriceFile csv = readPriceCsv(file);
     if (!csv.error.isEmpty()) {
         err << shown << QStringLiteral(": ") << csv.error
             << QStringLiteral("（取り込みませんでした）") << Qt::endl;
@@ -64,11 +65,16 @@ bool importFile(const QString& path, const ImportOptions& options, QTextStream& 
     }
     for (const RowProblem& p : csv.problems)
         err << shown << QLatin1Char(':') << p.line << QStringLiteral(": ") << p.reason << Qt::endl;
-    if (!csv.problems.isEmpty() && !options.skipBad) {
+    if (csv.problemCount > csv.problems.size())
+        err << shown
+            << QStringLiteral(": ほかにも不正な行が %1 行あります")
+                   .arg(count(csv.problemCount - int(csv.problems.size())))
+            << Qt::endl;
+    if (csv.problemCount > 0 && !options.skipBad) {
         err << shown
             << QStringLiteral(": 不正な行が %1 行あるため取り込みませんでした"
                               "（--skip-bad で不正な行を除いて取り込めます）")
-                   .arg(csv.problems.size())
+                   .arg(csv.problemCount)
             << Qt::endl;
         return false;
     }
@@ -84,8 +90,8 @@ bool importFile(const QString& path, const ImportOptions& options, QTextStream& 
         return false;
     }
     out << code << QStringLiteral(": ") << describeWrite(stored, csv.bars);
-    if (!csv.problems.isEmpty())
-        out << QStringLiteral("、不正な行 %1 行を除外").arg(count(int(csv.problems.size())));
+    if (csv.problemCount > 0)
+        out << QStringLiteral("、不正な行 %1 行を除外").arg(count(csv.problemCount));
     out << QStringLiteral("（") << shown << QStringLiteral("）") << Qt::endl;
     return true;
 }

@@ -220,9 +220,9 @@ int refreshPrices(const RefreshOptions& options, QTextStream& out, QTextStream& 
             csv = parsePriceCsv(f.body);
             if (!csv.error.isEmpty())
                 why = csv.error;
-            else if (!csv.problems.isEmpty())
+            else if (csv.problemCount > 0)
                 why = QStringLiteral("不正な行が %1 行あります（%2 行目: %3）")
-                          .arg(csv.problems.size())
+                          .arg(csv.problemCount)
                           .arg(csv.problems[0].line)
                           .arg(csv.problems[0].reason);
             else if (csv.bars.isEmpty())
