@@ -207,6 +207,34 @@ private Q_SLOTS:
         QCOMPARE(testing::fileBytes(out + QStringLiteral("/7203.csv")), testing::fileBytes(input));
     }
 
+    void unusableDataFolders_data() {
+        testing::columns<QString>({"what"});
+        QTest::newRow("a folder inside a file") << QStringLiteral("file");
+        QTest::newRow("a folder where the database goes") << QStringLiteral("folder");
+    }
+    void unusableDataFolders() {
+        QFETCH(QString, what);
+        QString folder = dataDir();
+        if (what == QLatin1String("file")) {
+            QVERIFY(testing::writeBytes(folderPath(QStringLiteral("notes.txt")), "mine\n"));
+            folder = folderPath(QStringLiteral("notes.txt/data"));
+        } else {
+            QVERIFY(QDir().mkpath(portal::store::PriceStore::pathIn(folder)));
+        }
+        const QString input = writeInput(QStringLiteral("7203.csv"), kOldFile);
+        CommandRun r;
+        QTextStream out(&r.out), err(&r.err);
+        r.status = portal::runImport({QStringLiteral("--data"), folder, input},
+                                     QStringLiteral("/nonexistent"), out, err);
+        QCOMPARE(r.status, 1);
+        // The message names the folder and how to choose another.
+        QVERIFY2(r.err.contains(folder) && r.err.contains(QStringLiteral("--data")),
+                 qPrintable(r.err));
+        QCOMPARE(testing::fileBytes(folderPath(QStringLiteral("notes.txt"))),
+                 what == QLatin1String("file") ? QByteArray("mine\n")
+                                               : QByteArray("(cannot open)"));
+    }
+
     void oneProcessReadsWhileAnotherWrites() {
         QVERIFY(
             QFile::copy(codeListPath(), dataDir() + QStringLiteral("/銘柄コード一覧20060513.csv")));
