@@ -1,4 +1,5 @@
 // quote-portal: the stand-in quote portal as a program.
+#include "prices/priceexport.h"
 #include "prices/priceimport.h"
 #include "prices/pricerefresh.h"
 #include "server/portalserver.h"
@@ -10,13 +11,18 @@
 
 int main(int argc, char** argv) {
     // Subcommands that work on the data folder and end; no server, no drawing.
-    if (argc > 1 && (qstrcmp(argv[1], "import") == 0 || qstrcmp(argv[1], "refresh") == 0)) {
-        QCoreApplication app(argc, argv);
-        QTextStream out(stdout), err(stderr);
-        const QStringList args = app.arguments().mid(2);
-        const QString programDir = QCoreApplication::applicationDirPath();
-        return qstrcmp(argv[1], "import") == 0 ? portal::runImport(args, programDir, out, err)
-                                               : portal::runRefresh(args, programDir, out, err);
+    using Command = int (*)(const QStringList&, const QString&, QTextStream&, QTextStream&);
+    const std::pair<const char*, Command> commands[] = {
+        {"import", portal::runImport},
+        {"export", portal::runExport},
+        {"refresh", portal::runRefresh},
+    };
+    for (const auto& [name, run] : commands) {
+        if (argc > 1 && qstrcmp(argv[1], name) == 0) {
+            QCoreApplication app(argc, argv);
+            QTextStream out(stdout), err(stderr);
+            return run(app.arguments().mid(2), QCoreApplication::applicationDirPath(), out, err);
+        }
     }
     // Charts are drawn into images; no display is needed.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -79,7 +85,7 @@ int main(int argc, char** argv) {
     }
 
     portal::PortalOptions options;
-    options.dataDir = parser.value(dataDir);
+    options.dataDir = portal::dataFolderFrom(parser, QCoreApplication::applicationDirPath());
     if (parser.isSet(asOf)) {
         options.asOf = QDate::fromString(parser.value(asOf), Qt::ISODate);
         if (!options.asOf.isValid()) {

@@ -8,6 +8,8 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
 
 struct Answer {
@@ -89,3 +91,46 @@ inline QString firstCodeWithSuffix(const QString& suffix) {
     }
     return {};
 }
+
+// The summary page of a code, as the viewer asks for it.
+inline QByteArray summaryTarget(const QString& code) {
+    return "/bin/gw?url=x&word=" + code.toLatin1() + "&site=12";
+}
+
+// The quote-portal program of the build, the same as the installed one.
+inline QString programPath() {
+    return QStringLiteral(QUORVIX_BIN_DIR "/quote-portal");
+}
+
+// Starts the program and reads its first line; the port comes from that line.
+struct Program {
+    QProcess process;
+    quint16 port = 0;
+    QString firstLine;
+
+    bool start(const QStringList& extra, const QString& dataDir = QStringLiteral(QUORVIX_BIN_DIR)) {
+        process.start(programPath(),
+                      QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                                  QStringLiteral("--data"), dataDir, QStringLiteral("--as-of"),
+                                  QStringLiteral("2026-12-04")} +
+                          extra);
+        if (!process.waitForStarted(10000))
+            return false;
+        while (!process.canReadLine()) {
+            if (!process.waitForReadyRead(30000))
+                return false;
+        }
+        firstLine = QString::fromUtf8(process.readLine()).trimmed();
+        static const QRegularExpression re(
+            QStringLiteral("^listening on http://127\\.0\\.0\\.1:(\\d+)$"));
+        const auto m = re.match(firstLine);
+        port = m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
+        return port != 0;
+    }
+    ~Program() {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            process.waitForFinished(10000);
+        }
+    }
+};

@@ -1,10 +1,11 @@
 // Real and invented prices in the portal: invented prices carry "サンプルデータ" on every chart
 // and page without hiding the prices, real price files carry none and get no invented day; a
-// running portal serves an import on the next request; price files are parsed once and kept
-// until they change, in a bounded cache.
+// running portal serves an import on the next request; stored histories are read once and kept
+// until another writer commits, in a bounded cache.
 #include "charts/chartrenderer.h"
 #include "charts/gifencoder.h"
 #include "portalclient.h"
+#include "prices/datastore.h"
 #include "prices/priceimport.h"
 #include "table.h"
 
@@ -58,9 +59,6 @@ QByteArray intradayTarget(const QString& code) {
 QByteArray chartTarget(const QString& code, const QByteArray& term) {
     return "/z?s=" + code.toLatin1() + portal::suffixForCode(code).toLatin1() +
            "&a=v&p=m25,m75,b,v&t=" + term + "&l=off&z=m&q=c";
-}
-QByteArray summaryTarget(const QString& code) {
-    return "/bin/gw?url=x&word=" + code.toLatin1() + "&site=12";
 }
 QByteArray detailTarget(const QString& code) {
     return "/q?s=" + code.toLatin1() + "&d=t&k=c3&h=on&z=m";
@@ -213,38 +211,37 @@ private Q_SLOTS:
             QString::fromUtf8(fetch(server.port(), summaryTarget(m_code)).body).contains(kSample));
     }
 
-    void priceFileIsParsedOnceUntilItChanges() {
+    void storeIsReadOnceUntilAnotherWriterCommits() {
         QTemporaryDir dir;
         QVERIFY(QFile::copy(codeListPath(),
                             dir.filePath(QStringLiteral("銘柄コード一覧20060513.csv"))));
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("prices")));
-        const QString path = dir.filePath(QStringLiteral("prices/%1.csv").arg(m_code));
-        auto write = [&](const QByteArray& bytes) {
-            QSaveFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(bytes);
-            QVERIFY(f.commit());
-        };
-        write("Date,Open,High,Low,Close,Volume\n2026-12-01,100,110,90,105,10\n");
         portal::MarketData data(dir.path(), QDate(2026, 12, 4));
+        // Another connection to the same database, as an import in another process has.
+        const auto importer =
+            portal::store::PriceStore::open(portal::store::PriceStore::pathIn(dir.path()), nullptr);
+        QVERIFY(importer);
+        auto write = [&](double close) {
+            portal::History bars;
+            bars.append({QDate(2026, 12, 1), 100, 110, 90, close, 10});
+            QVERIFY(portal::storeBars(*importer, m_code, bars, QStringLiteral("import"),
+                                      QStringLiteral("test"))
+                        .ok);
+        };
+        write(105);
         const auto first = data.history(m_code);
         QVERIFY(first && !first->sample);
         QCOMPARE(first->last().close, 105.0);
         QCOMPARE(data.history(m_code), first);
         QCOMPARE(data.history(m_code), first);
-        QCOMPARE(data.priceFileReads(), 1);
+        QCOMPARE(data.storeReads(), 1);
 
-        // The same size, written again at once: still seen.
-        write("Date,Open,High,Low,Close,Volume\n2026-12-01,100,110,90,106,10\n");
+        // The same day written again with another close: seen at the next request.
+        write(106);
         const auto second = data.history(m_code);
         QCOMPARE(second->last().close, 106.0);
-        QCOMPARE(data.priceFileReads(), 2);
+        QCOMPARE(data.storeReads(), 2);
         QCOMPARE(data.history(m_code), second);
-        QCOMPARE(data.priceFileReads(), 2);
-
-        // Gone: invented prices again, marked as such.
-        QVERIFY(QFile::remove(path));
-        QVERIFY(data.history(m_code)->sample);
+        QCOMPARE(data.storeReads(), 2);
     }
 
     void cacheKeepsTheMostRecentlyUsed() {

@@ -1,5 +1,5 @@
 // quote-portal import: every accepted layout written by the test (code page 932 through Qt's
-// encoder), the merge into the stored file, each kind of bad row, --skip-bad, file names that
+// encoder), the merge into the price database, each kind of bad row, --skip-bad, file names that
 // tell the code and ones that do not, files that cannot be read.
 #include "pricefolder.h"
 #include "prices/pricecsv.h"
@@ -90,11 +90,12 @@ private Q_SLOTS:
                     "7203.T,20240927,2700,2750,2690,2740,2740,1000\n"
                     "7203.T,20240930,2740,2760,2600,2613,2613,2000\n")
             << english << 2 << QDate(2024, 9, 30) << 2740.0 << 2613.0 << qint64(2000);
+        // The store keeps prices to a tenth of a yen, the exchange's finest step.
         QTest::newRow("english, quoted decimals, lower case, no adjusted close")
             << QStringLiteral("7203.csv")
             << utf8("\"date\",\"open\",\"high\",\"low\",\"close\",\"volume\"\n"
                     "\"2024-09-30\",\"2,740.5\",\"2,760.0\",\"2,600.25\",\"2,613.75\",\"2,000\"\n")
-            << english << 1 << QDate(2024, 9, 30) << 2740.5 << 2613.75 << qint64(2000);
+            << english << 1 << QDate(2024, 9, 30) << 2740.5 << 2613.8 << qint64(2000);
         QTest::newRow("english, adjusted close scales a split")
             << QStringLiteral("7203.csv")
             << utf8("Date,Open,High,Low,Close,Adj Close,Volume\n"
@@ -157,7 +158,8 @@ private Q_SLOTS:
         QCOMPARE(h[2].close, 118.0); // stored rows of other dates are kept
         // Importing the same file again adds nothing and replaces the same dates.
         const CommandRun again = import({input});
-        QVERIFY(again.out.startsWith(QStringLiteral("6758: 追加 0 行、置換 3 行")));
+        QVERIFY2(again.out.startsWith(QStringLiteral("6758: 追加 0 行、置換 0 行、同じ値 3 行")),
+                 qPrintable(again.out));
         QCOMPARE(storedBars(QStringLiteral("6758")).size(), 5);
     }
 
@@ -281,18 +283,46 @@ private Q_SLOTS:
         const CommandRun r = import({input});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(QStringLiteral("銘柄コードが分かりません")), qPrintable(r.err));
-        QVERIFY(!QDir(dataDir() + QStringLiteral("/prices")).exists() ||
-                QDir(dataDir() + QStringLiteral("/prices")).isEmpty());
+        QVERIFY(storedCodes().isEmpty());
         // --code tells it.
         const CommandRun withCode =
             import({QStringLiteral("--code"), QStringLiteral("8035"), input});
         QCOMPARE(withCode.status, 0);
         QCOMPARE(storedBars(QStringLiteral("8035")).size(), 1);
-        // A --code that is no code stops before any file is looked at.
-        const CommandRun badCode =
-            import({QStringLiteral("--code"), QStringLiteral("../x"), input});
-        QCOMPARE(badCode.status, 2);
-        QVERIFY(badCode.err.contains(QStringLiteral("銘柄コードではありません")));
+    }
+
+    void codeOption_data() {
+        // code: what --code gives the stored prices; empty: refused before any file is read.
+        testing::columns<QString, QString>({"given", "code"});
+        QTest::newRow("full width") << QStringLiteral("７２０３") << QStringLiteral("7203");
+        QTest::newRow("lower case") << QStringLiteral("130a") << QStringLiteral("130A");
+        QTest::newRow("full width, lower case")
+            << QStringLiteral("１３０ａ") << QStringLiteral("130A");
+        QTest::newRow("blanks around") << QStringLiteral(" 7203　") << QStringLiteral("7203");
+        QTest::newRow("the lowest code") << QStringLiteral("1000") << QStringLiteral("1000");
+        QTest::newRow("four zeros") << QStringLiteral("0000") << QString();
+        QTest::newRow("below the range") << QStringLiteral("0999") << QString();
+        QTest::newRow("five digits") << QStringLiteral("12345") << QString();
+        QTest::newRow("negative") << QStringLiteral("-123") << QString();
+        QTest::newRow("a decimal") << QStringLiteral("4674.4") << QString();
+        QTest::newRow("a letter out of place") << QStringLiteral("A130") << QString();
+        QTest::newRow("a path") << QStringLiteral("../x") << QString();
+    }
+    void codeOption() {
+        QFETCH(QString, given);
+        QFETCH(QString, code);
+        const QString input =
+            writeInput(QStringLiteral("daily.csv"),
+                       "Date,Open,High,Low,Close,Volume\n2024-09-30,112,130,112,129,50\n");
+        const CommandRun r = import({QStringLiteral("--code"), given, input});
+        if (code.isEmpty()) {
+            QCOMPARE(r.status, 2);
+            QVERIFY2(r.err.contains(QStringLiteral("銘柄コードではありません")), qPrintable(r.err));
+            QVERIFY(storedCodes().isEmpty());
+            return;
+        }
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(storedCodes(), QStringList{code});
     }
 
     void filesThatCannotBeRead_data() {
@@ -337,19 +367,6 @@ private Q_SLOTS:
         QVERIFY(!r.err.isEmpty());
     }
 
-    void storedFileThatDoesNotParseIsKept() {
-        const QByteArray before = "Date,Open,High,Low,Close,Volume\n2024-09-27,1,2,1,2,3\n"
-                                  "my own note about this stock\n";
-        store(QStringLiteral("6758"), before);
-        const QString input =
-            writeInput(QStringLiteral("6758.csv"), "Date,Open,High,Low,Close,Volume\n"
-                                                   "2024-09-30,112,130,112,129,50\n");
-        const CommandRun r = import({input});
-        QCOMPARE(r.status, 1);
-        QVERIFY2(r.err.contains(QStringLiteral("上書きしません")), qPrintable(r.err));
-        QCOMPARE(storedBytes(QStringLiteral("6758")), before);
-    }
-
     void oneRefusedFileAmongSeveral() {
         const QString good =
             writeInput(QStringLiteral("7203.csv"), "Date,Open,High,Low,Close,Volume\n"
@@ -362,7 +379,7 @@ private Q_SLOTS:
         QCOMPARE(r.out.count(QLatin1Char('\n')), 1); // one line for the imported file
         QVERIFY(r.out.startsWith(QStringLiteral("7203: ")));
         QCOMPARE(storedBars(QStringLiteral("7203")).size(), 1);
-        QVERIFY(!QFile::exists(stored(QStringLiteral("6758"))));
+        QCOMPARE(storedCodes(), QStringList{QStringLiteral("7203")});
     }
 
     void noFilesIsAUsageError() {

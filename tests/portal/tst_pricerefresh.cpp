@@ -179,7 +179,8 @@ private Q_SLOTS:
         QCOMPARE(requestsFor(QStringLiteral("today-6758")), 1);
         const CommandRun forced = refresh({QStringLiteral("--force"), QStringLiteral("6758")});
         QCOMPARE(forced.status, 0);
-        QVERIFY(forced.out.startsWith(QStringLiteral("6758: 追加 0 行、置換 2 行")));
+        QVERIFY2(forced.out.startsWith(QStringLiteral("6758: 追加 0 行、置換 0 行、同じ値 2 行")),
+                 qPrintable(forced.out));
         QCOMPARE(requestsFor(QStringLiteral("today-6758")), 2);
     }
 
@@ -216,14 +217,27 @@ private Q_SLOTS:
         QVERIFY(r.err.contains(QStringLiteral("取得元が設定されていません")));
     }
 
+    void codesOfTheMarkFile_data() {
+        testing::columns<bool, int>({"inDataFolder", "status"});
+        QTest::newRow("in the data folder") << true << 0;
+        // The data folder's marks are the user's; a mark file beside the program is not read.
+        QTest::newRow("beside the program only") << false << 2;
+    }
     void codesOfTheMarkFile() {
-        QFile mark(programDir() + QStringLiteral("/MARK.csv"));
-        QVERIFY(mark.open(QIODevice::WriteOnly));
-        mark.write(QStringEncoder("Shift_JIS")(QStringLiteral("9432,8306,\r\n")));
-        mark.close();
+        QFETCH(bool, inDataFolder);
+        QFETCH(int, status);
+        const QString folder = inDataFolder ? dataDir() : programDir();
+        QVERIFY(testing::writeBytes(folder + QStringLiteral("/MARK.csv"),
+                                    QStringEncoder("Shift_JIS")(QStringLiteral("9432,8306,\r\n"))));
         const QString source = base() + QStringLiteral("/good/mark-{code}.csv");
+        const auto before = m_source.requests().size();
         const CommandRun r = refresh({QStringLiteral("--source"), source});
-        QCOMPARE(r.status, 0);
+        QCOMPARE(r.status, status);
+        if (status != 0) {
+            QVERIFY2(r.err.contains(QStringLiteral("MARK.csv")), qPrintable(r.err));
+            QCOMPARE(m_source.requests().size(), before);
+            return;
+        }
         const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
         QVERIFY(lines[0].startsWith(QStringLiteral("9432: ")));

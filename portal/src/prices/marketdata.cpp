@@ -1,17 +1,17 @@
 #include "prices/marketdata.h"
 
-#include "prices/pricecsv.h"
+#include "prices/datastore.h"
+#include "store/pricestore.h"
 
 #include <QFile>
 #include <QMutexLocker>
 #include <QStringDecoder>
+#include <QTextStream>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <optional>
-
-#include <sys/stat.h>
 
 namespace portal {
 
@@ -107,6 +107,16 @@ bool isCode(const QString& text) {
     if (text.size() != 4)
         return false;
     return std::all_of(text.begin(), text.end(), isDigit) || isAlphanumericCode(text);
+}
+
+std::optional<QString> codeFromUser(const QString& text) {
+    // NFKC makes full-width digits and letters plain ones, as an input method gives them.
+    const QString code = text.normalized(QString::NormalizationForm_KC).trimmed().toUpper();
+    if (!isCode(code))
+        return std::nullopt;
+    if (!isAlphanumericCode(code) && code.toInt() < 1000)
+        return std::nullopt;
+    return code;
 }
 
 double tickSize(double price) {
@@ -254,13 +264,19 @@ QVector<MinuteBar> intradaySession(const QString& code, const Bar& day) {
 }
 
 MarketData::MarketData(const QString& dataDir, const QDate& asOf, int cacheLimit)
-    : m_dataDir(dataDir)
-    , m_asOf(lastTradingDay(asOf.isValid() ? asOf : QDate::currentDate()))
+    : m_asOf(lastTradingDay(asOf.isValid() ? asOf : QDate::currentDate()))
     , m_cacheLimit(std::max(1, cacheLimit)) {
     m_listings = readCodeList(dataDir + QStringLiteral("/銘柄コード一覧20060513.csv"));
     for (int i = 0; i < m_listings.size(); ++i)
         m_index.insert(m_listings[i].code, i);
+    QTextStream err(stderr);
+    QString error;
+    m_store = openDataStore(dataDir, &error, &err);
+    if (!m_store)
+        err << error << QStringLiteral("。株価はすべてサンプルデータになります") << Qt::endl;
 }
+
+MarketData::~MarketData() = default;
 
 const Listing* MarketData::find(const QString& code) const {
     const auto it = m_index.constFind(code);
@@ -271,54 +287,33 @@ QString MarketData::suffixFor(const QString& code) const {
     return find(code) ? suffixForCode(code) : QString();
 }
 
-MarketData::FileStamp MarketData::stampOf(const QString& path) const {
-    FileStamp s;
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return s;
-    s.exists = true;
-    s.inode = quint64(st.st_ino);
-    s.size = qint64(st.st_size);
-    s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return s;
-}
-
 std::shared_ptr<const History> MarketData::history(const QString& code) const {
     if (!isCode(code) || !find(code))
         return {};
-    const QString path = m_dataDir + QStringLiteral("/prices/") + code + QStringLiteral(".csv");
-    // One look at the file per request: cheap next to drawing a chart, and it is what lets a
-    // running portal see an import without a restart.
-    const FileStamp stamp = stampOf(path);
     QMutexLocker lock(&m_mutex);
-    if (auto it = m_cache.find(code); it != m_cache.end() && it->stamp == stamp) {
+    // One cheap question per request: has anyone else committed since? It is what lets a running
+    // portal show an import without a restart.
+    if (m_store) {
+        const qint64 version = m_store->dataVersion();
+        if (version != m_storeVersion) {
+            m_cache.clear();
+            m_storeVersion = version;
+        }
+    }
+    if (auto it = m_cache.find(code); it != m_cache.end()) {
         it->lastUse = ++m_useCounter;
         return it->history;
     }
     History bars;
-    if (stamp.exists) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            ++m_fileReads;
-            PriceFile csv = parsePriceCsv(file.readAll());
-            if (!csv.error.isEmpty())
-                std::fprintf(stderr, "%s: %s\n", qPrintable(path), qPrintable(csv.error));
-            if (!csv.problems.isEmpty())
-                std::fprintf(stderr,
-                             "%s: %d row(s) skipped that do not parse (first at line %d: %s)\n",
-                             qPrintable(path), int(csv.problems.size()), csv.problems[0].line,
-                             qPrintable(csv.problems[0].reason));
-            bars = std::move(csv.bars);
-        }
-        if (bars.isEmpty())
-            std::fprintf(stderr, "%s: no usable rows; using a synthetic history\n",
-                         qPrintable(path));
+    if (m_store) {
+        ++m_storeReads;
+        bars = storedHistory(*m_store, code);
     }
     if (bars.isEmpty())
         bars = syntheticHistory(code, m_asOf);
     auto shared = std::make_shared<const History>(std::move(bars));
-    if (!m_cache.contains(code) && m_cache.size() >= m_cacheLimit) {
-        // A linear pass is fine at a few hundred entries, next to parsing or inventing a history.
+    if (m_cache.size() >= m_cacheLimit) {
+        // A linear pass is fine at a few hundred entries, next to reading or inventing a history.
         auto oldest = m_cache.begin();
         for (auto it = m_cache.begin(); it != m_cache.end(); ++it) {
             if (it->lastUse < oldest->lastUse)
@@ -326,7 +321,7 @@ std::shared_ptr<const History> MarketData::history(const QString& code) const {
         }
         m_cache.erase(oldest);
     }
-    m_cache.insert(code, {shared, stamp, ++m_useCounter});
+    m_cache.insert(code, {shared, ++m_useCounter});
     return shared;
 }
 
@@ -335,9 +330,9 @@ int MarketData::cachedHistories() const {
     return int(m_cache.size());
 }
 
-int MarketData::priceFileReads() const {
+int MarketData::storeReads() const {
     QMutexLocker lock(&m_mutex);
-    return m_fileReads;
+    return m_storeReads;
 }
 
 } // namespace portal

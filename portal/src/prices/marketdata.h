@@ -7,8 +7,13 @@
 #include <QVector>
 
 #include <memory>
+#include <optional>
 
 namespace portal {
+
+namespace store {
+class PriceStore;
+}
 
 struct Bar {
     QDate date;
@@ -31,6 +36,11 @@ struct Listing {
     QString name;
     QString market;
 };
+
+// A code as a user types it on the command line: width and case folded ("７２０３", "130a"), then
+// four digits from 1000 to 9999 or the alphanumeric form; nullopt for anything else ("0000",
+// "12345", "-123", "4674.4").
+std::optional<QString> codeFromUser(const QString& text);
 
 // True when the text is exactly four ASCII digits, or the exchange's alphanumeric form: the
 // second and/or fourth character a capital letter other than B, E, I, O, Q, V and Z, the others
@@ -65,52 +75,43 @@ struct MinuteBar {
 };
 QVector<MinuteBar> intradaySession(const QString& code, const Bar& day);
 
-// Listed codes and their histories, shared by every request. Thread-safe. A price file is read
-// once and kept until it changes on disk (an import or refresh while the portal runs is seen by
-// the next request); at most cacheLimit histories are kept, the least recently used going first.
+// Listed codes and their histories, shared by every request. Thread-safe. Histories come from the
+// data folder's price database, opened (and created, moving old price files in) here; a code the
+// store does not hold gets an invented history. At most cacheLimit histories are kept, the least
+// recently used going first; a commit from any other process (an import, a refresh) empties the
+// cache, so that the next request sees it.
 class MarketData {
 public:
     static constexpr int kDefaultCacheLimit = 256;
     MarketData(const QString& dataDir, const QDate& asOf, int cacheLimit = kDefaultCacheLimit);
+    ~MarketData();
 
     const QVector<Listing>& listings() const { return m_listings; }
     const Listing* find(const QString& code) const;
     QString suffixFor(const QString& code) const; // empty for an unknown code
     QDate asOf() const { return m_asOf; }
-    // The history of a listed code: prices/CODE.csv when present, synthetic otherwise.
+    // The history of a listed code: the stored days when there are any, invented otherwise.
     std::shared_ptr<const History> history(const QString& code) const;
-    // How many histories are kept now, and how often a price file was parsed (for tests).
+    // How many histories are kept now, and how often one was read from the store (for tests).
     int cachedHistories() const;
-    int priceFileReads() const;
+    int storeReads() const;
 
 private:
-    // What identifies one version of a price file: a rewrite (even to the same size within the
-    // same second) gets a new inode, since files are replaced by renaming.
-    struct FileStamp {
-        bool exists = false;
-        quint64 inode = 0;
-        qint64 size = 0;
-        qint64 mtimeNs = 0;
-        bool operator==(const FileStamp& o) const {
-            return exists == o.exists && inode == o.inode && size == o.size && mtimeNs == o.mtimeNs;
-        }
-    };
     struct Entry {
         std::shared_ptr<const History> history;
-        FileStamp stamp;
         quint64 lastUse = 0;
     };
-    FileStamp stampOf(const QString& path) const;
 
-    QString m_dataDir;
     QDate m_asOf;
     int m_cacheLimit;
     QVector<Listing> m_listings;
     QHash<QString, int> m_index;
     mutable QMutex m_mutex;
+    std::unique_ptr<store::PriceStore> m_store; // null when the database cannot be opened
+    mutable qint64 m_storeVersion = -1;
     mutable QHash<QString, Entry> m_cache;
     mutable quint64 m_useCounter = 0;
-    mutable int m_fileReads = 0;
+    mutable int m_storeReads = 0;
 };
 
 } // namespace portal

@@ -1,12 +1,18 @@
 #include "prices/pricecsv.h"
 
+#include <QBuffer>
+#include <QDateTime>
 #include <QHash>
+#include <QIODevice>
 #include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
 #include <optional>
 
 namespace portal {
@@ -56,22 +62,99 @@ bool isJapaneseHeader(const QString& header) {
     return std::any_of(header.begin(), header.end(), [](QChar c) { return c.unicode() >= 0x3000; });
 }
 
-// UTF-8 when the bytes are UTF-8 (with or without a byte-order mark), code page 932 otherwise.
-QString decode(QByteArray bytes) {
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8(bytes);
-    if (!utf8.hasError())
-        return text;
-    QStringDecoder sjis("Shift_JIS");
-    if (sjis.isValid()) {
-        text = sjis(bytes);
-        if (!sjis.hasError())
+// One line's bytes as text. A file is UTF-8 (perhaps with a byte-order mark) or code page 932;
+// the first line that is not plain ASCII tells which. A line that does not decode that way is
+// tried the other way, then taken byte for byte, so one stray line does not spoil the rest.
+class LineDecoder {
+public:
+    void preferUtf8() { m_decided = true; }
+
+    // A line cut short (too long) may end inside a character, so it does not decide.
+    QString operator()(const QByteArray& bytes, bool mayDecide) {
+        if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; }))
+            return QString::fromLatin1(bytes);
+        QString text;
+        QStringDecoder* order[] = {&m_utf8, &m_sjis};
+        if (m_sjisFirst)
+            std::swap(order[0], order[1]);
+        for (QStringDecoder* decoder : order) {
+            if (!decoder->isValid())
+                continue;
+            decoder->resetState();
+            text = QString(decoder->decode(bytes));
+            if (decoder->hasError())
+                continue;
+            if (!m_decided && mayDecide) {
+                m_decided = true;
+                m_sjisFirst = decoder == &m_sjis;
+            }
             return text;
+        }
+        return QString::fromLatin1(bytes);
     }
-    return QString::fromLatin1(bytes);
-}
+
+private:
+    // The file's byte-order mark is taken off before; one further on stays a character, as it
+    // would in a file decoded whole.
+    QStringDecoder m_utf8{QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom};
+    QStringDecoder m_sjis{"Shift_JIS"};
+    bool m_decided = false;
+    bool m_sjisFirst = false;
+};
+
+// Lines of a device, read in chunks, so that no line is held whole however long it is.
+class LineReader {
+public:
+    explicit LineReader(QIODevice& in)
+        : m_in(in) {}
+
+    // The next line without its end (\n or \r\n); false past the last. A line longer than
+    // kMaxLineBytes comes back cut to that length, with tooLong set, and the rest is read past.
+    bool next(QByteArray& line, bool& tooLong) {
+        line.clear();
+        tooLong = false;
+        bool any = false;
+        for (;;) {
+            if (m_pos >= m_chunk.size() && !fill())
+                break;
+            any = true;
+            const char* start = m_chunk.constData() + m_pos;
+            const qsizetype available = m_chunk.size() - m_pos;
+            const char* end = static_cast<const char*>(std::memchr(start, '\n', available));
+            const qsizetype length = end ? end - start : available;
+            // One byte over the limit is kept, for a CR before the LF.
+            const qsizetype room = kMaxLineBytes + 1 - line.size();
+            if (!tooLong)
+                line.append(start, std::min(length, room));
+            tooLong = tooLong || length > room;
+            m_pos += length + (end ? 1 : 0);
+            if (end)
+                break;
+        }
+        if (!tooLong && line.endsWith('\r'))
+            line.chop(1);
+        if (line.size() > kMaxLineBytes) {
+            tooLong = true;
+            line.truncate(kMaxLineBytes);
+        }
+        return any;
+    }
+
+private:
+    static constexpr qsizetype kChunk = 64 * 1024;
+
+    bool fill() {
+        m_chunk.resize(kChunk);
+        const qint64 n = m_in.read(m_chunk.data(), kChunk);
+        m_chunk.resize(n > 0 ? qsizetype(n) : 0);
+        m_pos = 0;
+        return n > 0;
+    }
+
+    QIODevice& m_in;
+    QByteArray m_chunk;
+    qsizetype m_pos = 0;
+};
 
 // One line of comma-separated fields; a field in double quotes may hold commas and "" for a quote.
 QStringList splitFields(const QString& line) {
@@ -115,7 +198,7 @@ bool isAsciiDigit(QChar c) {
 }
 
 // Digits from position i, at least min and at most max of them; the value, or -1.
-int digitsAt(const QString& text, int& i, int min, int max) {
+int digitsAt(QStringView text, qsizetype& i, int min, int max) {
     int value = 0, n = 0;
     while (i < text.size() && n < max && isAsciiDigit(text[i])) {
         value = value * 10 + (text[i].unicode() - '0');
@@ -125,28 +208,39 @@ int digitsAt(const QString& text, int& i, int min, int max) {
     return n >= min ? value : -1;
 }
 
-// 2024/09/30, 2024-09-30 (also 2024/9/30) or 20240930. Written out by hand: the rows of a
-// twelve-year file are thousands of dates and a regular expression per field is most of the time.
-std::optional<QDate> parseDate(const QString& text) {
-    int i = 0;
-    int y = 0, m = 0, d = 0;
-    if (text.size() == 8) {
-        y = digitsAt(text, i, 4, 4);
+bool charAt(QStringView text, qsizetype& i, char16_t c) {
+    if (i < text.size() && text[i] == QChar(c)) {
+        ++i;
+        return true;
+    }
+    return false;
+}
+
+// 2024/09/30, 2024-09-30, 2024/9/30, 20240930 (exactly eight digits) or 2024年9月30日. Written
+// out by hand: the rows of a twelve-year file are thousands of dates and a regular expression
+// per field is most of the time.
+std::optional<QDate> parseDate(QStringView text) {
+    qsizetype i = 0;
+    const int y = digitsAt(text, i, 4, 4);
+    int m = -1, d = -1;
+    if (y < 0 || i == text.size()) {
+        return std::nullopt;
+    } else if (isAsciiDigit(text[i])) {
         m = digitsAt(text, i, 2, 2);
         d = digitsAt(text, i, 2, 2);
+    } else if (charAt(text, i, u'年')) {
+        m = digitsAt(text, i, 1, 2);
+        d = charAt(text, i, u'月') ? digitsAt(text, i, 1, 2) : -1;
+        if (!charAt(text, i, u'日'))
+            return std::nullopt;
     } else {
         auto separator = [&] {
-            if (i < text.size() && (text[i] == QLatin1Char('/') || text[i] == QLatin1Char('-'))) {
-                ++i;
-                return true;
-            }
-            return false;
+            return charAt(text, i, u'/') || charAt(text, i, u'-');
         };
-        y = digitsAt(text, i, 4, 4);
         m = separator() ? digitsAt(text, i, 1, 2) : -1;
         d = separator() ? digitsAt(text, i, 1, 2) : -1;
     }
-    if (y < 0 || m < 0 || d < 0 || i != text.size())
+    if (m < 0 || d < 0 || i != text.size())
         return std::nullopt;
     const QDate date(y, m, d);
     if (!date.isValid())
@@ -218,6 +312,146 @@ QString number(double v) {
 
 constexpr int kHeaderSearchLines = 10;
 
+QDate firstTradingDay() {
+    return QDate(1949, 5, 16); // the exchange reopened after the war
+}
+
+QString day(const QDate& date) {
+    return date.toString(QStringLiteral("yyyy/MM/dd"));
+}
+
+// A file of more lines than an int counts is no price file, but reading one must not overflow.
+int saturated(qint64 n) {
+    return int(std::min<qint64>(n, std::numeric_limits<int>::max()));
+}
+
+// The rows after the header, checked one at a time. What is kept stays bounded whatever the
+// input: one entry per date in the accepted range and at most kMaxRowProblems reasons.
+class RowReader {
+public:
+    RowReader(PriceFile& out, const std::array<int, RoleCount>& column, const QDate& today)
+        : m_out(out)
+        , m_column(column)
+        , m_today(today)
+        , m_needed(*std::max_element(column.begin(), column.end()) + 1) {}
+
+    void tooLong(qint64 line) {
+        problem(
+            line,
+            QStringLiteral("行が長すぎます（%1 KiB を超えています）").arg(kMaxLineBytes / 1024));
+    }
+
+    void add(qint64 line, const QStringList& f) {
+        if (std::all_of(f.begin(), f.end(), [](const QString& s) { return s.isEmpty(); }))
+            return;
+        if (f.size() < m_needed) {
+            problem(
+                line,
+                QStringLiteral("列が足りません（%1 列、%2 列必要）").arg(f.size()).arg(m_needed));
+            return;
+        }
+        const auto date = parseDate(f[m_column[Date]]);
+        if (!date) {
+            problem(line, QStringLiteral("日付を読めません: %1").arg(quoted(f[m_column[Date]])));
+            return;
+        }
+        if (*date > m_today) {
+            problem(line, QStringLiteral("日付 %1 は未来の日付です（今日は %2）")
+                              .arg(day(*date), day(m_today)));
+            return;
+        }
+        if (*date < firstTradingDay()) {
+            problem(line, QStringLiteral("日付 %1 は取引所が再開した %2 より前です")
+                              .arg(day(*date), day(firstTradingDay())));
+            return;
+        }
+        std::array<double, RoleCount> v{};
+        QString bad;
+        for (int r = Open; r < RoleCount && bad.isEmpty(); ++r) {
+            if (m_column[r] < 0)
+                continue;
+            const QString& text = f[m_column[r]];
+            const auto n = parseNumber(text);
+            if (!n)
+                bad = QStringLiteral("%1を数値として読めません: %2")
+                          .arg(QString::fromUtf8(kRoleNames[r]), quoted(text));
+            else if (*n < 0)
+                bad = QStringLiteral("%1が負の値です: %2")
+                          .arg(QString::fromUtf8(kRoleNames[r]), text);
+            else if (*n > kLargestValue)
+                bad = QStringLiteral("%1が大きすぎます: %2")
+                          .arg(QString::fromUtf8(kRoleNames[r]), text);
+            else if (*n == 0 && r != Volume)
+                bad = QStringLiteral("%1が 0 です").arg(QString::fromUtf8(kRoleNames[r]));
+            else
+                v[r] = *n;
+        }
+        if (bad.isEmpty() && v[High] < std::max({v[Low], v[Open], v[Close]}))
+            bad = QStringLiteral("高値 %1 が安値・始値・終値より低い値です").arg(number(v[High]));
+        if (bad.isEmpty() && v[Low] > std::min(v[Open], v[Close]))
+            bad = QStringLiteral("安値 %1 が始値・終値より高い値です").arg(number(v[Low]));
+        if (!bad.isEmpty()) {
+            problem(line, bad);
+            return;
+        }
+        Bar b;
+        b.date = *date;
+        b.open = v[Open];
+        b.high = v[High];
+        b.low = v[Low];
+        b.close = v[Close];
+        b.volume = qint64(std::llround(v[Volume]));
+        if (m_column[AdjClose] >= 0 && v[AdjClose] > 0 && std::abs(v[AdjClose] - v[Close]) > 1e-9) {
+            const double factor = v[AdjClose] / v[Close];
+            b.open *= factor;
+            b.high *= factor;
+            b.low *= factor;
+            b.close *= factor;
+        }
+        const auto [it, first] = m_days.try_emplace(b.date, Day{saturated(line), b, false});
+        if (first)
+            return;
+        const Bar& p = it->second.bar;
+        const bool same = p.open == b.open && p.high == b.high && p.low == b.low &&
+                          p.close == b.close && p.volume == b.volume;
+        if (!same) {
+            problem(line, QStringLiteral("日付 %1 が %2 行目にもあり、値が違います")
+                              .arg(day(b.date))
+                              .arg(it->second.line));
+            it->second.disputed = true;
+        }
+    }
+
+    // By date; a disputed date has none of its rows.
+    History bars() const {
+        History out;
+        out.reserve(qsizetype(m_days.size()));
+        for (const auto& entry : m_days) {
+            if (!entry.second.disputed)
+                out.append(entry.second.bar);
+        }
+        return out;
+    }
+
+private:
+    void problem(qint64 line, const QString& reason) {
+        m_out.problemCount = saturated(qint64(m_out.problemCount) + 1);
+        if (m_out.problems.size() < kMaxRowProblems)
+            m_out.problems.append({saturated(line), reason});
+    }
+
+    struct Day {
+        int line; // the first line of the date, which a differing later row names
+        Bar bar;
+        bool disputed;
+    };
+    PriceFile& m_out;
+    const std::array<int, RoleCount> m_column;
+    const QDate m_today;
+    const int m_needed;
+    std::map<QDate, Day> m_days;
+};
+
 } // namespace
 
 QString layoutName(PriceLayout layout) {
@@ -234,39 +468,47 @@ QString layoutName(PriceLayout layout) {
     return QStringLiteral("unknown");
 }
 
-PriceFile parsePriceCsv(const QByteArray& bytes) {
-    PriceFile out;
-    const QString text = decode(bytes);
-    if (text.trimmed().isEmpty()) {
-        out.error = QStringLiteral("中身がありません");
-        return out;
-    }
-    if (text.trimmed().startsWith(QLatin1Char('<'))) {
-        out.error = QStringLiteral("HTML のページで、株価の CSV ではありません");
-        return out;
-    }
-    QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString& l : lines) {
-        if (l.endsWith(QLatin1Char('\r')))
-            l.chop(1);
-    }
+QDate todayInJapan() {
+    // Japan keeps no summer time, so a fixed offset is the whole rule.
+    return QDateTime::currentDateTimeUtc().addSecs(9 * 3600).date();
+}
 
-    // Where the rows start and which column holds what.
+PriceFile readPriceCsv(QIODevice& in, const QDate& today) {
+    PriceFile out;
+    LineReader reader(in);
+    LineDecoder decode;
+    QByteArray bytes;
+    bool tooLong = false;
+    qint64 line = 0;
+
+    // Where the rows start and which column holds what: a header among the first lines with
+    // text, or none when the first of them is already a row in the portal's order.
     std::array<int, RoleCount> column;
     column.fill(-1);
-    int firstRow = -1;
+    QStringList firstRow; // the fields of the first line with text when it is a row
+    bool firstRowTooLong = false;
     int seen = 0;
-    for (int i = 0; i < lines.size() && seen < kHeaderSearchLines && firstRow < 0; ++i) {
-        if (lines[i].trimmed().isEmpty())
+    while (column[Date] < 0 && seen < kHeaderSearchLines && reader.next(bytes, tooLong)) {
+        if (++line == 1 && bytes.startsWith("\xEF\xBB\xBF")) {
+            bytes.remove(0, 3);
+            decode.preferUtf8();
+        }
+        const QString text = decode(bytes, !tooLong);
+        const QString trimmed = text.trimmed();
+        if (trimmed.isEmpty())
             continue;
-        ++seen;
-        const QStringList f = splitFields(lines[i]);
+        if (++seen == 1 && trimmed.startsWith(QLatin1Char('<'))) {
+            out.error = QStringLiteral("HTML のページで、株価の CSV ではありません");
+            return out;
+        }
+        const QStringList f = splitFields(text);
         if (seen == 1 && f.size() >= 6 && parseDate(f[0])) {
             // No header: the portal's own column order.
             for (int r = Date; r <= Volume; ++r)
                 column[r] = r;
             out.layout = PriceLayout::Portal;
-            firstRow = i;
+            firstRow = f;
+            firstRowTooLong = tooLong;
             break;
         }
         std::array<int, RoleCount> found;
@@ -288,7 +530,7 @@ PriceFile parsePriceCsv(const QByteArray& bytes) {
         }
         if (!missing.isEmpty()) {
             out.error = QStringLiteral("%1 行目の見出しに %2 の列がありません")
-                            .arg(i + 1)
+                            .arg(line)
                             .arg(missing.join(QStringLiteral("・")));
             return out;
         }
@@ -299,106 +541,35 @@ PriceFile parsePriceCsv(const QByteArray& bytes) {
         out.layout = japanese      ? PriceLayout::Japanese
                      : portalOrder ? PriceLayout::Portal
                                    : PriceLayout::English;
-        firstRow = i + 1;
     }
-    if (firstRow < 0) {
-        out.error = QStringLiteral(
-            "見出し行（日付,始値,高値,安値,終値,出来高 または Date,Open,High,Low,Close,Volume）が"
-            "見つかりません");
+    if (column[Date] < 0) {
+        out.error = seen == 0 ? QStringLiteral("中身がありません")
+                              : QStringLiteral("見出し行（日付,始値,高値,安値,終値,出来高 または "
+                                               "Date,Open,High,Low,Close,Volume）が見つかりません");
         return out;
     }
 
-    const int needed = *std::max_element(column.begin(), column.end()) + 1;
-    struct Seen {
-        int line;
-        Bar bar;
-    };
-    QHash<QDate, Seen> byDate;
-    QHash<QDate, bool> conflicting;
-    History rows;
-    for (int i = firstRow; i < lines.size(); ++i) {
-        const int lineNo = i + 1;
-        const QStringList f = splitFields(lines[i]);
-        if (std::all_of(f.begin(), f.end(), [](const QString& s) { return s.isEmpty(); }))
-            continue;
-        auto problem = [&](const QString& reason) {
-            out.problems.append({lineNo, reason});
-        };
-        if (f.size() < needed) {
-            problem(QStringLiteral("列が足りません（%1 列、%2 列必要）").arg(f.size()).arg(needed));
-            continue;
-        }
-        const auto date = parseDate(f[column[Date]]);
-        if (!date) {
-            problem(QStringLiteral("日付を読めません: %1").arg(quoted(f[column[Date]])));
-            continue;
-        }
-        std::array<double, RoleCount> v{};
-        QString bad;
-        for (int r = Open; r < RoleCount && bad.isEmpty(); ++r) {
-            if (column[r] < 0)
-                continue;
-            const auto n = parseNumber(f[column[r]]);
-            if (!n)
-                bad = QStringLiteral("%1を数値として読めません: %2")
-                          .arg(QString::fromUtf8(kRoleNames[r]), quoted(f[column[r]]));
-            else if (*n < 0)
-                bad = QStringLiteral("%1が負の値です: %2")
-                          .arg(QString::fromUtf8(kRoleNames[r]), f[column[r]]);
-            else if (*n > kLargestValue)
-                bad = QStringLiteral("%1が大きすぎます: %2")
-                          .arg(QString::fromUtf8(kRoleNames[r]), f[column[r]]);
-            else if (*n == 0 && r != Volume)
-                bad = QStringLiteral("%1が 0 です").arg(QString::fromUtf8(kRoleNames[r]));
-            else
-                v[r] = *n;
-        }
-        if (bad.isEmpty() && v[High] < std::max({v[Low], v[Open], v[Close]}))
-            bad = QStringLiteral("高値 %1 が安値・始値・終値より低い値です").arg(number(v[High]));
-        if (bad.isEmpty() && v[Low] > std::min(v[Open], v[Close]))
-            bad = QStringLiteral("安値 %1 が始値・終値より高い値です").arg(number(v[Low]));
-        if (!bad.isEmpty()) {
-            problem(bad);
-            continue;
-        }
-        Bar b;
-        b.date = *date;
-        b.open = v[Open];
-        b.high = v[High];
-        b.low = v[Low];
-        b.close = v[Close];
-        b.volume = qint64(std::llround(v[Volume]));
-        if (column[AdjClose] >= 0 && v[AdjClose] > 0 && std::abs(v[AdjClose] - v[Close]) > 1e-9) {
-            const double factor = v[AdjClose] / v[Close];
-            b.open *= factor;
-            b.high *= factor;
-            b.low *= factor;
-            b.close *= factor;
-        }
-        const auto previous = byDate.constFind(b.date);
-        if (previous != byDate.constEnd()) {
-            const Bar& p = previous->bar;
-            const bool same = p.open == b.open && p.high == b.high && p.low == b.low &&
-                              p.close == b.close && p.volume == b.volume;
-            if (!same) {
-                problem(QStringLiteral("日付 %1 が %2 行目にもあり、値が違います")
-                            .arg(b.date.toString(QStringLiteral("yyyy/MM/dd")))
-                            .arg(previous->line));
-                conflicting.insert(b.date, true);
-            }
-            continue;
-        }
-        byDate.insert(b.date, {lineNo, b});
-        rows.append(b);
+    RowReader rows(out, column, today.isValid() ? today : todayInJapan());
+    if (firstRowTooLong)
+        rows.tooLong(line);
+    else if (!firstRow.isEmpty())
+        rows.add(line, firstRow);
+    while (reader.next(bytes, tooLong)) {
+        ++line;
+        if (tooLong)
+            rows.tooLong(line);
+        else
+            rows.add(line, splitFields(decode(bytes, true)));
     }
-    if (!conflicting.isEmpty())
-        rows.erase(std::remove_if(rows.begin(), rows.end(),
-                                  [&](const Bar& b) { return conflicting.contains(b.date); }),
-                   rows.end());
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const Bar& a, const Bar& b) { return a.date < b.date; });
-    out.bars = std::move(rows);
+    out.bars = rows.bars();
     return out;
+}
+
+PriceFile parsePriceCsv(const QByteArray& bytes, const QDate& today) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return readPriceCsv(buffer, today);
 }
 
 QByteArray writePriceCsv(const History& bars) {

@@ -1,5 +1,7 @@
 #include "prices/priceimport.h"
 
+#include "base/datafolder.h"
+#include "prices/datastore.h"
 #include "prices/pricecsv.h"
 
 #include <QCommandLineParser>
@@ -7,17 +9,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QMap>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 namespace portal {
 
 namespace {
-
-QString day(const QDate& d) {
-    return d.toString(QStringLiteral("yyyy/MM/dd"));
-}
 
 QString count(int n) {
     static const QLocale english(QLocale::English);
@@ -43,66 +39,6 @@ QString codeFromFileName(const QString& path) {
     return found;
 }
 
-StoreResult mergeIntoStore(const QString& dataDir, const QString& code, const History& bars) {
-    StoreResult r;
-    if (!isCode(code)) {
-        r.error = QStringLiteral("銘柄コード “%1” は使えません").arg(code);
-        return r;
-    }
-    const QString folder = dataDir + QStringLiteral("/prices");
-    const QString path = folder + QLatin1Char('/') + code + QStringLiteral(".csv");
-    QMap<QDate, Bar> merged;
-    QFile stored(path);
-    if (stored.exists()) {
-        if (!stored.open(QIODevice::ReadOnly)) {
-            r.error =
-                QStringLiteral("保存済みの %1 を読めません: %2").arg(path, stored.errorString());
-            return r;
-        }
-        const PriceFile old = parsePriceCsv(stored.readAll());
-        stored.close();
-        if (!old.error.isEmpty() || !old.problems.isEmpty()) {
-            const QString why = !old.error.isEmpty() ? old.error
-                                                     : QStringLiteral("%1 行目: %2")
-                                                           .arg(old.problems[0].line)
-                                                           .arg(old.problems[0].reason);
-            r.error = QStringLiteral("保存済みの %1 に読めない部分があるため、上書きしません（%2）")
-                          .arg(path, why);
-            return r;
-        }
-        for (const Bar& b : old.bars)
-            merged.insert(b.date, b);
-    }
-    for (const Bar& b : bars) {
-        if (merged.contains(b.date))
-            ++r.replaced;
-        else
-            ++r.added;
-        merged.insert(b.date, b);
-    }
-    History all;
-    all.reserve(int(merged.size()));
-    for (const Bar& b : std::as_const(merged))
-        all.append(b);
-
-    if (!QDir().mkpath(folder)) {
-        r.error = QStringLiteral("フォルダ %1 を作れません").arg(folder);
-        return r;
-    }
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly)) {
-        r.error = QStringLiteral("%1 に書き込めません: %2").arg(path, out.errorString());
-        return r;
-    }
-    out.write(writePriceCsv(all));
-    if (!out.commit()) {
-        r.error = QStringLiteral("%1 に書き込めません: %2").arg(path, out.errorString());
-        return r;
-    }
-    r.ok = true;
-    return r;
-}
-
 bool importFile(const QString& path, const ImportOptions& options, QTextStream& out,
                 QTextStream& err) {
     const QString shown = QDir::toNativeSeparators(path);
@@ -120,7 +56,8 @@ bool importFile(const QString& path, const ImportOptions& options, QTextStream& 
             << QStringLiteral("（取り込みませんでした）") << Qt::endl;
         return false;
     }
-    const PriceFile csv = parsePriceCsv(file.readAll());
+    // Read as a stream: memory stays bounded whatever the file's size.
+    const PriceFile csv = readPriceCsv(file);
     if (!csv.error.isEmpty()) {
         err << shown << QStringLiteral(": ") << csv.error
             << QStringLiteral("（取り込みませんでした）") << Qt::endl;
@@ -128,11 +65,16 @@ bool importFile(const QString& path, const ImportOptions& options, QTextStream& 
     }
     for (const RowProblem& p : csv.problems)
         err << shown << QLatin1Char(':') << p.line << QStringLiteral(": ") << p.reason << Qt::endl;
-    if (!csv.problems.isEmpty() && !options.skipBad) {
+    if (csv.problemCount > csv.problems.size())
+        err << shown
+            << QStringLiteral(": ほかにも不正な行が %1 行あります")
+                   .arg(count(csv.problemCount - int(csv.problems.size())))
+            << Qt::endl;
+    if (csv.problemCount > 0 && !options.skipBad) {
         err << shown
             << QStringLiteral(": 不正な行が %1 行あるため取り込みませんでした"
                               "（--skip-bad で不正な行を除いて取り込めます）")
-                   .arg(csv.problems.size())
+                   .arg(csv.problemCount)
             << Qt::endl;
         return false;
     }
@@ -141,17 +83,15 @@ bool importFile(const QString& path, const ImportOptions& options, QTextStream& 
             << Qt::endl;
         return false;
     }
-    const StoreResult stored = mergeIntoStore(options.dataDir, code, csv.bars);
+    const StoreResult stored = storeBars(*options.store, code, csv.bars, QStringLiteral("import"),
+                                         QFileInfo(path).absoluteFilePath());
     if (!stored.ok) {
         err << shown << QStringLiteral(": ") << stored.error << Qt::endl;
         return false;
     }
-    out << code
-        << QStringLiteral(": 追加 %1 行、置換 %2 行、%3 - %4")
-               .arg(count(stored.added), count(stored.replaced), day(csv.bars.first().date),
-                    day(csv.bars.last().date));
-    if (!csv.problems.isEmpty())
-        out << QStringLiteral("、不正な行 %1 行を除外").arg(count(int(csv.problems.size())));
+    out << code << QStringLiteral(": ") << describeWrite(stored, csv.bars);
+    if (csv.problemCount > 0)
+        out << QStringLiteral("、不正な行 %1 行を除外").arg(count(csv.problemCount));
     out << QStringLiteral("（") << shown << QStringLiteral("）") << Qt::endl;
     return true;
 }
@@ -164,7 +104,7 @@ QCommandLineOption dataFolderOption() {
 
 QString dataFolderFrom(const QCommandLineParser& parser, const QString& programDir) {
     const QCommandLineOption data = dataFolderOption();
-    return parser.isSet(data) ? parser.value(data) : programDir;
+    return parser.isSet(data) ? parser.value(data) : base::userDataFolder(programDir);
 }
 
 bool parseCommand(QCommandLineParser& parser, const QString& command, const QStringList& args,
@@ -194,17 +134,24 @@ int runImport(const QStringList& args, const QString& programDir, QTextStream& o
         return 2;
     }
     ImportOptions options;
-    options.dataDir = dataFolderFrom(parser, programDir);
     options.skipBad = parser.isSet(skipBad);
     if (parser.isSet(codeOption)) {
-        options.code = parser.value(codeOption).trimmed().toUpper();
-        if (!isCode(options.code)) {
+        const auto code = codeFromUser(parser.value(codeOption));
+        if (!code) {
             err << QStringLiteral("--code “%1” は銘柄コードではありません")
                        .arg(parser.value(codeOption))
                 << Qt::endl;
             return 2;
         }
+        options.code = *code;
     }
+    QString error;
+    const auto store = openDataStore(dataFolderFrom(parser, programDir), &error, &err);
+    if (!store) {
+        err << error << Qt::endl;
+        return 1;
+    }
+    options.store = store.get();
     bool allImported = true;
     for (const QString& f : files)
         allImported = importFile(f, options, out, err) && allImported;

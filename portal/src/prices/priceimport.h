@@ -1,6 +1,7 @@
 #pragma once
 
 #include "prices/marketdata.h"
+#include "store/pricestore.h"
 
 #include <QCommandLineParser>
 #include <QString>
@@ -15,34 +16,24 @@ namespace portal {
 // codes.
 QString codeFromFileName(const QString& path);
 
-// What merging bars into DATA/prices/CODE.csv did.
-struct StoreResult {
-    bool ok = false;
-    int added = 0;    // dates that were not stored before
-    int replaced = 0; // stored dates whose row the new one replaced
-    QString error;    // Japanese, when !ok; the stored file is then unchanged
-};
-
-// Rows merge by date into what the price file holds, a new row replacing a stored row of the
-// same date; the result is sorted and written atomically (a new file renamed over the old), so a
-// running portal never reads half a file. A stored file with rows that cannot be read is left
-// alone and the merge refused, so nothing stored is lost.
-StoreResult mergeIntoStore(const QString& dataDir, const QString& code, const History& bars);
-
 struct ImportOptions {
-    QString dataDir;
+    store::PriceStore* store = nullptr;
     QString code; // empty: from each file's name
     bool skipBad = false;
 };
 
-// Imports one file. Bad rows go to err with file and line; the result line (code, rows added and
-// replaced, date range) goes to out. False when the file was refused.
+// Imports one file into the store, in one transaction: rows merge by date, a new row replacing
+// a stored row of the same date. Bad rows go to err with file and line; the result line (code,
+// rows added and replaced, date range) goes to out. False when the file was refused; the store
+// is then unchanged.
 bool importFile(const QString& path, const ImportOptions& options, QTextStream& out,
                 QTextStream& err);
 
-// The --data option of every quote-portal command: the folder with the code list and prices/.
+// The --data option of every quote-portal command: the folder with the code list and the price
+// database.
 QCommandLineOption dataFolderOption();
-// The folder --data names, or the program's folder without it.
+// The folder --data names; without it the viewer's own rule: the program folder when the user can
+// write to it, else $XDG_DATA_HOME/quorvix.
 QString dataFolderFrom(const QCommandLineParser& parser, const QString& programDir);
 
 // Parses a subcommand's words (args, those after its name); on words it cannot use, tells err
@@ -51,7 +42,7 @@ bool parseCommand(QCommandLineParser& parser, const QString& command, const QStr
                   const QString& usage, QTextStream& err);
 
 // `quote-portal import [--data DIR] [--code CODE] [--skip-bad] FILE...`, args being the words
-// after "import". The data folder defaults to programDir. Returns the exit status: 0 when every
+// after "import". Returns the exit status: 0 when every
 // file was imported, 1 when any was refused, 2 for a command line that cannot be used.
 int runImport(const QStringList& args, const QString& programDir, QTextStream& out,
               QTextStream& err);

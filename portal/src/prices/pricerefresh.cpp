@@ -1,5 +1,6 @@
 #include "prices/pricerefresh.h"
 
+#include "prices/datastore.h"
 #include "prices/marketdata.h"
 #include "prices/pricecsv.h"
 #include "prices/priceimport.h"
@@ -112,10 +113,6 @@ private:
     std::unique_ptr<CURL, void (*)(CURL*)> m_curl;
 };
 
-QString day(const QDate& d) {
-    return d.toString(QStringLiteral("yyyy/MM/dd"));
-}
-
 } // namespace
 
 QString checkSourceTemplate(const QString& source) {
@@ -179,7 +176,7 @@ int refreshPrices(const RefreshOptions& options, QTextStream& out, QTextStream& 
     QStringList codes;
     QStringList failed;
     if (options.codes.isEmpty()) {
-        codes = markFileCodes(options.programDir + QStringLiteral("/MARK.csv"));
+        codes = markFileCodes(options.dataDir + QStringLiteral("/MARK.csv"));
         if (codes.isEmpty()) {
             err << QStringLiteral("取得する銘柄がありません（コードの指定がなく、MARK.csv にも"
                                   "印がありません）")
@@ -188,9 +185,8 @@ int refreshPrices(const RefreshOptions& options, QTextStream& out, QTextStream& 
         }
     } else {
         for (const QString& c : options.codes) {
-            const QString code = c.trimmed().toUpper();
-            if (isCode(code)) {
-                codes.append(code);
+            if (const auto code = codeFromUser(c)) {
+                codes.append(*code);
             } else {
                 out << c << QStringLiteral(": 銘柄コードではありません") << Qt::endl;
                 failed.append(c);
@@ -198,6 +194,12 @@ int refreshPrices(const RefreshOptions& options, QTextStream& out, QTextStream& 
         }
     }
 
+    QString storeError;
+    const auto store = openDataStore(options.dataDir, &storeError, &err);
+    if (!store) {
+        err << storeError << Qt::endl;
+        return 2;
+    }
     const QDate today = options.today.isValid() ? options.today : QDate::currentDate();
     const QString todayText = today.toString(Qt::ISODate);
     Fetcher fetcher(options.connectTimeoutMs, options.totalTimeoutMs);
@@ -218,25 +220,25 @@ int refreshPrices(const RefreshOptions& options, QTextStream& out, QTextStream& 
             csv = parsePriceCsv(f.body);
             if (!csv.error.isEmpty())
                 why = csv.error;
-            else if (!csv.problems.isEmpty())
+            else if (csv.problemCount > 0)
                 why = QStringLiteral("不正な行が %1 行あります（%2 行目: %3）")
-                          .arg(csv.problems.size())
+                          .arg(csv.problemCount)
                           .arg(csv.problems[0].line)
                           .arg(csv.problems[0].reason);
             else if (csv.bars.isEmpty())
                 why = QStringLiteral("株価の行がありません");
         }
         if (why.isEmpty()) {
-            const StoreResult stored = mergeIntoStore(options.dataDir, code, csv.bars);
+            // The origin kept is the address without its query or user, which may hold a key.
+            const QString origin = QUrl(sourceAddress(source, code))
+                                       .adjusted(QUrl::RemoveQuery | QUrl::RemoveUserInfo)
+                                       .toString();
+            const StoreResult stored =
+                storeBars(*store, code, csv.bars, QStringLiteral("refresh"), origin);
             if (stored.ok) {
                 config.setValue(refreshedKey(code), todayText);
                 config.sync();
-                out << code
-                    << QStringLiteral(": 追加 %1 行、置換 %2 行、%3 - %4")
-                           .arg(stored.added)
-                           .arg(stored.replaced)
-                           .arg(day(csv.bars.first().date), day(csv.bars.last().date))
-                    << Qt::endl;
+                out << code << QStringLiteral(": ") << describeWrite(stored, csv.bars) << Qt::endl;
                 continue;
             }
             why = stored.error;
@@ -271,7 +273,6 @@ int runRefresh(const QStringList& args, const QString& programDir, QTextStream& 
         return 2;
     RefreshOptions options;
     options.dataDir = dataFolderFrom(parser, programDir);
-    options.programDir = programDir;
     options.source = parser.value(source);
     options.force = parser.isSet(force);
     options.codes = parser.positionalArguments();

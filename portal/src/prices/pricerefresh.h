@@ -24,8 +24,7 @@ struct RefreshOptions {
     QString dataDir;
     QString source; // the template; empty: the one kept in the configuration
     bool force = false;
-    QStringList codes; // empty: the codes of MARK.csv in programDir
-    QString programDir;
+    QStringList codes;       // empty: the codes of MARK.csv in the data folder
     QDate today;             // null: the current date
     int minIntervalMs = 500; // at most two requests a second
     long connectTimeoutMs = 3000;

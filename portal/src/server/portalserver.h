@@ -37,7 +37,7 @@ struct LogEntry {
 };
 
 struct PortalOptions {
-    QString dataDir; // holds the code-list file and prices/CODE.csv; empty: the program folder
+    QString dataDir; // holds the code-list file and prices.sqlite; empty: the program folder
     QDate asOf;      // last trading day of synthetic histories; null: today
 };
 
