@@ -5,6 +5,7 @@
 // trip) against the time of one answer.
 #include "bareloop.h"
 #include "bench.h"
+#include "wait.h"
 
 #include "chart/chartretrieval.h"
 #include "platform/multitransfer.h"
@@ -56,10 +57,10 @@ void displayAgainstFloor(portal::PortalServer& server, const QString& exchange, 
     // addresses a display fetches from then on.
     server.clearLog();
     const chart::RetrievalResult first =
-        retrieval.fetchTerms(code, chart::ChartOptions::read(store), showPane);
+        runDisplay(retrieval, code, chart::ChartOptions::read(store), showPane);
     server.clearLog();
     const chart::RetrievalResult warm =
-        retrieval.fetchTerms(code, chart::ChartOptions::read(store), showPane);
+        runDisplay(retrieval, code, chart::ChartOptions::read(store), showPane);
     std::vector<std::string> urls;
     for (const portal::LogEntry& e : server.requestLog())
         urls.push_back((server.baseUrl() + e.target).toStdString());
@@ -76,7 +77,7 @@ void displayAgainstFloor(portal::PortalServer& server, const QString& exchange, 
     QElapsedTimer t;
     const auto timeDisplay = [&] {
         t.start();
-        retrieval.fetchTerms(code, chart::ChartOptions::read(store), showPane);
+        runDisplay(retrieval, code, chart::ChartOptions::read(store), showPane);
         display.push_back(t.nsecsElapsed() / 1e6);
     };
     const auto timeFloor = [&] {

@@ -8,6 +8,7 @@
 // answers.
 #include "bareloop.h"
 #include "bench.h"
+#include "wait.h"
 
 #include "chart/chartretrieval.h"
 #include "mainwin/form1.h"
@@ -93,6 +94,7 @@ Pass fullPass(portal::PortalServer& server, const QTemporaryDir& folder) {
     QElapsedTimer t;
     t.start();
     window.findChild<QPushButton*>(QStringLiteral("Command6"))->click();
+    turnUntil([&] { return !window.searching(); });
     pass.seconds = t.nsecsElapsed() / 1e9;
     drain();
     if (closer.seen() != 1)
@@ -191,7 +193,7 @@ const BenchRegistrar firstDisplay("firstdisplay", [] {
             server.clearLog();
             QElapsedTimer t;
             t.start();
-            retrieval.fetchTerms(code, options, {});
+            runDisplay(retrieval, code, options, {});
             times.push_back(t.nsecsElapsed() / 1e3);
             transfers = int(server.requestLog().size());
         }
@@ -245,6 +247,7 @@ const BenchRegistrar closing("close", [] {
         window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("4674"));
         MessageCloser closer;
         window.Text1_DblClick();
+        turnUntil([&] { return !window.isVisible(); });
         times.push_back(sinceClose.nsecsElapsed() / 1e6);
         if (window.isVisible())
             std::printf("the window did not close\n");

@@ -23,11 +23,15 @@ void LookAhead::addFailing(const QString& text, int tag) {
     m_probes.push_back(Probe{text, tag, CodeSearch::steadyNowMs(), nullptr});
 }
 
+DisplayFetch* LookAhead::runningFront() const {
+    if (m_probes.empty() || !m_probes.front().fetch || m_probes.front().fetch->isFinished())
+        return nullptr;
+    return m_probes.front().fetch.get();
+}
+
 LookAhead::Probe LookAhead::takeFirst() {
     if (m_probes.empty())
         return Probe{};
-    if (m_probes.front().fetch)
-        m_retrieval.waitFor(*m_probes.front().fetch);
     Probe probe = std::move(m_probes.front());
     m_probes.pop_front();
     return probe;

@@ -41,8 +41,10 @@ public:
     void add(const QString& code, int tag = 0);
     void addFailing(const QString& text, int tag = 0);
     int size() const { return static_cast<int>(m_probes.size()); }
-    // The oldest probe, once finished (waiting in a local event loop). A wait ended by the
-    // retrieval's cancel() gives it back cancelled.
+    // The oldest probe's fetch while it still runs: the search goes on when it has finished.
+    // Null when there is none or it has finished.
+    DisplayFetch* runningFront() const;
+    // The oldest probe; it must have finished (runningFront() is null).
     Probe takeFirst();
     void clear() { m_probes.clear(); }
 

@@ -1,14 +1,15 @@
 #include "form1.h"
 
 #include "chart/composition.h"
-#include "chart/lookahead.h"
-#include "chart/searchrules.h"
+#include "chart/displayoperation.h"
+#include "chart/searchoperation.h"
 #include "desktop/guiclipboard.h"
 #include "desktop/guimessagebox.h"
 #include "desktop/guiwebview.h"
 #include "launch/launcher.h"
 #include "launch/portalpages.h"
 #include "mainwin/form2.h"
+#include "mainwin/inputhold.h"
 #include "marks/markfile.h"
 #include "marks/markstring.h"
 #include "platform/appicon.h"
@@ -67,12 +68,17 @@ Form1::Form1(const ViewerContext& context, QWidget* parent)
                    Qt::WindowCloseButtonHint);
     setWindowTitle(kTitle);
     setWindowIcon(makeIcon());
+    m_input = new InputHold(this);
     createControls();
     startPortal();
     Form_Load();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    // Ended before the controls and the retrieval they use go.
+    m_search.reset();
+    m_display.reset();
+}
 
 void Form1::startPortal() {
     if (!m_context.startPortal)
@@ -250,10 +256,18 @@ void Form1::Form_Unload() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    // A running search sees m_closing after its pending events and ends.
-    m_closing = true;
-    // A display waiting for the server ends now, as a failure.
-    m_retrieval.cancel();
+    // The operation that runs ends here, without a word; input held for it is dropped. It may
+    // be the one whose signal is being handled (a message at its end), so it goes later.
+    if (m_search) {
+        m_search->cancel();
+        m_search.release()->deleteLater();
+    }
+    if (m_display) {
+        m_display->cancel();
+        m_lastDisplay = m_display->result();
+        m_display.release()->deleteLater();
+    }
+    m_input->discard();
     if (!m_unloaded) {
         m_unloaded = true;
         Form_Unload();
@@ -310,22 +324,29 @@ void Form1::setMarkPositionCaption() {
                    QString::number(G_intMARK));
 }
 
+void Form1::runModal(const std::function<void()>& dialog) {
+    if (m_search)
+        m_search->pause();
+    dialog();
+    if (m_search)
+        m_search->resume();
+}
+
 void Form1::showMessage(const QString& text) {
-    platform::showMessage(this, text);
+    runModal([&] { platform::showMessage(this, text); });
 }
 
 void Form1::Command1_Click() {
-    {
+    runModal([this] {
         Form2 dialog(*this, this);
         dialog.exec();
-    }
+    });
     setMarkCaption();
 }
 
 // ---- Display request and busy state ---------------------------------------------------------
 
 void Form1::BUSY_IN() {
-    m_busy = true;
     Text1->setEnabled(false);
     Command6->setEnabled(false);
     Command7->setEnabled(false);
@@ -334,7 +355,10 @@ void Form1::BUSY_IN() {
 }
 
 void Form1::BUSY_OUT() {
-    m_busy = false;
+    // A display opened between two candidates of a search ends inside the search, which still
+    // holds the busy state: unlocking here would let a second search start inside the first.
+    if (m_search || m_display)
+        return;
     Text1->setEnabled(true);
     Command6->setEnabled(true);
     Command7->setEnabled(true);
@@ -343,77 +367,85 @@ void Form1::BUSY_OUT() {
 
 void Form1::Text1_DblClick() {
     BUSY_IN();
-    bool unreachable = false;
-    if (const auto code = chart::codeToDisplay(Text1->text())) {
-        if (tryDisplay(*code)) {
-            MARK_CHECK(*code);
-            BUSY_OUT();
-            return;
-        }
-        // No transfer got any answer: the server is the matter, not the code.
-        unreachable = m_lastDisplay.serverUnreachable();
+    const auto code = chart::codeToDisplay(Text1->text());
+    if (!code) {
+        PicCLS();
+        showMessage(kCheckCodeMessage);
+        BUSY_OUT();
+        return;
     }
-    PicCLS();
-    // A display ended by the window closing has nothing to tell.
-    if (!m_closing)
-        showMessage(unreachable ? kServerUnreachableMessage : kCheckCodeMessage);
-    BUSY_OUT();
+    GRAF_DISP(*code, [this, code = *code](bool ok) {
+        if (ok) {
+            MARK_CHECK(code);
+        } else {
+            PicCLS();
+            // No transfer got any answer: the server is the matter, not the code.
+            showMessage(m_lastDisplay.serverUnreachable() ? kServerUnreachableMessage
+                                                          : kCheckCodeMessage);
+        }
+        BUSY_OUT();
+    });
 }
 
 // ---- Chart display ---------------------------------------------------------------------------
 
-void Form1::GRAF_DISP(const QString& code) {
+void Form1::GRAF_DISP(const QString& code, std::function<void(bool)> then) {
     PicCLS();
     const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
-    ++m_displaying;
-    m_lastDisplay = m_retrieval.fetchTerms(code, options, paneShower());
-    if (!m_lastDisplay.failed)
-        showSummaryAndDetail(code, options);
-    displayEnded();
+    auto display = std::make_unique<chart::DisplayOperation>(m_retrieval);
+    chart::DisplayOperation* op = display.get();
+    runDisplay(std::move(display), options, std::move(then));
+    op->start(code, options);
 }
 
-chart::ChartRetrieval::ShowPane Form1::paneShower() {
-    return [this](int pane, const QString&, const QByteArray& bytes) {
-        // A fifth or later term is written to its file but has no pane.
-        if (pane < static_cast<int>(Picture1.size()))
-            loadPicture(pane, bytes);
-    };
+void Form1::runDisplay(std::unique_ptr<chart::DisplayOperation> display,
+                       const chart::ChartOptions& options, std::function<void(bool)> then) {
+    m_display = std::move(display);
+    // Owned by m_display; the parent only makes sure one handed to deleteLater() goes with the
+    // window at the latest.
+    m_display->setParent(this);
+    m_input->hold();
+    connect(m_display.get(), &chart::DisplayOperation::paneShown, this,
+            [this](int pane, const QString&, const QByteArray& bytes) {
+                // A fifth or later term is written to its file but has no pane.
+                if (pane < static_cast<int>(Picture1.size()))
+                    loadPicture(pane, bytes);
+            });
+    connect(m_display.get(), &chart::DisplayOperation::finished, this,
+            [this, options, then = std::move(then)] {
+                // Ended from its own signal: deleted once the signal has returned.
+                chart::DisplayOperation* op = m_display.release();
+                op->deleteLater();
+                m_lastDisplay = op->result();
+                const bool ok = !m_lastDisplay.failed;
+                if (ok) {
+                    WebBrowser1->setUrl(QUrl(chart::mobileSummaryAddress(
+                        m_servers.base(platform::ServerRole::MobileGateway), op->code())));
+                    if (options.detail) {
+                        QWebEngineView* detail = options.fourPanes ? WebBrowser3 : WebBrowser2;
+                        detail->setVisible(true);
+                        detail->setUrl(QUrl(op->detailAddress()));
+                    }
+                }
+                then(ok);
+                // Input given meanwhile is handled now, under the rules that hold now.
+                if (!m_display)
+                    m_input->release();
+            });
 }
 
-void Form1::displayEnded() {
-    if (--m_displaying == 0 && m_listOpenPending) {
-        m_listOpenPending = false;
-        QMetaObject::invokeMethod(this, &Form1::List1_DblClick, Qt::QueuedConnection);
-    }
-}
-
-void Form1::showSummaryAndDetail(const QString& code, const chart::ChartOptions& options) {
-    if (m_closing)
-        return;
-    // The detail page is fetched first: its wait lets events through, and a blank page the
-    // panels were still loading from PicCLS must not land after the summary page's request.
-    const QUrl page = options.detail ? QUrl(m_retrieval.prepareDetailPage(code)) : QUrl();
-    if (m_closing)
-        return;
-    WebBrowser1->setUrl(QUrl(
-        chart::mobileSummaryAddress(m_servers.base(platform::ServerRole::MobileGateway), code)));
-    if (options.detail) {
-        QWebEngineView* detail = options.fourPanes ? WebBrowser3 : WebBrowser2;
-        detail->setVisible(true);
-        detail->setUrl(page);
-    }
-}
-
-void Form1::showProbed(const chart::DisplayFetch& fetch) {
+void Form1::showProbed(std::unique_ptr<chart::DisplayFetch> fetch, std::function<void()> then) {
     PicCLS();
     const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
-    ++m_displaying;
-    m_retrieval.commit(fetch, paneShower());
-    m_lastDisplay = fetch.result();
-    showSummaryAndDetail(fetch.code(), options);
-    displayEnded();
-    Text1->setText(fetch.code());
-    MARK_CHECK(fetch.code());
+    auto display = std::make_unique<chart::DisplayOperation>(m_retrieval);
+    chart::DisplayOperation* op = display.get();
+    const QString code = fetch->code();
+    runDisplay(std::move(display), options, [this, code, then = std::move(then)](bool) {
+        Text1->setText(code);
+        MARK_CHECK(code);
+        then();
+    });
+    op->show(std::move(fetch), options);
 }
 
 void Form1::loadPicture(int pane, const QByteArray& bytes) {
@@ -435,7 +467,7 @@ void Form1::PicCLS() {
         pane->clear();
 }
 
-// ---- Code stepping ---------------------------------------------------------------------------
+// ---- Code stepping and mark stepping ---------------------------------------------------------
 
 void Form1::Command6_Click() {
     codeStep(chart::StepDirection::Up);
@@ -444,86 +476,89 @@ void Form1::Command7_Click() {
     codeStep(chart::StepDirection::Down);
 }
 
-bool Form1::tryDisplay(const QString& code) {
-    GRAF_DISP(code);
-    return !m_lastDisplay.failed;
+void Form1::codeStep(chart::StepDirection direction) {
+    auto search = std::make_unique<chart::CodeSearchOperation>(
+        m_retrieval, chart::ChartOptions::read(*m_store), m_codeList.alphanumericCodes());
+    chart::CodeSearchOperation* op = search.get();
+    startSearch(std::move(search));
+    op->start(Text1->text(), direction);
 }
 
-void Form1::codeStep(chart::StepDirection direction) {
-    BUSY_IN();
-    m_searching = true;
-    auto endSearch = [this](const QString& message) {
-        if (!message.isEmpty() && !m_closing)
-            showMessage(message);
-        m_searching = false;
-        BUSY_OUT();
-    };
+void Form1::Command8_Click() {
+    markStep(chart::StepDirection::Up);
+}
+void Form1::Command9_Click() {
+    markStep(chart::StepDirection::Down);
+}
 
-    chart::CodeSearch search;
-    const QStringList& alphanumeric = m_codeList.alphanumericCodes();
-    std::optional<QString> toProbe =
-        chart::CodeSearch::firstCandidate(Text1->text(), direction, alphanumeric);
-    if (!toProbe) {
+void Form1::markStep(chart::StepDirection direction) {
+    chart::MarkStepOperation::Marks marks{[this] { return G_strMARK; },
+                                          [this] { return G_intMARK; },
+                                          [this](int position) {
+                                              G_intMARK = position;
+                                          }};
+    auto search = std::make_unique<chart::MarkStepOperation>(
+        m_retrieval, chart::ChartOptions::read(*m_store), std::move(marks));
+    chart::MarkStepOperation* op = search.get();
+    startSearch(std::move(search));
+    op->start(direction);
+}
+
+void Form1::startSearch(std::unique_ptr<chart::SearchOperation> search) {
+    BUSY_IN();
+    m_search = std::move(search);
+    m_search->setParent(this);
+    connect(m_search.get(), &chart::SearchOperation::finished, this, &Form1::searchEnded);
+    PicCLS();
+}
+
+void Form1::searchEnded() {
+    using Outcome = chart::SearchOperation::Outcome;
+    const Outcome outcome = m_search->outcome();
+    m_lastDisplay = m_search->lastResult();
+    switch (outcome) {
+    case Outcome::Found: {
+        const bool marks = qobject_cast<chart::MarkStepOperation*>(m_search.get()) != nullptr;
+        showProbed(m_search->takeWinner(), [this, marks] {
+            if (marks) {
+                setMarkPositionCaption();
+                List1->setCurrentRow(G_intMARK - 1);
+            }
+            endSearch(QString());
+        });
+        return;
+    }
+    case Outcome::NotACode:
         PicCLS();
         endSearch(kCheckCodeMessage);
         return;
+    case Outcome::NoCodeFound:
+        PicCLS();
+        endSearch(kNoCodeFoundMessage);
+        return;
+    case Outcome::ServerUnreachable:
+        PicCLS();
+        endSearch(kServerUnreachableMessage);
+        return;
+    case Outcome::NoMarkShown:
+        PicCLS();
+        endSearch(kNoMarkShownMessage);
+        return;
+    case Outcome::Ended:
+    case Outcome::Running:
+    case Outcome::Cancelled:
+        endSearch(QString());
+        return;
     }
-    // The next few candidates are probed side by side; their outcomes are judged strictly in
-    // order, so the search ends where the one-by-one search would, and nothing is shown
-    // before it is judged.
-    chart::LookAhead ahead(m_retrieval, chart::ChartOptions::read(*m_store));
-    PicCLS();
-    while (!m_closing) {
-        // A code this pass tried already is not probed: reaching it ends the search.
-        while (toProbe && ahead.size() < chart::LookAhead::kDepth &&
-               !search.triedBefore(*toProbe)) {
-            ahead.add(*toProbe);
-            toProbe = chart::CodeSearch::candidateAfter(*toProbe, direction, alphanumeric);
-        }
-        chart::LookAhead::Probe probe;
-        chart::SearchVerdict verdict = chart::SearchVerdict::Continue;
-        if (ahead.size() == 0) {
-            if (!toProbe) {
-                // The stepping left the numbers.
-                endSearch(kCheckCodeMessage);
-                return;
-            }
-            verdict = search.admit(*toProbe);
-        } else {
-            probe = ahead.takeFirst();
-            if (m_closing || probe.cancelled())
-                break;
-            verdict = search.admit(probe.code);
-            if (verdict == chart::SearchVerdict::Continue) {
-                m_lastDisplay = probe.fetch->result();
-                verdict = search.judge(probe.displayed() ? chart::CandidateOutcome::Displayed
-                                       : m_lastDisplay.serverUnreachable()
-                                           ? chart::CandidateOutcome::MissedUnreachable
-                                           : chart::CandidateOutcome::Missed,
-                                       probe.startedMs);
-            }
-        }
-        if (verdict != chart::SearchVerdict::Continue)
-            ahead.clear(); // later candidates are never shown nor waited for
-        switch (verdict) {
-        case chart::SearchVerdict::Found:
-            showProbed(*probe.fetch);
-            endSearch(QString());
-            return;
-        case chart::SearchVerdict::NoCodeFound:
-            PicCLS();
-            endSearch(kNoCodeFoundMessage);
-            return;
-        case chart::SearchVerdict::ServerUnreachable:
-            PicCLS();
-            endSearch(kServerUnreachableMessage);
-            return;
-        case chart::SearchVerdict::Continue:
-            break;
-        }
-        QCoreApplication::processEvents();
-    }
-    endSearch(QString());
+}
+
+void Form1::endSearch(const QString& message) {
+    // The message comes while the search still holds the busy state, as at the end of its loop.
+    if (!message.isEmpty())
+        showMessage(message);
+    if (m_search)
+        m_search.release()->deleteLater();
+    BUSY_OUT();
 }
 
 // ---- Marks -----------------------------------------------------------------------------------
@@ -566,8 +601,9 @@ void Form1::enableMarkSearch() {
     // While a display or search holds the busy state, the search buttons stay locked; leaving
     // the busy state enables them again when there are marks.
     const bool any = !G_strMARK.isEmpty();
-    Command8->setEnabled(any && !m_busy);
-    Command9->setEnabled(any && !m_busy);
+    const bool busy = m_search || m_display;
+    Command8->setEnabled(any && !busy);
+    Command9->setEnabled(any && !busy);
 }
 
 void Form1::MARK_SAVE() {
@@ -577,7 +613,7 @@ void Form1::MARK_SAVE() {
         m_marksUnsaved = false;
         return;
     }
-    if (m_closing) {
+    if (m_unloaded) {
         // The last save as the window closes. The marks go with the window: when they were not
         // in their file yet, the user hears of it, however often a save failed before.
         if (m_marksUnsaved) {
@@ -645,90 +681,13 @@ void Form1::Command5_Click() {
     markChanged(*code, list.text());
 }
 
-void Form1::Command8_Click() {
-    markStep(chart::StepDirection::Up);
-}
-void Form1::Command9_Click() {
-    markStep(chart::StepDirection::Down);
-}
-
-void Form1::markStep(chart::StepDirection direction) {
-    BUSY_IN();
-    m_searching = true;
-    auto step = [&] {
-        G_intMARK = chart::MarkSearch::positionAfter(
-            G_intMARK, marks::MarkString(G_strMARK).countReal(), direction);
-    };
-
-    chart::MarkSearch search;
-    step();
-    // Positions ahead are probed side by side and judged in order. Each probe is checked
-    // against the marks as they are when its turn comes: marks changed meanwhile restart the
-    // look-ahead from there, so only what the one-by-one search would reach is shown.
-    chart::LookAhead ahead(m_retrieval, chart::ChartOptions::read(*m_store));
-    int probePosition = G_intMARK;
-    QSet<int> probed;
-    const auto fill = [&] {
-        const marks::MarkString marks(G_strMARK);
-        while (ahead.size() < chart::LookAhead::kDepth && !probed.contains(probePosition)) {
-            probed.insert(probePosition);
-            const QString candidate = marks.mark(probePosition);
-            if (const auto code = chart::codeToDisplay(candidate))
-                ahead.add(*code, probePosition);
-            else
-                ahead.addFailing(candidate, probePosition);
-            probePosition =
-                chart::MarkSearch::positionAfter(probePosition, marks.countReal(), direction);
-        }
-    };
-    PicCLS();
-    while (!m_closing && !G_strMARK.isEmpty()) {
-        fill();
-        if (ahead.size() == 0)
-            break;
-        chart::LookAhead::Probe probe = ahead.takeFirst();
-        if (m_closing || probe.cancelled())
-            break;
-        const auto expected = chart::codeToDisplay(marks::MarkString(G_strMARK).mark(G_intMARK));
-        if (probe.tag != G_intMARK ||
-            expected.value_or(QString()) != (probe.fetch ? probe.code : QString())) {
-            // The marks or the position changed under the look-ahead: probe again from here.
-            ahead.clear();
-            probed.clear();
-            probePosition = G_intMARK;
-            continue;
-        }
-        if (probe.displayed()) {
-            ahead.clear();
-            showProbed(*probe.fetch);
-            setMarkPositionCaption();
-            List1->setCurrentRow(G_intMARK - 1);
-            m_searching = false;
-            BUSY_OUT();
-            return;
-        }
-        if (probe.fetch)
-            m_lastDisplay = probe.fetch->result();
-        search.recordFailure(G_intMARK);
-        step();
-        if (search.failedBefore(G_intMARK)) {
-            ahead.clear();
-            PicCLS();
-            showMessage(kNoMarkShownMessage);
-            break;
-        }
-        QCoreApplication::processEvents();
-    }
-    m_searching = false;
-    BUSY_OUT();
-}
-
 void Form1::List1_DblClick() {
     const QList<QListWidgetItem*> selected = List1->selectedItems();
     if (selected.isEmpty())
         return;
-    if (m_displaying > 0) {
-        m_listOpenPending = true;
+    // A row opened during a display is opened once the display has ended, never inside it.
+    if (m_display) {
+        m_input->defer([this] { List1_DblClick(); });
         return;
     }
     const int row = List1->row(selected.first());
@@ -736,13 +695,11 @@ void Form1::List1_DblClick() {
     G_intMARK = row + 1;
     setMarkPositionCaption();
     const QString code = selected.first()->text().left(4);
-    GRAF_DISP(code);
-    Text1->setText(code);
-    MARK_CHECK(code);
-    // Opened between two candidates of a search, the search still holds the busy state:
-    // unlocking here would let a second search start inside the first.
-    if (!m_searching)
+    GRAF_DISP(code, [this, code](bool) {
+        Text1->setText(code);
+        MARK_CHECK(code);
         BUSY_OUT();
+    });
 }
 
 // ---- Clipboard -------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "chart/chartretrieval.h"
 #include "chart/securitycode.h"
 #include "launch/portalpages.h"
+#include "mainwin/mainwindowlink.h"
 #include "mainwin/viewercontext.h"
 #include "marks/codelist.h"
 #include "marks/markfile.h"
@@ -14,6 +15,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -22,6 +24,13 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QWebEngineView;
+class InputHold;
+
+namespace chart {
+class DisplayOperation;
+class DisplayFetch;
+class SearchOperation;
+} // namespace chart
 
 namespace platform {
 class PortalStarter;
@@ -29,8 +38,13 @@ class PortalStarter;
 
 // The main window. Its handlers are short: they drive the controls and call into chart/, marks/,
 // settings/ and launch/, where the logic lives. Its state and controls are its own: the settings
-// dialog asks for changes through the operations below, and tests find the controls by their
-// object names, which are the control names of the table.
+// dialog asks for changes through MainWindowLink, and tests find the controls by their object
+// names, which are the control names of the table.
+//
+// The window never waits: a display, a code search and a mark step are operations of chart/ that
+// report through signals, and the window holds the one that runs. Input given during a display is
+// held and handled once the display has ended; between two candidates of a search it is handled
+// at once.
 //
 // The control names and the handler names (Command6_Click ...) follow the program's historic
 // form; everything else (operations, accessors, m_ members) is ours.
@@ -58,31 +72,33 @@ class PortalStarter;
 // | WebBrowser1      | the summary panel           | (shows the mobile summary page)                |
 // | WebBrowser2 / 3  | detail pane, 2 / 4 panes    | (shows the detail page when 詳細情報 is on)    |
 // clang-format on
-class Form1 : public QWidget {
+class Form1 : public QWidget, public MainWindowLink {
     Q_OBJECT
 
 public:
     explicit Form1(const ViewerContext& context = {}, QWidget* parent = nullptr);
     ~Form1() override;
 
-    // Operations the settings dialog asks for; each applies this window's own rules, the busy
-    // state included (a search running keeps the search buttons locked).
+    // What the settings dialog asks for; each applies this window's own rules, the busy state
+    // included (a search running keeps the search buttons locked).
     // Makes path the mark file in use with markLine as its marks: list, position 0, mark-search
     // buttons.
-    void adoptMarkFile(const QString& path, const QString& markLine);
+    void adoptMarkFile(const QString& path, const QString& markLine) override;
     // Back to the default mark file, read again, so the marks in memory are that file's own and
     // a later save cannot write another file's marks into it. Marks that could not be saved are
     // never read over: while their save still fails, their file stays in use, with them.
-    void fallBackToDefaultMarkFile();
+    void fallBackToDefaultMarkFile() override;
     // Two panes (first column only, narrow window) or four; the detail browser of the other
     // arrangement is hidden.
-    void setFourPanes(bool fourPanes);
+    void setFourPanes(bool fourPanes) override;
     // Hides both detail browsers (the detail page was switched off).
-    void hideDetailBrowsers();
+    void hideDetailBrowsers() override;
 
-    QString defaultMarkFile() const;
+    QString defaultMarkFile() const override;
+    settings::SettingsStore& store() override { return *m_store; }
+    const ViewerContext::ChooseFile& chooseFile() const override { return m_context.chooseFile; }
+    QWidget* mainWindow() override { return this; }
     const ViewerContext& context() const { return m_context; }
-    settings::SettingsStore& store() { return *m_store; }
     const marks::CodeList& codeList() const { return m_codeList; }
 
     // What tests and the status of the window can read.
@@ -92,7 +108,10 @@ public:
     // The outcome of the last GRAF_DISP (transfers made, answered or not).
     const chart::RetrievalResult& lastDisplay() const { return m_lastDisplay; }
     // True while a search (code or mark stepping) runs.
-    bool searching() const { return m_searching; }
+    bool searching() const { return m_search != nullptr; }
+    // True while a display runs: from the request until its panes, pages and mark buttons are
+    // set, the showing of a search's winner included.
+    bool displaying() const { return m_display != nullptr; }
 
     static constexpr int kFourPaneWidth = 1272; // client area, pixels
     static constexpr int kTwoPaneWidth = 751;
@@ -135,7 +154,9 @@ private:
     // Shared procedures.
     void BUSY_IN();
     void BUSY_OUT();
-    void GRAF_DISP(const QString& code);
+    // A display of code: PicCLS, its charts, then the summary panel and the detail page; then
+    // the window's own ending (ok: the charts were shown).
+    void GRAF_DISP(const QString& code, std::function<void(bool ok)> then);
     void PicCLS();
     void MARK_SAVE();
     // Tries the save again when marks are not yet in their file; true when none are left unsaved.
@@ -158,17 +179,21 @@ private:
     void setMarkPositionCaption(); // the same + " - MARK No. " + position
     void codeStep(chart::StepDirection direction);
     void markStep(chart::StepDirection direction);
-    bool tryDisplay(const QString& code);
-    // GRAF_DISP's part after the charts: the summary panel and the detail page.
-    void showSummaryAndDetail(const QString& code, const chart::ChartOptions& options);
+    void startSearch(std::unique_ptr<chart::SearchOperation> search);
+    void searchEnded();
+    // Ends the search: its message, if any, then the busy state lifted.
+    void endSearch(const QString& message);
     // A search's winner, probed ahead: PicCLS, its charts written and shown, the rest of
     // GRAF_DISP, then its code in the code box and the mark buttons set for it.
-    void showProbed(const chart::DisplayFetch& fetch);
+    void showProbed(std::unique_ptr<chart::DisplayFetch> fetch, std::function<void()> then);
+    // Runs the display, input held until it ends; then(ok) when it has.
+    void runDisplay(std::unique_ptr<chart::DisplayOperation> display,
+                    const chart::ChartOptions& options, std::function<void(bool)> then);
     void loadPicture(int pane, const QByteArray& bytes);
-    chart::ChartRetrieval::ShowPane paneShower();
-    // A display's waits are over: a mark-list row opened meanwhile is opened now.
-    void displayEnded();
     void showMessage(const QString& text);
+    // A modal dialog between two candidates pauses the search, as a handler running inside it
+    // would.
+    void runModal(const std::function<void()>& dialog);
     void openPortalPage(launch::PortalPage page);
 
     // Window-level state. Whether the last GRAF_DISP fetched a chart (the historic G_bGETGIFERR)
@@ -209,9 +234,10 @@ private:
     chart::ChartRetrieval m_retrieval;
     marks::CodeList m_codeList;
     chart::RetrievalResult m_lastDisplay;
-    bool m_searching = false;
-    bool m_busy = false;
-    bool m_closing = false;
+    // The operation that runs, if any: a search, and within it or alone, a display.
+    std::unique_ptr<chart::SearchOperation> m_search;
+    std::unique_ptr<chart::DisplayOperation> m_display;
+    InputHold* m_input = nullptr;
     bool m_unloaded = false;
     std::unique_ptr<platform::PortalStarter> m_portal;
     // The marks in memory are not in their file: a save failed. The user hears of it once per
@@ -219,8 +245,4 @@ private:
     bool m_marksUnsaved = false;
     QSet<QString> m_saveFailureTold;
     marks::SaveResult m_lastSaveFailure;
-    // GRAF_DISP waits for its transfers with the window working: a mark-list row opened
-    // meanwhile is opened once the display has returned, never inside it.
-    int m_displaying = 0;
-    bool m_listOpenPending = false;
 };

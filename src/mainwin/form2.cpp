@@ -2,7 +2,7 @@
 
 #include "desktop/guifiledialog.h"
 #include "desktop/guimessagebox.h"
-#include "mainwin/form1.h"
+#include "mainwin/mainwindowlink.h"
 #include "marks/markfile.h"
 #include "platform/twips.h"
 #include "settings/settingsstore.h"
@@ -103,8 +103,8 @@ template <std::size_t N, typename T> void nameArray(const char* name, std::array
 
 } // namespace
 
-Form2::Form2(Form1& main, QWidget* parent)
-    : QDialog(parent ? parent : &main)
+Form2::Form2(MainWindowLink& main, QWidget* parent)
+    : QDialog(parent ? parent : main.mainWindow())
     , m_main(main) {
     // A fixed dialog: title and close button only, no minimise or maximise, transient for the
     // main window so it has no task-bar entry of its own.
@@ -372,7 +372,7 @@ void Form2::Command2_Click() {
     // Always offered in the program's folder, whichever file is in use.
     const QString offered = m_main.defaultMarkFile();
 
-    const ViewerContext::ChooseFile& choose = m_main.context().chooseFile;
+    const ViewerContext::ChooseFile& choose = m_main.chooseFile();
     const std::optional<QString> chosen =
         choose ? choose(this, title, filter, offered)
                : platform::chooseOpenFile(this, title, filter, offered);

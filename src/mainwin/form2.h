@@ -4,7 +4,7 @@
 
 #include <array>
 
-class Form1;
+class MainWindowLink;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -45,7 +45,7 @@ class Form2 : public QDialog {
 public:
     // parent defaults to the main window, so the dialog always stays on top of it and out of
     // the task bar.
-    explicit Form2(Form1& main, QWidget* parent = nullptr);
+    explicit Form2(MainWindowLink& main, QWidget* parent = nullptr);
     ~Form2() override;
 
     static constexpr int kClientWidth = 599;
@@ -78,6 +78,6 @@ private:
     QGroupBox* Frame4 = nullptr;
     std::array<QCheckBox*, 9> Check4{};
 
-    Form1& m_main;
+    MainWindowLink& m_main;
     bool m_unloaded = false;
 };

@@ -1,6 +1,7 @@
 #include "chart/chartretrieval.h"
 #include "chart/composition.h"
 #include "files.h"
+#include "operations.h"
 #include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
 #include "platform/transfer.h"
@@ -176,8 +177,8 @@ private Q_SLOTS:
 
         int shown = 0;
         const chart::RetrievalResult result =
-            retrieval.fetchTerms(QStringLiteral("4674"), m_options,
-                                 [&](int, const QString&, const QByteArray&) { ++shown; });
+            testing::runDisplay(retrieval, QStringLiteral("4674"), m_options,
+                                [&](int, const QString&, const QByteArray&) { ++shown; });
 
         // Ended by the bound: a failure that a search counts as an unanswered candidate.
         QVERIFY(result.failed);
@@ -207,8 +208,8 @@ private:
 TestDisplayFetch::Display TestDisplayFetch::display(const QString& code) {
     Display out;
     m_portal.clearLog();
-    out.result = m_retrieval->fetchTerms(
-        code, m_options,
+    out.result = testing::runDisplay(
+        *m_retrieval, code, m_options,
         [&](int pane, const QString&, const QByteArray& bytes) { out.panes.insert(pane, bytes); });
     out.walks = testing::chartWalks(m_portal.targets());
     return out;

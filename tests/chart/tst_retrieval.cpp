@@ -1,5 +1,6 @@
 #include "chart/chartretrieval.h"
 #include "files.h"
+#include "operations.h"
 #include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
 #include "platform/transfer.h"
@@ -160,8 +161,8 @@ private Q_SLOTS:
         const auto servers = platform::ServerConfig::allAt(m_portal.base());
         chart::ChartRetrieval retrieval(*m_transfer, servers, m_folder.path());
         QList<Pane> panes;
-        const chart::RetrievalResult result =
-            retrieval.fetchTerms(code, opts, [&](int pane, const QString& path, const QByteArray&) {
+        const chart::RetrievalResult result = testing::runDisplay(
+            retrieval, code, opts, [&](int pane, const QString& path, const QByteArray&) {
                 panes << Pane{pane, path};
             });
 
@@ -220,7 +221,7 @@ private Q_SLOTS:
         const QString code = m_portal.codeUnder(".t");
         const auto servers = platform::ServerConfig::allAt(m_portal.base());
         chart::ChartRetrieval retrieval(*m_transfer, servers, m_folder.path());
-        const auto result = retrieval.fetchTerms(code, options({}), {});
+        const auto result = testing::runDisplay(retrieval, code, options({}), {});
         QVERIFY(!result.failed);
         QCOMPARE(testing::fileBytes(m_folder.filePath("temp7.gif")),
                  QByteArray("left from an earlier display"));
@@ -235,8 +236,9 @@ private Q_SLOTS:
             platform::ServerConfig::allAt(QStringLiteral("http://127.0.0.1:%1").arg(port));
         chart::ChartRetrieval retrieval(*m_transfer, nobody, m_folder.path());
         int shown = 0;
-        const auto result = retrieval.fetchTerms(
-            "4674", options({}), [&](int, const QString&, const QByteArray&) { ++shown; });
+        const auto result =
+            testing::runDisplay(retrieval, "4674", options({}),
+                                [&](int, const QString&, const QByteArray&) { ++shown; });
         QVERIFY(result.failed);
         // The other terms ran beside the first until it failed.
         QVERIFY(result.transfers >= 5);
@@ -250,7 +252,8 @@ private Q_SLOTS:
         m_portal.server().setFaults(errors);
         const auto portalServers = platform::ServerConfig::allAt(m_portal.base());
         chart::ChartRetrieval answering(*m_transfer, portalServers, m_folder.path());
-        const auto refused = answering.fetchTerms(m_portal.codeUnder(".t"), options({}), {});
+        const auto refused =
+            testing::runDisplay(answering, m_portal.codeUnder(".t"), options({}), {});
         QVERIFY(refused.failed);
         QVERIFY(refused.transfers >= 5);
         QCOMPARE(refused.unreachable, 0);
@@ -307,7 +310,7 @@ private Q_SLOTS:
 
         const auto servers = platform::ServerConfig::allAt(m_portal.base());
         chart::ChartRetrieval retrieval(*m_transfer, servers, m_folder.path());
-        const QString address = retrieval.prepareDetailPage(code);
+        const QString address = testing::runDetailPage(retrieval, code);
 
         QCOMPARE(m_portal.targets(), QStringList{"/q?s=" + code + "&d=t&k=c3&h=on&z=m"});
         const QUrl url(address);
@@ -338,7 +341,7 @@ private Q_SLOTS:
         const auto nobody =
             platform::ServerConfig::allAt(QStringLiteral("http://127.0.0.1:%1").arg(port));
         chart::ChartRetrieval refused(*m_transfer, nobody, m_folder.path());
-        const QString address = refused.prepareDetailPage("4674");
+        const QString address = testing::runDetailPage(refused, "4674");
         QVERIFY(address.endsWith("temp2.html#ZELK"));
         QVERIFY(QFileInfo::exists(m_folder.filePath("temp2.html")));
         QCOMPARE(testing::fileBytes(m_folder.filePath("temp2.html")), QByteArray());
@@ -352,7 +355,7 @@ private Q_SLOTS:
         m_portal.server().setFaults(drop);
         const auto portalServers = platform::ServerConfig::allAt(m_portal.base());
         chart::ChartRetrieval dropped(*m_transfer, portalServers, m_folder.path());
-        dropped.prepareDetailPage(m_portal.codeUnder(".t"));
+        testing::runDetailPage(dropped, m_portal.codeUnder(".t"));
         QCOMPARE(testing::fileBytes(m_folder.filePath("temp2.html")), QByteArray());
     }
 

@@ -1,6 +1,7 @@
 // The temporary chart and page files of a display, where something else stands at their names.
 #include "chart/chartretrieval.h"
 #include "files.h"
+#include "operations.h"
 #include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
 #include "table.h"
@@ -43,9 +44,9 @@ private Q_SLOTS:
         chart::ChartOptions options;
         options.terms = {true, true, true, true, false, false, false};
         const QString code = m_portal.codeUnder(QStringLiteral(".t"));
-        const chart::RetrievalResult r = retrieval.fetchTerms(code, options, {});
+        const chart::RetrievalResult r = testing::runDisplay(retrieval, code, options, {});
         QVERIFY(!r.failed);
-        retrieval.prepareDetailPage(code);
+        testing::runDetailPage(retrieval, code);
 
         QCOMPARE(fileBytes(victim), victimBytes);
         QVERIFY(!isSymLink(planted));

@@ -1,6 +1,7 @@
 #include "controls.h"
 #include "mainwin/form1.h"
 #include "messages.h"
+#include "operations.h"
 #include "searchlog.h"
 #include "table.h"
 #include "testsupport.h"
@@ -98,6 +99,7 @@ private Q_SLOTS:
         ui.Text1->setText(codeBox);
         testing::MessageCatcher messages;
         w->Text1_DblClick();
+        QVERIFY(testing::idle(*w));
 
         const QStringList targets = m_portal.targets();
         if (oneDayChart.isNull())
@@ -151,6 +153,7 @@ private Q_SLOTS:
         w->Command4_Click();
         ui.Text1->setText(QStringLiteral("130A"));
         w->Text1_DblClick();
+        QVERIFY(testing::idle(*w));
         QVERIFY(ui.Command4->isEnabled());
 
         w->Command4_Click();
@@ -165,6 +168,7 @@ private Q_SLOTS:
         // Displayed again from another spelling, the code is known as marked.
         ui.Text1->setText(QStringLiteral("１３０ａ"));
         w->Text1_DblClick();
+        QVERIFY(testing::idle(*w));
         QVERIFY(!ui.Command4->isEnabled());
         QVERIFY(ui.Command5->isEnabled());
 
@@ -195,6 +199,7 @@ private Q_SLOTS:
         for (const Step& step : forward) {
             testing::MessageCatcher messages;
             ui.Command8->click();
+            QVERIFY(testing::idle(*w));
             QCOMPARE(ui.Text1->text(), step.code);
             QCOMPARE(w->windowTitle(),
                      caption + QStringLiteral(" - MARK No. %1").arg(step.position));
@@ -205,12 +210,14 @@ private Q_SLOTS:
             QCOMPARE(messages.texts(), QStringList());
         }
         ui.Command9->click();
+        QVERIFY(testing::idle(*w));
         QCOMPARE(ui.Text1->text(), QStringLiteral("215A"));
 
         // Opening a row displays its code.
         m_portal.clearLog();
         ui.List1->setCurrentRow(0);
         w->List1_DblClick();
+        QVERIFY(testing::idle(*w));
         QCOMPARE(ui.Text1->text(), QStringLiteral("130A"));
         QVERIFY(m_portal.targets().contains(QStringLiteral("/c/1d/1/130A.t.gif")));
     }
@@ -244,6 +251,7 @@ private Q_SLOTS:
         ui.Text1->setText(codeBox);
         testing::MessageCatcher messages;
         (step > 0 ? ui.Command6 : ui.Command7)->click();
+        QVERIFY(testing::idle(*w));
 
         const QString wrong = testing::searchAskedWrong(
             testing::candidatesIn(m_portal.targets()), tried,

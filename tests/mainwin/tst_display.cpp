@@ -1,6 +1,7 @@
 #include "controls.h"
 #include "mainwin/form1.h"
 #include "messages.h"
+#include "operations.h"
 #include "platform/transfer.h"
 #include "searchlog.h"
 #include "servers.h"
@@ -150,6 +151,7 @@ private Q_SLOTS:
         testing::ui(*w).Text1->setText(m_tCode);
         QTest::mouseDClick(testing::ui(*w).Text1, Qt::LeftButton, Qt::NoModifier,
                            testing::ui(*w).Text1->rect().center());
+        QVERIFY(testing::idle(*w));
         QCOMPARE(chartTargets().size(), kDefaultTerms.size());
         for (int pane = 0; pane < 4; ++pane)
             QVERIFY(!paneBlank(*w, pane));
@@ -164,12 +166,14 @@ private Q_SLOTS:
         // A marked code shown first: charts in the panes, clearing offered.
         testing::ui(*w).Text1->setText(m_tCode);
         w->Text1_DblClick();
+        QVERIFY(testing::idle(*w));
         QVERIFY(!paneBlank(*w, 0));
         QUORVIX_COMPARE_ENABLED(*w, {{"Command4", false}, {"Command5", true}});
 
         m_portal.clearLog();
         testing::ui(*w).Text1->setText(m_unknownCode);
         w->Text1_DblClick();
+        QVERIFY(testing::idle(*w));
 
         // The one-day chart under all five suffixes; the other terms ran beside it, in order, and
         // were cancelled where it failed.
@@ -375,6 +379,7 @@ private Q_SLOTS:
         m_portal.server().setFaults(faults);
         m_portal.clearLog();
         w->Text1_DblClick();
+        QVERIFY(testing::idle(*w));
         m_portal.server().setFaults({});
 
         // Each suffix of the one-day chart missed; the terms beside it went no further. (A request
@@ -489,6 +494,7 @@ private Q_SLOTS:
         m_portal.clearLog();
         testing::ui(*w).Text1->setText(m_tCode);
         w->Text1_DblClick();
+        QVERIFY(testing::idle(*w));
         QCOMPARE(messages.texts(), QStringList());
         QCOMPARE(testing::ui(*w).WebBrowser1->url(), QUrl(summaryAddress(m_tCode)));
 
@@ -636,6 +642,7 @@ private Q_SLOTS:
         });
         testing::ui(*w).Text1->setText(m_unknownCode);
         w->Text1_DblClick();
+        QVERIFY(testing::idle(*w));
 
         QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
         QVERIFY(busyInside);
@@ -663,6 +670,7 @@ private Q_SLOTS:
                            testing::ui(*w).Command10->isEnabled();
         });
         w->Command8_Click();
+        QVERIFY(testing::idle(*w));
 
         QVERIFY(looked);
         QVERIFY(busyInside);
@@ -714,6 +722,7 @@ private Q_SLOTS:
         box->setText(listed ? m_tCode : m_unknownCode);
         box->setFocus();
         QTest::keyClick(box, Qt::Key(key));
+        QVERIFY(testing::idle(*w));
 
         if (listed) {
             QCOMPARE(chartTargets().size(), kDefaultTerms.size());
@@ -786,6 +795,8 @@ std::unique_ptr<Form1> TestDisplay::displayed(const QString& codeBox) {
     auto w = openWindow();
     testing::ui(*w).Text1->setText(codeBox);
     w->Text1_DblClick();
+    if (!testing::idle(*w))
+        qWarning("the display did not end");
     return w;
 }
 
@@ -839,6 +850,7 @@ void TestDisplay::closedWhileTheServerIsSilent() {
     });
     poster.start(5);
     w.Text1_DblClick();
+    QVERIFY(testing::idle(w));
 
     // The display was ended by the close, not by a time-out, and the window saved as it closed.
     QVERIFY(w.lastDisplay().cancelled);

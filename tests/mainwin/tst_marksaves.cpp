@@ -4,6 +4,7 @@
 #include "controls.h"
 #include "mainwin/form1.h"
 #include "mainwin/form2.h"
+#include "operations.h"
 #include "table.h"
 #include "testsupport.h"
 
@@ -63,6 +64,7 @@ private Q_SLOTS:
         const testing::MainControls c = testing::ui(*w);
         c.Text1->setText(typed);
         w->Text1_DblClick();
+        QVERIFY(testing::idle(*w));
         QTRY_VERIFY_WITH_TIMEOUT(c.Text1->isEnabled(), 30000);
         // Displayed as typed: the code box keeps the user's text.
         QCOMPARE(c.Text1->text(), typed);

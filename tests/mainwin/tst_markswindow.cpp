@@ -1,6 +1,7 @@
 #include "controls.h"
 #include "mainwin/form1.h"
 #include "messages.h"
+#include "operations.h"
 #include "searchlog.h"
 #include "table.h"
 #include "testsupport.h"
@@ -253,6 +254,7 @@ private Q_SLOTS:
         // The marks are whole still: stepping shows the first one.
         testing::MessageCatcher messages;
         w->Command8_Click();
+        QVERIFY(testing::idle(*w));
         QCOMPARE(testing::ui(*w).Text1->text(), QStringLiteral("4674"));
     }
 
@@ -321,12 +323,14 @@ private Q_SLOTS:
             const QString textBefore = testing::ui(*w).Text1->text();
             if (action == QLatin1String("+")) {
                 w->Command8_Click();
+                QVERIFY(testing::idle(*w));
             } else if (action == QLatin1String("-")) {
                 w->Command9_Click();
             } else {
                 testing::ui(*w).List1->setCurrentRow(action.mid(3).toInt());
                 w->List1_DblClick();
             }
+            QVERIFY(testing::idle(*w));
             const QString want = expected.value(step++);
             const QString where = action + QStringLiteral(" (step %1)").arg(step);
 
@@ -370,6 +374,7 @@ private Q_SLOTS:
         testing::whenSearching(*w, [&] { w->close(); });
         m_portal.clearLog();
         w->Command8_Click();
+        QVERIFY(testing::idle(*w));
 
         QVERIFY(!w->isVisible());
         QVERIFY(!w->searching());
@@ -410,6 +415,7 @@ private Q_SLOTS:
                 !testing::ui(*w).Command9->isEnabled();
         });
         w->Command8_Click();
+        QVERIFY(testing::idle(*w));
 
         QVERIFY(lockedAfterOpening);
         QVERIFY(!w->searching());
@@ -440,6 +446,7 @@ private Q_SLOTS:
         opener.start(5);
         testing::ui(*w).Text1->setText(a);
         w->Text1_DblClick();
+        QVERIFY(testing::idle(*w));
 
         // The display ran to its end with its own code; then the row's code was displayed.
         QCOMPARE(codeBoxAfterOpening, a);

@@ -2,6 +2,7 @@
 // server's loopback address, and stops only what it started.
 #include "controls.h"
 #include "mainwin/form1.h"
+#include "operations.h"
 #include "processes.h"
 #include "table.h"
 #include "testsupport.h"
@@ -29,6 +30,7 @@ private Q_SLOTS:
         QVERIFY(portal > 0);
         testing::ui(*w).Text1->setText(QStringLiteral("4674"));
         w->Text1_DblClick();
+        QVERIFY(testing::idle(*w));
         for (int pane = 0; pane < 4; ++pane)
             QVERIFY(!testing::ui(*w).Picture1[pane]->pixmap().isNull());
         QCOMPARE(messages.texts(), QStringList());
@@ -48,6 +50,7 @@ private Q_SLOTS:
         QCOMPARE(testing::childProcess(::getpid(), "quote-portal"), qint64(0));
         testing::ui(*w).Text1->setText(QStringLiteral("4674"));
         w->Text1_DblClick();
+        QVERIFY(testing::idle(*w));
         QVERIFY(!testing::ui(*w).Picture1[0]->pixmap().isNull());
 
         w->close();
@@ -87,6 +90,7 @@ private Q_SLOTS:
         QVERIFY(testing::ui(*w).Text1->isEnabled());
         testing::ui(*w).Text1->setText(QStringLiteral("4674"));
         w->Text1_DblClick();
+        QVERIFY(testing::idle(*w));
         QCOMPARE(messages.texts().size(), 2);
         QVERIFY(testing::ui(*w).Text1->isEnabled());
         w->close();

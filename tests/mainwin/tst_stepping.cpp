@@ -3,6 +3,7 @@
 #include "controls.h"
 #include "mainwin/form1.h"
 #include "messages.h"
+#include "operations.h"
 #include "searchlog.h"
 #include "servers.h"
 #include "table.h"
@@ -45,6 +46,8 @@ QStringList searchUpFrom4674(Form1& window, const char* against) {
     QElapsedTimer clock;
     clock.start();
     testing::ui(window).Command6->click();
+    if (!testing::idle(window))
+        return {QStringLiteral("(the search did not end)")};
     qInfo("search against %s: %lld ms", against, clock.elapsed());
     return messages.texts();
 }
@@ -133,6 +136,7 @@ private Q_SLOTS:
         server.setFaults(testing::slowBy(delayMs));
         testing::MessageCatcher messages;
         (step > 0 ? testing::ui(*window).Command6 : testing::ui(*window).Command7)->click();
+        QVERIFY(testing::idle(*window));
         server.setFaults({});
 
         // However many candidates were under way at once, never more than eight transfers.
@@ -182,6 +186,7 @@ private Q_SLOTS:
 
         testing::MessageCatcher messages;
         (step > 0 ? testing::ui(*window).Command6 : testing::ui(*window).Command7)->click();
+        QVERIFY(testing::idle(*window));
 
         QCOMPARE(messages.texts(), QStringList{kCheckCodeMessage});
         QCOMPARE(oneDayTransfers(m_portal.targets()), 0);
@@ -227,6 +232,7 @@ private Q_SLOTS:
             },
             [&] { return !candidatesIn(m_portal.targets()).isEmpty(); });
         testing::ui(*window).Command6->click();
+        QVERIFY(testing::idle(*window));
 
         QVERIFY(ran);
         // The handler ran after a candidate had been asked for and before the search was over.
@@ -278,6 +284,7 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         testing::ui(*window).Command6->click();
+        QVERIFY(testing::idle(*window));
         qInfo("one pass with no code served: %lld ms", clock.elapsed());
         drainer.stop();
         drain();
@@ -388,6 +395,7 @@ private Q_SLOTS:
             [&] { return !candidatesIn(m_portal.targets()).isEmpty(); });
         testing::MessageCatcher messages;
         testing::ui(*window).Command6->click();
+        QVERIFY(testing::idle(*window));
 
         // No further candidate after the close (the log may trail the probes already under way),
         // and nothing found: the code box still holds where the search started.

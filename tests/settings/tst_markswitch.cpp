@@ -3,6 +3,7 @@
 
 #include "controls.h"
 #include "messages.h"
+#include "operations.h"
 #include "table.h"
 #include "viewerfixture.h"
 
@@ -194,6 +195,7 @@ private Q_SLOTS:
         // A mark shown from the list: a switch or fallback starts the position over.
         testing::ui(*s.w).List1->setCurrentRow(1);
         s.w->List1_DblClick();
+        QVERIFY(testing::idle(*s.w));
         QCOMPARE(s.w->markPosition(), 2);
 
         testing::MessageCatcher boxes;
@@ -258,6 +260,7 @@ private Q_SLOTS:
 
         // The next forward step shows the file's first mark.
         testing::ui(*s.w).Command8->click();
+        QVERIFY(testing::idle(*s.w));
         QTRY_COMPARE(testing::ui(*s.w).Text1->text(), QStringLiteral("4674"));
         QCOMPARE(s.w->markPosition(), 1);
         QCOMPARE(testing::ui(*s.w).List1->currentRow(), 0);
@@ -319,6 +322,7 @@ private Q_SLOTS:
         });
         testing::MessageCatcher boxes;
         ui.Command6->click();
+        QVERIFY(testing::idle(*s.w));
 
         QCOMPARE(afterDialog, busy);
         QCOMPARE(afterMarkSearch, busy);
