@@ -148,6 +148,9 @@ GuardedListener::GuardedListener(const ServerLimits& limits, QObject* parent)
     , m_reserve(openReserve()) {}
 
 GuardedListener::~GuardedListener() {
+    delete m_notifier;
+    if (m_watched >= 0)
+        ::close(m_watched);
     if (m_reserve >= 0)
         ::close(m_reserve);
 }
@@ -157,7 +160,16 @@ bool GuardedListener::start(const QHostAddress& address, quint16 port) {
         return false;
     // Accepting is done here, not by QTcpServer.
     pauseAccepting();
-    m_notifier = new QSocketNotifier(socketDescriptor(), QSocketNotifier::Read, this);
+    // Watched through a descriptor of its own: QTcpServer turns its notifier on the listening
+    // descriptor on and off again (nextPendingConnection() does), and Qt's own event dispatcher
+    // keeps one read notifier per descriptor, so on a shared one the guard's would be displaced
+    // and then dropped with QTcpServer's.
+    m_watched = ::fcntl(int(socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    if (m_watched < 0) {
+        close();
+        return false;
+    }
+    m_notifier = new QSocketNotifier(m_watched, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &GuardedListener::acceptReady);
     return true;
 }
@@ -172,8 +184,7 @@ QTcpSocket* GuardedListener::nextPendingConnection() {
 void GuardedListener::acceptReady() {
     // A bounded batch, so that answers on open connections go on between batches.
     for (int i = 0; i < 32; ++i) {
-        const int fd =
-            ::accept4(socketDescriptor(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd = ::accept4(m_watched, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
             admit(fd);
             continue;
@@ -209,7 +220,7 @@ bool GuardedListener::shedOneWithoutDescriptors() {
         return false;
     ::close(m_reserve);
     m_reserve = -1;
-    const int fd = ::accept4(socketDescriptor(), nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = ::accept4(m_watched, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0)
         ::close(fd);
     m_reserve = openReserve();

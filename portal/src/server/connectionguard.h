@@ -43,6 +43,7 @@ private:
     ServerLimits m_limits;
     QObject* m_server = nullptr;
     QSocketNotifier* m_notifier = nullptr;
+    int m_watched = -1; // the listening socket, as the descriptor the guard accepts on
     int m_reserve = -1; // a spare descriptor, given up to accept and close one client
     int m_open = 0;
 };
