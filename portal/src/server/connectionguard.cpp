@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -52,21 +53,42 @@ bool announcesBody(const QByteArray& head) {
     return false;
 }
 
+int openReserve() {
+    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+} // namespace
+
 // Watches one connection. Its slot on readyRead is connected before the HTTP server's, so it
 // sees every byte first (peeked, not read) and can answer in the server's place.
 class ConnectionGuard : public QObject {
 public:
+    using Clock = std::chrono::steady_clock;
+
     ConnectionGuard(QTcpSocket* socket, const ServerLimits& limits, QObject* server)
         : QObject(socket)
         , m_socket(socket)
         , m_limits(limits)
         , m_server(server) {
         m_idle.setSingleShot(true);
+        m_headDeadline.setSingleShot(true);
         connect(&m_idle, &QTimer::timeout, this, &ConnectionGuard::idleTimeout);
+        connect(&m_headDeadline, &QTimer::timeout, this, &ConnectionGuard::headTimeout);
         connect(socket, &QTcpSocket::readyRead, this, &ConnectionGuard::readyRead);
         connect(socket, &QTcpSocket::bytesWritten, this, &ConnectionGuard::written);
         m_idle.start(m_limits.idleTimeoutMs);
+        // The first head is due from the opening: a connection that never starts one is closed
+        // as well as one that never finishes it.
+        m_headDeadline.start(m_limits.headerTimeoutMs);
     }
+
+    // Only whole requests and answers count: a client that sends a head byte by byte is no more
+    // active for it, so trickling does not keep a slot.
+    Clock::time_point lastActive() const { return m_lastActive; }
+    // A connection the server still owes an answer is busy, not idle.
+    bool canBeClosedForRoom() const { return m_owed == 0; }
+
+    void closeForRoom() { close(); }
 
 private:
     void readyRead() {
@@ -81,6 +103,8 @@ private:
         for (const char c : fresh) {
             if (m_head.isEmpty() && (c == '\r' || c == '\n'))
                 continue; // blank lines before a request line are allowed and ignored
+            if (m_head.isEmpty() && !m_headDeadline.isActive())
+                m_headDeadline.start(m_limits.headerTimeoutMs);
             m_head.append(c);
             if (m_head.size() > m_limits.maxHeadBytes) {
                 refuse(431, "Request Header Fields Too Large");
@@ -94,8 +118,10 @@ private:
                 return;
             }
             m_head.clear();
+            m_headDeadline.stop();
             ++m_owed;
             m_idle.stop();
+            m_lastActive = Clock::now();
         }
     }
 
@@ -104,10 +130,30 @@ private:
         if (m_socket->bytesToWrite() == 0)
             m_owed = 0;
         m_idle.start(m_limits.idleTimeoutMs);
+        m_lastActive = Clock::now();
     }
 
-    void idleTimeout() {
-        // An answer the client does not take counts as idle too: it is dropped, not flushed.
+    void idleTimeout() { close(); }
+
+    void headTimeout() {
+        if (m_refused)
+            return;
+        // A head behind an answer still owed waits for the server, not for the client: it is
+        // timed again once the answers are out, so that nothing is written ahead of them.
+        if (m_owed > 0) {
+            m_headDeadline.start(m_limits.headerTimeoutMs);
+            return;
+        }
+        // A client that has begun a head learns why it is cut off; one that sent nothing is just
+        // closed, as a connection opened ahead of need may be.
+        if (m_head.isEmpty())
+            close();
+        else
+            refuse(408, "Request Timeout");
+    }
+
+    void close() {
+        // An answer the client does not take is dropped, not flushed.
         if (m_socket->bytesToWrite() > 0)
             m_socket->abort();
         else
@@ -116,7 +162,10 @@ private:
 
     void refuse(int status, const char* reason) {
         m_refused = true;
+        m_headDeadline.stop();
         m_idle.start(m_limits.idleTimeoutMs);
+        // On its way out: the first to go when room is needed.
+        m_lastActive = Clock::time_point::min();
         // The server sees nothing more of this connection; the guard answers and closes it.
         if (m_server)
             QObject::disconnect(m_socket, &QTcpSocket::readyRead, m_server, nullptr);
@@ -132,15 +181,11 @@ private:
     QPointer<QObject> m_server;
     QByteArray m_head;
     QTimer m_idle;
+    QTimer m_headDeadline; // runs while a head is due: from the opening, then from its first byte
+    Clock::time_point m_lastActive = Clock::now();
     int m_owed = 0; // whole requests seen whose answers are not yet out
     bool m_refused = false;
 };
-
-int openReserve() {
-    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-}
-
-} // namespace
 
 GuardedListener::GuardedListener(const ServerLimits& limits, QObject* parent)
     : QTcpServer(parent)
@@ -241,8 +286,23 @@ void GuardedListener::turnAway(int descriptor) {
     ::close(descriptor);
 }
 
+bool GuardedListener::makeRoom() {
+    // The connection idle the longest goes; one the server still owes an answer is not idle.
+    ConnectionGuard* oldest = nullptr;
+    for (ConnectionGuard* guard : m_guards) {
+        if (guard->canBeClosedForRoom() && (!oldest || guard->lastActive() < oldest->lastActive()))
+            oldest = guard;
+    }
+    if (!oldest)
+        return false;
+    // Its slot is free now, whenever its socket is done with.
+    m_guards.removeOne(oldest);
+    oldest->closeForRoom();
+    return true;
+}
+
 void GuardedListener::admit(int descriptor) {
-    if (m_open >= m_limits.maxConnections) {
+    if (openConnections() >= m_limits.maxConnections && !makeRoom()) {
         turnAway(descriptor);
         return;
     }
@@ -254,9 +314,9 @@ void GuardedListener::admit(int descriptor) {
     }
     // Bounds what one connection can make the server hold: a head never needs more.
     socket->setReadBufferSize(m_limits.maxHeadBytes + 4096);
-    new ConnectionGuard(socket, m_limits, m_server);
-    ++m_open;
-    connect(socket, &QObject::destroyed, this, [this] { --m_open; });
+    auto* guard = new ConnectionGuard(socket, m_limits, m_server);
+    m_guards.append(guard);
+    connect(socket, &QObject::destroyed, this, [this, guard] { m_guards.removeOne(guard); });
     // A connection that ends is let go even when the server has no more reason to.
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     addPendingConnection(socket);
