@@ -1,7 +1,7 @@
 #include "codelist.h"
 
+#include "base/codepage932.h"
 #include "chart/securitycode.h"
-#include "codepage932.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -22,10 +22,9 @@ CodeList CodeList::load(const QString& path) {
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return list;
-    const char* codePage = codePage932Name();
-    if (!codePage)
+    QStringDecoder decoder = base::codePage932Decoder();
+    if (!decoder.isValid())
         return list;
-    QStringDecoder decoder(codePage);
     const QString text = decoder.decode(bytes);
 
     // Lines end in CR LF; a bare LF is taken as a line end too. Byte 0x0A never occurs inside a

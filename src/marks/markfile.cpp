@@ -1,6 +1,6 @@
 #include "markfile.h"
 
-#include "codepage932.h"
+#include "base/codepage932.h"
 #include "platform/filereplace.h"
 
 #include <QDir>
@@ -19,7 +19,7 @@ namespace {
 // Code page 932, as the code list reads it; UTF-8 when the converter set has none, for reading
 // and writing alike.
 QString decodeLine(const QByteArray& bytes) {
-    if (const char* name = codePage932Name()) {
+    if (const char* name = base::codePage932Name()) {
         QStringDecoder decoder(name);
         return decoder.decode(bytes);
     }
@@ -27,7 +27,7 @@ QString decodeLine(const QByteArray& bytes) {
 }
 
 QByteArray encodeLine(const QString& text) {
-    if (const char* name = codePage932Name()) {
+    if (const char* name = base::codePage932Name()) {
         QStringEncoder encoder(name);
         return encoder.encode(text);
     }

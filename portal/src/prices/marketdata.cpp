@@ -1,5 +1,6 @@
 #include "prices/marketdata.h"
 
+#include "base/codepage932.h"
 #include "prices/datastore.h"
 #include "store/pricestore.h"
 
@@ -158,7 +159,7 @@ QVector<Listing> readCodeList(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return out;
-    QStringDecoder decode("Shift_JIS");
+    QStringDecoder decode = base::codePage932Decoder();
     const QString text = decode.isValid() ? decode(file.readAll()) : QString::fromLatin1("");
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (QString line : lines) {

@@ -1,5 +1,6 @@
 #include "prices/pricerefresh.h"
 
+#include "base/codepage932.h"
 #include "prices/datastore.h"
 #include "prices/marketdata.h"
 #include "prices/pricecsv.h"
@@ -137,7 +138,7 @@ QStringList markFileCodes(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         return {};
     QByteArray first = file.readLine();
-    QStringDecoder sjis("Shift_JIS");
+    QStringDecoder sjis = base::codePage932Decoder();
     const QString line = sjis.isValid() ? sjis(first) : QString::fromLatin1(first);
     QStringList fields = line.split(QLatin1Char(','));
     fields.removeLast(); // what follows the last comma is no code
