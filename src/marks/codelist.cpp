@@ -1,7 +1,7 @@
 #include "codelist.h"
 
+#include "base/codeform.h"
 #include "base/codepage932.h"
-#include "chart/securitycode.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -42,7 +42,7 @@ CodeList CodeList::load(const QString& path) {
         const QString key = line.left(kCodeWidth).toString();
         if (!list.m_rows.contains(key)) {
             list.m_rows.insert(key, line.toString());
-            if (chart::isAlphanumericCode(key))
+            if (base::isAlphanumericCode(key))
                 list.m_alphanumeric.append(key);
         }
         start = next;
