@@ -1,12 +1,10 @@
 #include "prices/marketdata.h"
 
-#include "base/codepage932.h"
+#include "base/codelistfile.h"
 #include "prices/datastore.h"
 #include "store/pricestore.h"
 
-#include <QFile>
 #include <QMutexLocker>
-#include <QStringDecoder>
 #include <QTextStream>
 
 #include <algorithm>
@@ -156,15 +154,7 @@ QString suffixForCode(const QString& code) {
 
 QVector<Listing> readCodeList(const QString& path) {
     QVector<Listing> out;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return out;
-    QStringDecoder decode = base::codePage932Decoder();
-    const QString text = decode.isValid() ? decode(file.readAll()) : QString::fromLatin1("");
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString line : lines) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
+    for (const QString& line : base::readCodeListLines(path)) {
         const QStringList f = line.split(QLatin1Char(','));
         if (f.size() < 2 || !isCode(f[0].trimmed()))
             continue;
@@ -267,7 +257,8 @@ QVector<MinuteBar> intradaySession(const QString& code, const Bar& day) {
 MarketData::MarketData(const QString& dataDir, const QDate& asOf, int cacheLimit)
     : m_asOf(lastTradingDay(asOf.isValid() ? asOf : QDate::currentDate()))
     , m_cacheLimit(std::max(1, cacheLimit)) {
-    m_listings = readCodeList(dataDir + QStringLiteral("/銘柄コード一覧20060513.csv"));
+    m_listings =
+        readCodeList(dataDir + QLatin1Char('/') + QString::fromUtf8(base::kCodeListFileName));
     for (int i = 0; i < m_listings.size(); ++i)
         m_index.insert(m_listings[i].code, i);
     QTextStream err(stderr);

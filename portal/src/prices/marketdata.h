@@ -60,8 +60,8 @@ double roundToTick(double price);
 // "134A" 135 (".j").
 QString suffixForCode(const QString& code);
 
-// Reads the code list (Shift_JIS, CR LF, "code,name,market" lines). Lines without a code (isCode)
-// are left out.
+// Reads the code list (base::readCodeListLines) into listings. Lines without a code (isCode) are
+// left out.
 QVector<Listing> readCodeList(const QString& path);
 
 // A deterministic history for a code: weekdays (New Year holidays left out) for a little more than
