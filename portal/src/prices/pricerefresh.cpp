@@ -1,6 +1,6 @@
 #include "prices/pricerefresh.h"
 
-#include "base/codepage932.h"
+#include "base/markline.h"
 #include "prices/datastore.h"
 #include "prices/marketdata.h"
 #include "prices/pricecsv.h"
@@ -8,9 +8,7 @@
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QSettings>
-#include <QStringDecoder>
 #include <QThread>
 #include <QUrl>
 
@@ -134,13 +132,10 @@ QString sourceAddress(const QString& source, const QString& code) {
 }
 
 QStringList markFileCodes(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QString> line = base::readMarkLine(path);
+    if (!line)
         return {};
-    QByteArray first = file.readLine();
-    QStringDecoder sjis = base::codePage932Decoder();
-    const QString line = sjis.isValid() ? sjis(first) : QString::fromLatin1(first);
-    QStringList fields = line.split(QLatin1Char(','));
+    QStringList fields = line->split(QLatin1Char(','));
     fields.removeLast(); // what follows the last comma is no code
     QStringList codes;
     for (const QString& f : std::as_const(fields)) {
