@@ -4,6 +4,8 @@
 #include "prices/datastore.h"
 #include "store/pricestore.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QMutexLocker>
 #include <QTextStream>
 
@@ -257,8 +259,12 @@ QVector<MinuteBar> intradaySession(const QString& code, const Bar& day) {
 MarketData::MarketData(const QString& dataDir, const QDate& asOf, int cacheLimit)
     : m_asOf(lastTradingDay(asOf.isValid() ? asOf : QDate::currentDate()))
     , m_cacheLimit(std::max(1, cacheLimit)) {
+    // The data folder's list, else the one shipped beside the program: a portal started by hand
+    // on a user's data folder still knows every listed code.
+    const QString name = QLatin1Char('/') + QString::fromUtf8(base::kCodeListFileName);
+    const QString own = dataDir + name;
     m_listings =
-        readCodeList(dataDir + QLatin1Char('/') + QString::fromUtf8(base::kCodeListFileName));
+        readCodeList(QFile::exists(own) ? own : QCoreApplication::applicationDirPath() + name);
     for (int i = 0; i < m_listings.size(); ++i)
         m_index.insert(m_listings[i].code, i);
     QTextStream err(stderr);
