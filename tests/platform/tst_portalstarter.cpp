@@ -7,6 +7,7 @@
 
 #include <QtTest>
 
+#include <QSignalSpy>
 #include <QTcpServer>
 
 #include <csignal>
@@ -24,7 +25,30 @@ platform::FetchResult fetch(const QString& url) {
     return transfer.fetch(url);
 }
 
+// Starts and waits for the outcome into result. start() must only begin the work: the outcome
+// is still to come when it returns, and then comes once.
+void startAndWait(PortalStarter& starter, QSignalSpy& outcomes, const QString& base,
+                  PortalStarter::Result& result,
+                  std::chrono::milliseconds wait = PortalStarter::kDefaultWait) {
+    QVERIFY(outcomes.isValid());
+    QCOMPARE(outcomes.count(), 0);
+    starter.start(base, wait);
+    QVERIFY(starter.isPending());
+    QCOMPARE(outcomes.count(), 0);
+    QVERIFY(outcomes.wait(60000));
+    QCOMPARE(outcomes.count(), 1);
+    QVERIFY(!starter.isPending());
+    result = outcomes.first().first().value<PortalStarter::Result>();
+}
+
 } // namespace
+
+#define START_AND_WAIT(...)                                                                        \
+    do {                                                                                           \
+        startAndWait(__VA_ARGS__);                                                                 \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
 
 class TestPortalStarter : public QObject {
     Q_OBJECT
@@ -99,14 +123,17 @@ private Q_SLOTS:
         qint64 pid = 0;
         {
             PortalStarter starter(portalProgram(), m_data.path());
-            const PortalStarter::Result r = starter.start(base);
+            QSignalSpy outcomes(&starter, &PortalStarter::finished);
+            PortalStarter::Result r;
+            START_AND_WAIT(starter, outcomes, base, r);
             QCOMPARE(r.outcome, Outcome::Started);
+            QCOMPARE(r.address, base.mid(int(qstrlen("http://"))));
             QVERIFY(r.message.isEmpty());
             QVERIFY(starter.running());
             pid = starter.processId();
             QVERIFY(pid > 0);
 
-            // It listens as soon as start() returns, with the shipped code list and the user's
+            // It listens as soon as the outcome comes, with the shipped code list and the user's
             // data.
             const platform::FetchResult chart =
                 fetch(base + QStringLiteral("/z?s=4674.t&a=v&p=m25,m75&t=3m&l=off&z=m&q=c"));
@@ -119,6 +146,7 @@ private Q_SLOTS:
             // The data folder links to the shipped list rather than holding a copy that ages.
             QVERIFY(QFileInfo(m_data.filePath(QStringLiteral("銘柄コード一覧20060513.csv")))
                         .isSymLink());
+            QCOMPARE(outcomes.count(), 1);
         }
         // Gone with its starter: the port answers no more.
         QTRY_VERIFY_WITH_TIMEOUT(testing::processGone(pid), 10000);
@@ -128,14 +156,21 @@ private Q_SLOTS:
     void leavesARunningPortalAlone() {
         testing::TestPortal running;
         QVERIFY(running.started());
+        running.clearLog();
         {
             PortalStarter starter(portalProgram(), m_data.path());
-            const PortalStarter::Result r = starter.start(running.base());
+            QSignalSpy outcomes(&starter, &PortalStarter::finished);
+            PortalStarter::Result r;
+            START_AND_WAIT(starter, outcomes, running.base(), r);
             QCOMPARE(r.outcome, Outcome::AlreadyListening);
+            QCOMPARE(r.address, running.base().mid(int(qstrlen("http://"))));
             QVERIFY(r.message.isEmpty());
             QVERIFY(!starter.running());
             starter.stop();
+            QCOMPARE(outcomes.count(), 1);
         }
+        // One look at it, and it still answers.
+        QCOMPARE(running.targets(), QStringList{QStringLiteral("/support/")});
         const platform::FetchResult after = fetch(running.base() + QStringLiteral("/support/"));
         QVERIFY(after.answered());
     }
@@ -143,10 +178,21 @@ private Q_SLOTS:
     void notLoopbackIsLeftAlone() {
         // Nothing is tried there at all: no portal program is even looked for.
         PortalStarter starter(m_programs.filePath(QStringLiteral("none")), m_data.path());
-        const PortalStarter::Result r = starter.start(QStringLiteral("http://192.0.2.1:8470"));
+        QSignalSpy outcomes(&starter, &PortalStarter::finished);
+        // The outcome also crosses a queued connection whole.
+        QObject receiver;
+        PortalStarter::Result queued;
+        connect(
+            &starter, &PortalStarter::finished, &receiver,
+            [&queued](const PortalStarter::Result& result) { queued = result; },
+            Qt::QueuedConnection);
+        PortalStarter::Result r;
+        START_AND_WAIT(starter, outcomes, QStringLiteral("http://192.0.2.1:8470"), r);
         QCOMPARE(r.outcome, Outcome::NotLoopback);
         QVERIFY(r.message.isEmpty());
         QVERIFY(!starter.running());
+        QTRY_COMPARE_WITH_TIMEOUT(queued.outcome, Outcome::NotLoopback, 10000);
+        QVERIFY(queued.message.isEmpty());
     }
 
     void failures_data() {
@@ -201,7 +247,9 @@ private Q_SLOTS:
             QVERIFY(QFile::link(portalProgram(), program)); // a real one, that must not be started
 
         PortalStarter starter(program, m_data.path());
-        const PortalStarter::Result r = starter.start(base, wait);
+        QSignalSpy outcomes(&starter, &PortalStarter::finished);
+        PortalStarter::Result r;
+        START_AND_WAIT(starter, outcomes, base, r, wait);
         QCOMPARE(r.outcome, Outcome::Failed);
         QVERIFY(!starter.running());
         const QString address = base.mid(int(qstrlen("http://")));
