@@ -1,3 +1,4 @@
+#include "files.h"
 #include "platform/portalstarter.h"
 #include "platform/transfer.h"
 #include "processes.h"
@@ -9,8 +10,13 @@
 
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
+
+#include <memory>
 
 #include <csignal>
+
+#include <unistd.h>
 
 using platform::PortalStarter;
 using Outcome = platform::PortalStarter::Outcome;
@@ -40,6 +46,41 @@ void startAndWait(PortalStarter& starter, QSignalSpy& outcomes, const QString& b
     QVERIFY(!starter.isPending());
     result = outcomes.first().first().value<PortalStarter::Result>();
 }
+
+// A loopback server on the test's own thread that takes each connection and holds it, reading
+// what is asked and never answering; closes it at once; or answers the way the portal's support
+// page does.
+class Taker : public QTcpServer {
+public:
+    enum class Way { Hold, HangUp, AnswerAsPortal };
+    explicit Taker(Way way) {
+        connect(this, &QTcpServer::newConnection, this, [this, way] {
+            while (QTcpSocket* socket = nextPendingConnection()) {
+                if (way == Way::HangUp) {
+                    socket->close();
+                    socket->deleteLater();
+                    continue;
+                }
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket, way] {
+                    m_asked += socket->readAll();
+                    if (way == Way::AnswerAsPortal && m_asked.contains("\r\n\r\n")) {
+                        const QByteArray body = "<html><h1>Quorvix Chart Viewer</h1></html>";
+                        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+                                      "Content-Length: " +
+                                      QByteArray::number(body.size()) +
+                                      "\r\nConnection: close\r\n\r\n" + body);
+                        socket->disconnectFromHost();
+                    }
+                });
+            }
+        });
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
+    const QByteArray& asked() const { return m_asked; }
+
+private:
+    QByteArray m_asked;
+};
 
 } // namespace
 
@@ -175,6 +216,49 @@ private Q_SLOTS:
         QVERIFY(after.answered());
     }
 
+    void looksWithoutHoldingThisThread() {
+        // A portal answering from this very thread is found only if the look leaves the thread
+        // to its event loop; a look that waited on the socket would get no answer from it.
+        Taker portal(Taker::Way::AnswerAsPortal);
+        QVERIFY(portal.listen(QHostAddress::LocalHost, 0));
+        PortalStarter starter(portalProgram(), m_data.path());
+        QSignalSpy outcomes(&starter, &PortalStarter::finished);
+        PortalStarter::Result r;
+        START_AND_WAIT(starter, outcomes, portal.base(), r);
+        QCOMPARE(r.outcome, Outcome::AlreadyListening);
+        QVERIFY(!starter.running());
+        QVERIFY2(portal.asked().startsWith("GET /support/ "), portal.asked().constData());
+    }
+
+    void waitsForThePortalWithoutHoldingThisThread() {
+        // This portal says that it listens only when the test, on this thread, has seen it run: a
+        // start that held the thread until the portal listened would wait in vain and fail.
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString program = folder.filePath(QStringLiteral("quote-portal"));
+        const QString go = folder.filePath(QStringLiteral("go"));
+        QVERIFY(testing::writeProgram(program, "#!/bin/sh\nwhile [ ! -e '" + go.toUtf8() +
+                                                   "' ]; do sleep 0.05; done\n"
+                                                   "echo 'listening on http://127.0.0.1:1'\n"
+                                                   "exec sleep 60\n"));
+
+        PortalStarter starter(program, m_data.path());
+        QSignalSpy outcomes(&starter, &PortalStarter::finished);
+        starter.start(testing::deadBase());
+        QVERIFY(starter.isPending());
+        QTRY_VERIFY_WITH_TIMEOUT(starter.running(), 20000);
+        QVERIFY(starter.isPending());
+        QVERIFY(testing::writeBytes(go, QByteArray()));
+        QVERIFY(outcomes.wait(60000));
+        QCOMPARE(outcomes.count(), 1);
+        const auto r = outcomes.first().first().value<PortalStarter::Result>();
+        QVERIFY2(r.outcome == Outcome::Started, qPrintable(r.message));
+        QVERIFY(starter.running());
+        const qint64 pid = starter.processId();
+        starter.stop();
+        QVERIFY(testing::processGone(pid));
+    }
+
     void notLoopbackIsLeftAlone() {
         // Nothing is tried there at all: no portal program is even looked for.
         PortalStarter starter(m_programs.filePath(QStringLiteral("none")), m_data.path());
@@ -201,6 +285,10 @@ private Q_SLOTS:
 
         QTest::newRow("silent server on the port") << "silent"
                                                    << "ポータルではない";
+        QTest::newRow("server taking the request, never answering") << "holding"
+                                                                    << "ポータルではない";
+        QTest::newRow("server hanging up at once") << "hangup"
+                                                   << "ポータルではない";
         QTest::newRow("another web server on the port") << "http"
                                                         << "ポータルではない";
         QTest::newRow("no quote-portal") << "missing"
@@ -223,11 +311,19 @@ private Q_SLOTS:
         QString base = testing::deadBase();
         std::chrono::milliseconds wait = PortalStarter::kDefaultWait;
 
-        QTcpServer silent; // listens, never answers
+        QTcpServer silent; // listens, never takes a connection
+        Taker holding(Taker::Way::Hold);
+        Taker hangingUp(Taker::Way::HangUp);
         testing::TestPortal other;
         if (what == QLatin1String("silent")) {
             QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
             base = QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort());
+        } else if (what == QLatin1String("holding")) {
+            QVERIFY(holding.listen(QHostAddress::LocalHost, 0));
+            base = holding.base();
+        } else if (what == QLatin1String("hangup")) {
+            QVERIFY(hangingUp.listen(QHostAddress::LocalHost, 0));
+            base = hangingUp.base();
         } else if (what == QLatin1String("http")) {
             portal::Faults faults;
             faults.status500 = true;
@@ -259,6 +355,46 @@ private Q_SLOTS:
         if (what == QLatin1String("exits"))
             QVERIFY2(r.message.contains(QStringLiteral("cannot read prices")),
                      qPrintable(r.message));
+        if (what == QLatin1String("holding"))
+            QVERIFY2(holding.asked().startsWith("GET /support/ "), holding.asked().constData());
+        // Nothing of ours is left on the port.
+        QCOMPARE(testing::childProcess(::getpid(), "quote-portal"), qint64(0));
+    }
+
+    void abandoned_data() {
+        // destroy: else stop()
+        testing::columns<bool>({"destroy"});
+
+        QTest::newRow("stopped") << false;
+        QTest::newRow("destroyed") << true;
+    }
+
+    void abandoned() {
+        QFETCH(bool, destroy);
+
+        // A portal that never says it listens keeps the start pending.
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString program = folder.filePath(QStringLiteral("quote-portal"));
+        QVERIFY(testing::writeProgram(program, "#!/bin/sh\nexec sleep 60\n"));
+
+        auto starter = std::make_unique<PortalStarter>(program, m_data.path());
+        QSignalSpy outcomes(starter.get(), &PortalStarter::finished);
+        starter->start(testing::deadBase());
+        QTRY_VERIFY_WITH_TIMEOUT(starter->running() && starter->processId() > 0, 20000);
+        const qint64 pid = starter->processId();
+        QVERIFY(starter->isPending());
+
+        if (destroy) {
+            starter.reset();
+        } else {
+            starter->stop();
+            QVERIFY(!starter->isPending());
+            QVERIFY(!starter->running());
+        }
+        // Stopping waits for the child, so it is gone on return.
+        QVERIFY(testing::processGone(pid));
+        QCOMPARE(outcomes.count(), 0);
     }
 
 private:
