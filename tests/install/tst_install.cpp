@@ -333,9 +333,9 @@ private Q_SLOTS:
         const Run depends =
             run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb, QStringLiteral("Depends")});
         QCOMPARE(depends.exitCode, 0);
-        for (const char* package :
-             {"libc6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6network6",
-              "libqt6webenginewidgets6", "libqt6httpserver6", "libcurl4", "libgif7"})
+        for (const char* package : {"libc6", "libqt6core6", "libqt6gui6", "libqt6widgets6",
+                                    "libqt6network6", "libqt6webenginewidgets6",
+                                    "libqt6httpserver6", "libcurl4", "libgif7", "libsqlite3-0"})
             QVERIFY2(depends.out.contains(QLatin1String(package)),
                      qPrintable(QLatin1String(package) + QLatin1Char('\n') + depends.out));
 

@@ -284,6 +284,15 @@ private Q_SLOTS:
         }
     }
 
+    void aFolderWithoutCodeListUsesTheShippedOne() {
+        // A portal started by hand on a user's data folder, which has no code list of its own.
+        Program portal;
+        QVERIFY(portal.start({}, dataDir()));
+        const Answer a = fetch(portal.port, summaryTarget(QStringLiteral("7203")));
+        QCOMPARE(a.status, 200);
+        QVERIFY(QString::fromUtf8(a.body).contains(QStringLiteral("(7203)")));
+    }
+
     void importKilledWhileCommittingLeavesTheStoreAsBefore() {
         store(QStringLiteral("7203"), kOldFile);
         const QByteArray before = storedBytes(QStringLiteral("7203"));

@@ -3,6 +3,7 @@
 #include "prices/datastore.h"
 #include "store/pricestore.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QMutexLocker>
 #include <QStringDecoder>
@@ -266,7 +267,12 @@ QVector<MinuteBar> intradaySession(const QString& code, const Bar& day) {
 MarketData::MarketData(const QString& dataDir, const QDate& asOf, int cacheLimit)
     : m_asOf(lastTradingDay(asOf.isValid() ? asOf : QDate::currentDate()))
     , m_cacheLimit(std::max(1, cacheLimit)) {
-    m_listings = readCodeList(dataDir + QStringLiteral("/銘柄コード一覧20060513.csv"));
+    // The data folder's list, else the one shipped beside the program: a portal started by hand
+    // on a user's data folder still knows every listed code.
+    const QString name = QStringLiteral("/銘柄コード一覧20060513.csv");
+    const QString own = dataDir + name;
+    m_listings =
+        readCodeList(QFile::exists(own) ? own : QCoreApplication::applicationDirPath() + name);
     for (int i = 0; i < m_listings.size(); ++i)
         m_index.insert(m_listings[i].code, i);
     QTextStream err(stderr);

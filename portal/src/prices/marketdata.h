@@ -75,11 +75,12 @@ struct MinuteBar {
 };
 QVector<MinuteBar> intradaySession(const QString& code, const Bar& day);
 
-// Listed codes and their histories, shared by every request. Thread-safe. Histories come from the
-// data folder's price database, opened (and created, moving old price files in) here; a code the
-// store does not hold gets an invented history. At most cacheLimit histories are kept, the least
-// recently used going first; a commit from any other process (an import, a refresh) empties the
-// cache, so that the next request sees it.
+// Listed codes and their histories, shared by every request. Thread-safe. The listed codes are the
+// data folder's code list, or the one beside the program where the folder has none. Histories
+// come from the data folder's price database, opened (and created, moving old price files in)
+// here; a code the store does not hold gets an invented history. At most cacheLimit histories are
+// kept, the least recently used going first; a commit from any other process (an import, a
+// refresh) empties the cache, so that the next request sees it.
 class MarketData {
 public:
     static constexpr int kDefaultCacheLimit = 256;

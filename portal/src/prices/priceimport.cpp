@@ -97,9 +97,10 @@ bool importFile(const QString& path, const ImportOptions& options, QTextStream& 
 }
 
 QCommandLineOption dataFolderOption() {
-    return QCommandLineOption(QStringLiteral("data"),
-                              QStringLiteral("Folder with the code list and prices/."),
-                              QStringLiteral("dir"));
+    return QCommandLineOption(
+        QStringLiteral("data"),
+        QStringLiteral("Data folder: the price database, the code list, MARK.csv."),
+        QStringLiteral("dir"));
 }
 
 QString dataFolderFrom(const QCommandLineParser& parser, const QString& programDir) {
