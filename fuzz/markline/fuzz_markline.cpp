@@ -1,7 +1,7 @@
 // The mark file's line and the mark string built from it: any file content is read, listed,
 // searched, set and cleared. (Saving is left out: each save waits for the disk, which would
 // leave a few hundred runs in a fuzz run's time.)
-#include "marks/markfile.h"
+#include "base/markline.h"
 #include "marks/markstring.h"
 
 #include <QByteArray>
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         file.write(bytes);
     }
-    const auto line = readMarkLine(path);
+    const auto line = base::readMarkLine(path);
     if (!line)
         return 0;
     MarkString marks(*line);

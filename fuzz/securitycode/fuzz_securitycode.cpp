@@ -1,5 +1,6 @@
 // Code normalisation and the code search's stepping on any text the code box can hold (the
 // input read as UTF-8).
+#include "base/codeform.h"
 #include "chart/securitycode.h"
 
 #include <QString>
@@ -16,14 +17,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto code = normalizeCode(text);
     const auto shown = codeToDisplay(text);
     // A code to display is four characters: the normalised number or an alphanumeric code.
-    if (shown && !isCode(*shown) && !(code && *shown == *code && isCodeLength(*shown)))
+    if (shown && !base::isCode(*shown) && !(code && *shown == *code && isCodeLength(*shown)))
         std::abort();
     if (code && normalizeCode(*code) != code)
         std::abort();
     const auto alphanumeric = readAlphanumericCode(text);
-    if (alphanumeric && !isAlphanumericCode(*alphanumeric))
+    if (alphanumeric && !base::isAlphanumericCode(*alphanumeric))
         std::abort();
-    isPlainCode(text);
+    base::isPlainCode(text);
 
     static const QStringList codes{QStringLiteral("130A"), QStringLiteral("1A3C"),
                                    QStringLiteral("999A")};

@@ -68,7 +68,12 @@ int main(int argc, char** argv) {
         QStringLiteral("max-header-bytes"),
         QStringLiteral("Largest request head (default %1).").arg(defaults.maxHeadBytes),
         QStringLiteral("bytes"));
-    parser.addOptions({maxConnections, idleTimeout, maxHead});
+    const QCommandLineOption headerTimeout(
+        QStringLiteral("header-timeout-ms"),
+        QStringLiteral("Close a connection whose request head takes longer (default %1).")
+            .arg(defaults.headerTimeoutMs),
+        QStringLiteral("ms"));
+    parser.addOptions({maxConnections, idleTimeout, maxHead, headerTimeout});
     parser.process(app);
 
     const QString listenText = parser.value(listen);
@@ -109,7 +114,8 @@ int main(int argc, char** argv) {
         return true;
     };
     if (!positive(maxConnections, limits.maxConnections) ||
-        !positive(idleTimeout, limits.idleTimeoutMs) || !positive(maxHead, limits.maxHeadBytes))
+        !positive(idleTimeout, limits.idleTimeoutMs) || !positive(maxHead, limits.maxHeadBytes) ||
+        !positive(headerTimeout, limits.headerTimeoutMs))
         return 2;
 
     portal::Faults faults;

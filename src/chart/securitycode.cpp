@@ -45,15 +45,6 @@ QString shortestDecimal(double value) {
     return numberLocale().toString(value, 'g', QLocale::FloatingPointShortest);
 }
 
-bool isDigit(QChar c) {
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
-
-// Letters the exchange leaves out of its codes, as they read like digits or like each other.
-bool isCodeLetter(QChar c) {
-    return c >= QLatin1Char('A') && c <= QLatin1Char('Z') && !QStringView(u"BEIOQVZ").contains(c);
-}
-
 // What an input method types for a code, as half-width upper case: full-width digits and
 // letters, the ideographic blank, lower case. Everything else passes unchanged.
 QString foldedCodeText(const QString& text) {
@@ -75,7 +66,7 @@ QString foldedCodeText(const QString& text) {
 // Where a normalised candidate stands in code order. Numbers below the range stand before
 // every code (the empty text), numbers above it after every code.
 QString placeInCodeOrder(const QString& normalizedCandidate) {
-    if (isCode(normalizedCandidate))
+    if (base::isCode(normalizedCandidate))
         return normalizedCandidate;
     const std::optional<double> value = readCodeNumber(normalizedCandidate);
     if (value && *value > 9999)
@@ -177,17 +168,9 @@ std::optional<QString> normalizeCode(const QString& text) {
     return formatCodeNumber(*value);
 }
 
-bool isAlphanumericCode(const QString& text) {
-    if (text.size() != 4 || !isDigit(text[0]) || !isDigit(text[2]))
-        return false;
-    const bool letter1 = isCodeLetter(text[1]);
-    const bool letter3 = isCodeLetter(text[3]);
-    return (letter1 || isDigit(text[1])) && (letter3 || isDigit(text[3])) && (letter1 || letter3);
-}
-
 std::optional<QString> readAlphanumericCode(const QString& text) {
     const QString folded = foldedCodeText(text).trimmed();
-    if (!isAlphanumericCode(folded))
+    if (!base::isAlphanumericCode(folded))
         return std::nullopt;
     return folded;
 }
@@ -201,20 +184,6 @@ std::optional<QString> codeToDisplay(const QString& text) {
         return code;
     }
     return readAlphanumericCode(text);
-}
-
-bool isPlainCode(const QString& text) {
-    if (text.size() != 4)
-        return false;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-    }
-    return true;
-}
-
-bool isCode(const QString& text) {
-    return isPlainCode(text) || isAlphanumericCode(text);
 }
 
 std::optional<QString> firstStepCandidate(const QString& codeBoxText, StepDirection dir) {
@@ -257,7 +226,7 @@ std::optional<QString> firstSearchCandidate(const QString& codeBoxText, StepDire
         // The first candidate does not wrap, so only codes between the box and it come first.
         const std::optional<QString> from = normalizeCode(codeBoxText);
         const std::optional<QString> to = normalizeCode(*first);
-        if (!from || !to || !isPlainCode(*to))
+        if (!from || !to || !base::isPlainCode(*to))
             return first;
         const QString place = placeInCodeOrder(*from);
         if (dir == StepDirection::Up ? !(place < *to) : !(*to < place))
@@ -271,18 +240,18 @@ std::optional<QString> firstSearchCandidate(const QString& codeBoxText, StepDire
 }
 
 std::optional<QString> normalizeSearchCandidate(const QString& candidate) {
-    if (isAlphanumericCode(candidate))
+    if (base::isAlphanumericCode(candidate))
         return candidate;
     return normalizeCode(candidate);
 }
 
 QString nextSearchCandidate(const QString& normalizedCandidate, StepDirection dir,
                             const QStringList& alphanumericCodes) {
-    const QString next = isAlphanumericCode(normalizedCandidate)
+    const QString next = base::isAlphanumericCode(normalizedCandidate)
                              ? numberBeside(normalizedCandidate, dir)
                              : nextPossibleCode(nextStepCandidate(normalizedCandidate, dir), dir);
     // Outside the range the numbers pass no code; the alphanumeric codes wait for the way in.
-    if (!isPlainCode(next))
+    if (!base::isPlainCode(next))
         return next;
     return firstOnTheWay(placeInCodeOrder(normalizedCandidate), next, dir, alphanumericCodes);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/codeform.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -19,9 +21,6 @@ std::optional<QString> normalizeCode(const QString& text);
 inline bool isCodeLength(const QString& normalized) {
     return normalized.size() == 4;
 }
-// The exchange's alphanumeric form: four characters, the second and/or the fourth a capital
-// letter other than B, E, I, O, Q, V and Z, the others digits ("130A", "1A3C").
-bool isAlphanumericCode(const QString& text);
 // A text as an alphanumeric code: blanks around dropped, full-width letters and digits made
 // half-width, lower case made upper case ("１３０ａ" -> "130A"); nullopt when it is none.
 std::optional<QString> readAlphanumericCode(const QString& text);
@@ -30,12 +29,9 @@ std::optional<QString> readAlphanumericCode(const QString& text);
 // other text as an alphanumeric code; nullopt when it is neither.
 std::optional<QString> codeToDisplay(const QString& text);
 
-// A four-character code of ASCII digits.
-bool isPlainCode(const QString& text);
-// A code as marks, the code list and the portal keep it: four ASCII digits or the alphanumeric
-// form. Code order is the order of the characters' values, QString's own operator<, so
-// "1309" < "130A" < "1310".
-bool isCode(const QString& text);
+// What a code is lies below the marks and the code list, which keep codes too; the window asks
+// it here, beside the rules that make a code of what was typed.
+using base::isCode;
 
 // Code stepping over the range 1000..9999.
 enum class StepDirection { Up = 1, Down = -1 };

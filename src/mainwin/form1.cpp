@@ -85,11 +85,14 @@ void Form1::startPortal() {
         return;
     m_portal = std::make_unique<platform::PortalStarter>(
         m_context.programFolder + QLatin1String("/quote-portal"), m_context.dataFolder);
-    const platform::PortalStarter::Result started =
-        m_portal->start(m_servers.base(platform::ServerRole::TechnicalChart));
-    // Said once, when the window is up; the program goes on without a portal.
-    if (started.outcome == platform::PortalStarter::Outcome::Failed)
-        QTimer::singleShot(0, this, [this, text = started.message] { showMessage(text); });
+    // Said once, when the outcome comes; the program goes on without a portal.
+    connect(m_portal.get(), &platform::PortalStarter::finished, this,
+            [this](const platform::PortalStarter::Result& started) {
+                if (started.outcome == platform::PortalStarter::Outcome::Failed)
+                    QTimer::singleShot(0, this,
+                                       [this, text = started.message] { showMessage(text); });
+            });
+    m_portal->start(m_servers.base(platform::ServerRole::TechnicalChart));
 }
 
 void Form1::createControls() {

@@ -1,10 +1,6 @@
 #include "codelist.h"
 
-#include "chart/securitycode.h"
-#include "codepage932.h"
-
-#include <QFile>
-#include <QStringDecoder>
+#include "base/codeform.h"
 
 #include <algorithm>
 
@@ -16,37 +12,14 @@ constexpr int kCodeWidth = 4;
 
 CodeList CodeList::load(const QString& path) {
     CodeList list;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return list;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return list;
-    const char* codePage = codePage932Name();
-    if (!codePage)
-        return list;
-    QStringDecoder decoder(codePage);
-    const QString text = decoder.decode(bytes);
-
-    // Lines end in CR LF; a bare LF is taken as a line end too. Byte 0x0A never occurs inside a
-    // double-byte character, so splitting the decoded text is the same as splitting the bytes.
-    qsizetype start = 0;
-    while (start < text.size()) {
-        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
-        const qsizetype next = end < 0 ? text.size() : end + 1;
-        if (end < 0)
-            end = text.size();
-        QStringView line = QStringView(text).mid(start, end - start);
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
+    for (const QString& line : base::readCodeListLines(path)) {
         // A line shorter than a code keys on its whole text; the first line of a code wins.
-        const QString key = line.left(kCodeWidth).toString();
+        const QString key = line.left(kCodeWidth);
         if (!list.m_rows.contains(key)) {
-            list.m_rows.insert(key, line.toString());
-            if (chart::isAlphanumericCode(key))
+            list.m_rows.insert(key, line);
+            if (base::isAlphanumericCode(key))
                 list.m_alphanumeric.append(key);
         }
-        start = next;
     }
     std::sort(list.m_alphanumeric.begin(), list.m_alphanumeric.end());
     return list;

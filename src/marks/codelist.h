@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/codelistfile.h"
 #include "markstring.h"
 
 #include <QHash>
@@ -8,12 +9,12 @@
 
 namespace marks {
 
-// The code-list file "銘柄コード一覧20060513.csv" (code page 932, CR LF), read once and kept in
-// memory. A row is the whole line whose first four characters equal the code (the first such
-// line wins), or the placeholder code + ",????,????".
+// The code-list file (base::readCodeListLines), read once and kept in memory. A row is the whole
+// line whose first four characters equal the code (the first such line wins), or the placeholder
+// code + ",????,????".
 class CodeList {
 public:
-    static constexpr const char* kFileName = "銘柄コード一覧20060513.csv";
+    static constexpr const char* kFileName = base::kCodeListFileName;
 
     CodeList() = default;
     // A missing or unreadable file gives an empty list: every lookup gives the placeholder.

@@ -1,38 +1,15 @@
 #include "markfile.h"
 
-#include "codepage932.h"
+#include "base/markline.h"
 #include "platform/filereplace.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStringDecoder>
-#include <QStringEncoder>
-
-#include <algorithm>
 
 namespace marks {
 
 namespace {
-
-// Code page 932, as the code list reads it; UTF-8 when the converter set has none, for reading
-// and writing alike.
-QString decodeLine(const QByteArray& bytes) {
-    if (const char* name = codePage932Name()) {
-        QStringDecoder decoder(name);
-        return decoder.decode(bytes);
-    }
-    return QString::fromUtf8(bytes);
-}
-
-QByteArray encodeLine(const QString& text) {
-    if (const char* name = codePage932Name()) {
-        QStringEncoder encoder(name);
-        return encoder.encode(text);
-    }
-    return text.toUtf8();
-}
 
 SaveResult failed(SaveFailure failure, const QString& detail) {
     return SaveResult{failure, detail};
@@ -53,31 +30,6 @@ SaveResult openFailure(const QString& path, const QString& detail) {
 
 } // namespace
 
-std::optional<QString> readMarkLine(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    // Only the first line counts, however long the rest of the file is: read up to its end.
-    QByteArray line;
-    bool anyByte = false;
-    char chunk[4096];
-    for (;;) {
-        const qint64 n = file.read(chunk, sizeof chunk);
-        if (n <= 0)
-            break;
-        anyByte = true;
-        // CR and LF never occur inside a double-byte character of code page 932.
-        const char* end =
-            std::find_if(chunk, chunk + n, [](char c) { return c == '\r' || c == '\n'; });
-        line.append(chunk, end - chunk);
-        if (end != chunk + n)
-            break;
-    }
-    if (!anyByte)
-        return std::nullopt; // zero bytes: no line at all
-    return decodeLine(line);
-}
-
 SaveResult writeMarkLine(const QString& path, const QString& text) {
     // Written beside the old file and renamed over it only when complete, so a crash, a full disk
     // or a kill during the save leaves the old file whole. A folder that takes no new file still
@@ -86,7 +38,7 @@ SaveResult writeMarkLine(const QString& path, const QString& text) {
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return openFailure(path, file.errorString());
-    const QByteArray bytes = encodeLine(text) + "\r\n";
+    const QByteArray bytes = base::encodeMarkLine(text) + "\r\n";
     if (file.write(bytes) != bytes.size()) {
         const QString detail = file.errorString();
         file.cancelWriting();

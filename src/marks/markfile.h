@@ -1,16 +1,14 @@
 #pragma once
 
-#include <QString>
+#include "base/markline.h"
 
-#include <optional>
+#include <QString>
 
 namespace marks {
 
-// The first line of a mark file without its line end, decoded from code page 932 (the code
-// list's code page, and that of mark files made on other systems). A line ends at CR LF, at a
-// lone CR or at LF. nullopt when the file cannot be opened or holds no byte at all; "" when the
-// first line is empty.
-std::optional<QString> readMarkLine(const QString& path);
+// The mark file's line is read by the portal too, so its reading lies in base; the windows read
+// it here, beside the saving.
+using base::readMarkLine;
 
 // Why a save did not reach the file.
 enum class SaveFailure {

@@ -1,6 +1,6 @@
 #include "markstring.h"
 
-#include "chart/securitycode.h"
+#include "base/codeform.h"
 
 namespace marks {
 
@@ -11,7 +11,7 @@ constexpr int kCodeWidth = 4;
 // Only a code of four characters without a comma keeps the five-character layout intact and
 // can never match inside another mark: four digits or the alphanumeric form.
 bool isMarkableCode(const QString& code) {
-    return chart::isCode(code);
+    return base::isCode(code);
 }
 } // namespace
 

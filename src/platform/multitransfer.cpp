@@ -1,5 +1,6 @@
 #include "multitransfer.h"
 
+#include "base/curloptions.h"
 #include "curlsetup.h"
 
 #include <QHash>
@@ -126,7 +127,8 @@ struct MultiTransfer::Private {
         }
         CURL* h = curl_easy_init();
         if (h) {
-            curlsetup::configure(h, options);
+            curlsetup::configure(h, options.connectTimeoutMs, options.totalTimeoutMs,
+                                 options.maxBytes);
             curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Job::write);
         }
         return h;
@@ -224,7 +226,7 @@ struct MultiTransfer::Private {
 MultiTransfer::MultiTransfer(const Transfer::Options& options, QObject* parent)
     : QObject(parent)
     , d(std::make_unique<Private>()) {
-    curlsetup::ensureInitialised();
+    base::initialiseCurl();
     d->q = this;
     d->options = options;
     d->timer.setSingleShot(true);

@@ -1,8 +1,8 @@
 #include "portalstarter.h"
 
+#include "multitransfer.h"
 #include "transfer.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
@@ -21,12 +21,29 @@ namespace {
 const QByteArray kPortalMark = "Quorvix Chart Viewer";
 } // namespace
 
-PortalStarter::PortalStarter(const QString& portalProgram, const QString& dataFolder)
-    : m_program(portalProgram)
-    , m_dataFolder(dataFolder) {}
+PortalStarter::PortalStarter(const QString& portalProgram, const QString& dataFolder,
+                             QObject* parent)
+    : QObject(parent)
+    , m_program(portalProgram)
+    , m_dataFolder(dataFolder) {
+    // The outcome may be handed on through queued connections.
+    qRegisterMetaType<PortalStarter::Result>();
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, &PortalStarter::waitedTooLong);
+    connect(&m_process, &QProcess::readyReadStandardOutput, this, &PortalStarter::processOutput);
+    connect(&m_process, &QProcess::readyReadStandardError, this, [this] {
+        // Until it listens, its error output is kept for the message should it fail.
+        if (m_forwarding)
+            forward(QProcess::StandardError);
+    });
+    connect(&m_process, &QProcess::errorOccurred, this, &PortalStarter::processError);
+    connect(&m_process, &QProcess::finished, this, &PortalStarter::processEnded);
+}
 
 PortalStarter::~PortalStarter() {
     stop();
+    // A child that outlived even SIGKILL is left to QProcess, whose end must not call back here.
+    m_process.disconnect(this);
 }
 
 PortalStarter::Endpoint PortalStarter::loopbackEndpoint(const QString& base) {
@@ -56,20 +73,34 @@ PortalStarter::Endpoint PortalStarter::loopbackEndpoint(const QString& base) {
     return e;
 }
 
-PortalStarter::Probe PortalStarter::probe(const QString& base) {
+PortalStarter::Probe PortalStarter::probeKind(const FetchResult& r) {
+    if (r.status == FetchResult::Status::Unreachable)
+        return Probe::Nothing;
+    if (r.answered() && r.body.contains(kPortalMark))
+        return Probe::Portal;
+    return Probe::Other;
+}
+
+void PortalStarter::probe(std::function<void(Probe)> then) {
     // Short bounds: on loopback a portal answers at once, and a silent server must not hold up
     // the start for long.
     Transfer::Options options;
     options.connectTimeoutMs = 2000;
     options.totalTimeoutMs = 4000;
     options.maxBytes = 1024 * 1024;
-    Transfer transfer(options);
-    const FetchResult r = transfer.fetch(base + QLatin1String("/support/"));
-    if (r.status == FetchResult::Status::Unreachable)
-        return Probe::Nothing;
-    if (r.answered() && r.body.contains(kPortalMark))
-        return Probe::Portal;
-    return Probe::Other;
+    m_probe = std::make_unique<MultiTransfer>(options);
+    const MultiTransfer* const asked = m_probe.get();
+    m_probe->fetch(QStringLiteral("http://%1/support/").arg(m_address),
+                   [this, asked, then = std::move(then)](const FetchResult& r) {
+                       if (m_probe.get() != asked)
+                           return;
+                       // One look only: no connection is kept open to whatever answered. Not
+                       // deleted here, as it is the one calling; with this object at the latest.
+                       MultiTransfer* const done = m_probe.release();
+                       done->setParent(this);
+                       done->deleteLater();
+                       then(probeKind(r));
+                   });
 }
 
 PortalStarter::Result PortalStarter::failed(const QString& address, const QString& reason) {
@@ -83,32 +114,56 @@ PortalStarter::Result PortalStarter::failed(const QString& address, const QStrin
     return r;
 }
 
-PortalStarter::Result PortalStarter::start(const QString& chartBase,
-                                           std::chrono::milliseconds wait) {
+void PortalStarter::start(const QString& chartBase, std::chrono::milliseconds wait) {
+    if (isPending())
+        stop();
+    ++m_attempt;
+    m_wait = wait;
+    m_output.clear();
+
     const Endpoint endpoint = loopbackEndpoint(chartBase);
-    if (!endpoint.isValid())
-        return {Outcome::NotLoopback, QString(), QString()};
-    const QString address = QStringLiteral("%1:%2").arg(endpoint.host).arg(endpoint.port);
-    const QString base = QStringLiteral("http://") + address;
-
-    switch (probe(base)) {
-    case Probe::Portal:
-        return {Outcome::AlreadyListening, address, QString()};
-    case Probe::Other:
-        return failed(address, QStringLiteral("このアドレスでは、ポータルではない別のプログラムが"
-                                              "待ち受けています。"));
-    case Probe::Nothing:
-        break;
+    if (!endpoint.isValid()) {
+        m_address.clear();
+        finish({Outcome::NotLoopback, QString(), QString()});
+        return;
     }
+    m_address = QStringLiteral("%1:%2").arg(endpoint.host).arg(endpoint.port);
+    m_stage = Stage::Probing;
+    probe([this](Probe found) { probed(found); });
+}
 
+bool PortalStarter::isPending() const {
+    return m_stage != Stage::Idle;
+}
+
+void PortalStarter::probed(Probe found) {
+    switch (found) {
+    case Probe::Portal:
+        finish({Outcome::AlreadyListening, m_address, QString()});
+        return;
+    case Probe::Other:
+        finish(failed(m_address, QStringLiteral("このアドレスでは、ポータルではない別のプログラムが"
+                                                "待ち受けています。")));
+        return;
+    case Probe::Nothing:
+        launch();
+        return;
+    }
+}
+
+void PortalStarter::launch() {
     const QString name = QFileInfo(m_program).fileName();
     const QFileInfo program(m_program);
-    if (!program.isFile())
-        return failed(address, QStringLiteral("%1 がプログラムのフォルダー（%2）にありません。")
-                                   .arg(name, program.absolutePath()));
-    if (!program.isExecutable())
-        return failed(address, QStringLiteral("%1 を実行できません（実行の許可がありません）。")
-                                   .arg(program.absoluteFilePath()));
+    if (!program.isFile()) {
+        finish(failed(m_address, QStringLiteral("%1 がプログラムのフォルダー（%2）にありません。")
+                                     .arg(name, program.absolutePath())));
+        return;
+    }
+    if (!program.isExecutable()) {
+        finish(failed(m_address, QStringLiteral("%1 を実行できません（実行の許可がありません）。")
+                                     .arg(program.absoluteFilePath())));
+        return;
+    }
 
     // The portal reads the code list from its data folder. A data folder apart from the program
     // gets a link to the list that ships beside the program, so an update of the program updates
@@ -122,10 +177,13 @@ PortalStarter::Result PortalStarter::start(const QString& chartBase,
         QFile::link(shipped, inData);
     }
 
-    stop();
+    // One started earlier by this object, at an address where nothing listens now.
+    endProcess();
+    m_forwarding = false;
+    m_output.clear();
     m_process.setProgram(m_program);
     m_process.setArguments(
-        {QStringLiteral("--listen"), address, QStringLiteral("--data"), m_dataFolder});
+        {QStringLiteral("--listen"), m_address, QStringLiteral("--data"), m_dataFolder});
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // It draws charts into images only and must never open a window on the user's display.
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -138,75 +196,118 @@ PortalStarter::Result PortalStarter::start(const QString& chartBase,
             ::_exit(1);
     });
 
-    QDeadlineTimer deadline(wait);
+    m_stage = Stage::Launching;
+    m_deadline.start(m_wait);
     m_process.start();
-    if (!m_process.waitForStarted(int(deadline.remainingTime()))) {
-        const QString error = m_process.errorString();
-        m_process.kill();
-        m_process.waitForFinished(2000);
-        return failed(address,
-                      QStringLiteral("%1 を実行できませんでした（%2）。").arg(name, error));
-    }
-
-    // The portal's first line on standard output says that it listens.
-    QByteArray output;
-    for (;;) {
-        output += m_process.readAllStandardOutput();
-        if (output.contains("listening on")) {
-            forwardOutput();
-            return {Outcome::Started, address, QString()};
-        }
-        if (m_process.state() == QProcess::NotRunning || deadline.hasExpired())
-            break;
-        m_process.waitForReadyRead(int(deadline.remainingTime()));
-    }
-
-    if (m_process.state() != QProcess::NotRunning) {
-        stop();
-        return failed(address,
-                      QStringLiteral("%1 が %2 秒待っても接続を受け付けませんでした。")
-                          .arg(name)
-                          .arg(std::chrono::duration_cast<std::chrono::seconds>(wait).count()));
-    }
-    const QString errors = QString::fromLocal8Bit(m_process.readAllStandardError()).trimmed();
-    const QString why = m_process.exitStatus() == QProcess::CrashExit
-                            ? QStringLiteral("%1 が起動してすぐに異常終了しました。").arg(name)
-                            : QStringLiteral("%1 が起動してすぐに終了しました（終了コード %2）。")
-                                  .arg(name)
-                                  .arg(m_process.exitCode());
-    // Another viewer may have started its portal there in the meantime.
-    if (probe(base) == Probe::Portal)
-        return {Outcome::AlreadyListening, address, QString()};
-    return failed(address, errors.isEmpty()
-                               ? why
-                               : why + QLatin1Char('\n') + errors.section(QLatin1Char('\n'), -1));
 }
 
-void PortalStarter::forwardOutput() {
+void PortalStarter::processOutput() {
+    if (m_forwarding) {
+        forward(QProcess::StandardOutput);
+        return;
+    }
+    m_output += m_process.readAllStandardOutput();
+    // The portal's first line on standard output says that it listens.
+    if (m_stage != Stage::Launching || !m_output.contains("listening on"))
+        return;
     // Once it runs, whatever it says goes to the viewer's own error output, so its pipes never
     // fill up.
-    auto forward = [this](QProcess::ProcessChannel channel) {
-        m_process.setReadChannel(channel);
-        const QByteArray bytes = m_process.readAll();
-        if (!bytes.isEmpty()) {
-            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-            std::fflush(stderr);
-        }
-    };
-    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
-                     [forward] { forward(QProcess::StandardOutput); });
-    QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
-                     [forward] { forward(QProcess::StandardError); });
+    m_forwarding = true;
+    m_output.clear();
     forward(QProcess::StandardError);
+    finish({Outcome::Started, m_address, QString()});
+}
+
+void PortalStarter::processError(QProcess::ProcessError error) {
+    // A crash or a failed kill ends in processEnded(); only a program that never ran ends here.
+    if (m_stage != Stage::Launching || error != QProcess::FailedToStart)
+        return;
+    finish(failed(m_address, QStringLiteral("%1 を実行できませんでした（%2）。")
+                                 .arg(QFileInfo(m_program).fileName(), m_process.errorString())));
+}
+
+void PortalStarter::processEnded(int exitCode, QProcess::ExitStatus status) {
+    if (m_stage != Stage::Launching)
+        return;
+    m_deadline.stop();
+    const QString name = QFileInfo(m_program).fileName();
+    const QString errors = QString::fromLocal8Bit(m_process.readAllStandardError()).trimmed();
+    QString why = status == QProcess::CrashExit
+                      ? QStringLiteral("%1 が起動してすぐに異常終了しました。").arg(name)
+                      : QStringLiteral("%1 が起動してすぐに終了しました（終了コード %2）。")
+                            .arg(name)
+                            .arg(exitCode);
+    if (!errors.isEmpty())
+        why += QLatin1Char('\n') + errors.section(QLatin1Char('\n'), -1);
+    // Another viewer may have started its portal there in the meantime.
+    m_stage = Stage::Reprobing;
+    probe([this, why](Probe found) {
+        if (found == Probe::Portal)
+            finish({Outcome::AlreadyListening, m_address, QString()});
+        else
+            finish(failed(m_address, why));
+    });
+}
+
+void PortalStarter::waitedTooLong() {
+    // It may have said so just now, with the signal not yet handled.
+    processOutput();
+    if (m_stage != Stage::Launching)
+        return;
+    const Result result = failed(
+        m_address, QStringLiteral("%1 が %2 秒待っても接続を受け付けませんでした。")
+                       .arg(QFileInfo(m_program).fileName())
+                       .arg(std::chrono::duration_cast<std::chrono::seconds>(m_wait).count()));
+    // Set before the process ends, so its end does not count as a failed start.
+    finish(result);
+    endProcess();
+}
+
+void PortalStarter::forward(QProcess::ProcessChannel channel) {
+    const QByteArray bytes = channel == QProcess::StandardOutput ? m_process.readAllStandardOutput()
+                                                                 : m_process.readAllStandardError();
+    if (!bytes.isEmpty()) {
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+        std::fflush(stderr);
+    }
+}
+
+void PortalStarter::finish(const Result& result) {
+    m_stage = Stage::Delivering;
+    m_deadline.stop();
+    // Always from the event loop: a receiver may start again, stop or delete this object, none
+    // of which it could safely do from inside start() or a QProcess signal.
+    const quint64 attempt = m_attempt;
+    QTimer::singleShot(0, this, [this, attempt, result] {
+        if (attempt != m_attempt || m_stage != Stage::Delivering)
+            return;
+        m_stage = Stage::Idle;
+        Q_EMIT finished(result);
+    });
+}
+
+void PortalStarter::abandon() {
+    ++m_attempt;
+    m_stage = Stage::Idle;
+    m_deadline.stop();
+    m_probe.reset();
 }
 
 void PortalStarter::stop() {
+    abandon();
+    endProcess();
+    m_forwarding = false;
+}
+
+void PortalStarter::endProcess() {
     if (m_process.state() == QProcess::NotRunning)
         return;
+    // The portal ends at once on SIGTERM; the waits only bound a portal that hangs, so a closing
+    // window is never held up for more than a few seconds.
     m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
+    if (!m_process.waitForFinished(int(kStopWait.count()))) {
         m_process.kill();
-        m_process.waitForFinished(5000);
+        m_process.waitForFinished(int(kKillWait.count()));
     }
 }
 

@@ -427,7 +427,10 @@ private Q_SLOTS:
         platform::PortalStarter starter(installed(QStringLiteral("lib/quorvix/quote-portal")),
                                         data);
         const QString base = testing::deadBase();
-        const platform::PortalStarter::Result started = starter.start(base);
+        QSignalSpy outcomes(&starter, &platform::PortalStarter::finished);
+        starter.start(base);
+        QVERIFY(outcomes.wait(60000));
+        const auto started = outcomes.first().first().value<platform::PortalStarter::Result>();
         QVERIFY2(started.outcome == platform::PortalStarter::Outcome::Started,
                  qPrintable(started.message));
         platform::Transfer transfer;

@@ -25,7 +25,8 @@ private Q_SLOTS:
         testing::MessageCatcher messages;
         auto w = openWindow(folder, true);
 
-        // Listening before the first display can run.
+        // Started from the event loop once the window is up, it comes to listen on its own.
+        QTRY_VERIFY_WITH_TIMEOUT(testing::portalAnswers(base), 20000);
         const qint64 portal = testing::childProcess(::getpid(), "quote-portal");
         QVERIFY(portal > 0);
         testing::ui(*w).Text1->setText(QStringLiteral("4674"));
@@ -47,6 +48,8 @@ private Q_SLOTS:
         testing::MessageCatcher messages;
         auto w = openWindow(folder, true);
 
+        // Once the window has looked there, it has nothing to start.
+        QTRY_VERIFY_WITH_TIMEOUT(running.targets().contains(QStringLiteral("/support/")), 20000);
         QCOMPARE(testing::childProcess(::getpid(), "quote-portal"), qint64(0));
         testing::ui(*w).Text1->setText(QStringLiteral("4674"));
         w->Text1_DblClick();

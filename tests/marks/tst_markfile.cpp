@@ -1,3 +1,4 @@
+#include "base/markline.h"
 #include "files.h"
 #include "marks/markfile.h"
 #include "marks/markstring.h"
@@ -60,62 +61,6 @@ class TestMarkFile : public QObject {
 private Q_SLOTS:
     void init() { QVERIFY(m_dir.renew()); }
 
-    void read_data() {
-        testing::columns<QByteArray, bool, QString>({"bytes", "hasLine", "line"});
-
-        QTest::newRow("CR LF") << QByteArray("4674,1000,9999,\r\n") << true << "4674,1000,9999,";
-        QTest::newRow("LF") << QByteArray("4674,1000,9999,\n") << true << "4674,1000,9999,";
-        QTest::newRow("no line end") << QByteArray("4674,1000,9999,") << true << "4674,1000,9999,";
-        QTest::newRow("alphanumeric codes")
-            << QByteArray("130A,4674,1A3C,\r\n") << true << "130A,4674,1A3C,";
-        QTest::newRow("zero bytes") << QByteArray() << false << "";
-        QTest::newRow("only CR LF") << QByteArray("\r\n") << true << "";
-        QTest::newRow("empty first line, more lines")
-            << QByteArray("\r\n4674,1000,\r\n9999,\r\n") << true << "";
-        QTest::newRow("only the first line counts")
-            << QByteArray("4674,\r\n1000,\r\n") << true << "4674,";
-        QTest::newRow("damaged: no comma after the last mark")
-            << QByteArray("4674,1000\r\n") << true << "4674,1000";
-        QTest::newRow("damaged: letters and blanks kept")
-            << QByteArray("4674,ab d,\r\n") << true << "4674,ab d,";
-        QTest::newRow("lone CR line ends")
-            << QByteArray("4674,1000,\r9999,\r1301,\r") << true << "4674,1000,";
-        QTest::newRow("lone CR, then CR LF")
-            << QByteArray("4674,\r\r\n1000,\r\n") << true << "4674,";
-        QTest::newRow("empty first line ended by CR") << QByteArray("\r4674,\r") << true << "";
-        // "メモ" and "表示" in code page 932; the second byte of 表 (0x95 0x5C) is a backslash.
-        QTest::newRow("code page 932 text after the marks")
-            << QByteArray("4674,1000,\x83\x81\x83\x82\r\n") << true
-            << QStringLiteral("4674,1000,メモ");
-        QTest::newRow("code page 932 with a backslash byte")
-            << QByteArray("4674,\x95\x5c\x8e\xa6,\r\n") << true << QStringLiteral("4674,表示,");
-        QTest::newRow("long line")
-            << (manyMarks(7000).toLatin1() + "\r\n1000,\r\n") << true << manyMarks(7000);
-    }
-
-    void read() {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, hasLine);
-        QFETCH(QString, line);
-
-        const QString path = m_dir.filePath(QStringLiteral("MARK.csv"));
-        QVERIFY(writeBytes(path, bytes));
-
-        const std::optional<QString> read = marks::readMarkLine(path);
-        QCOMPARE(read.has_value(), hasLine);
-        if (hasLine)
-            QCOMPARE(*read, line);
-    }
-
-    void readMissingFile() {
-        QVERIFY(!marks::readMarkLine(m_dir.filePath(QStringLiteral("MARK.csv"))).has_value());
-    }
-
-    void readFolder() {
-        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("MARK.csv")));
-        QVERIFY(!marks::readMarkLine(m_dir.filePath(QStringLiteral("MARK.csv"))).has_value());
-    }
-
     void write_data() {
         testing::columns<QByteArray, QString>({"old", "text"});
 
@@ -137,7 +82,7 @@ private Q_SLOTS:
 
         QVERIFY(marks::writeMarkLine(path, text));
         QCOMPARE(fileBytes(path), text.toLatin1() + "\r\n");
-        QCOMPARE(marks::readMarkLine(path), std::optional<QString>(text));
+        QCOMPARE(base::readMarkLine(path), std::optional<QString>(text));
         // Nothing but the mark file is left beside it.
         QCOMPARE(
             QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
@@ -273,7 +218,7 @@ private Q_SLOTS:
         const QString path = m_dir.filePath(QStringLiteral("MARK.csv"));
         QVERIFY(writeBytes(path, bytes));
 
-        const std::optional<QString> line = marks::readMarkLine(path);
+        const std::optional<QString> line = base::readMarkLine(path);
         QVERIFY(line.has_value());
         marks::MarkString list(*line);
         QStringList marksRead;

@@ -1,3 +1,4 @@
+#include "files.h"
 #include "platform/portalstarter.h"
 #include "platform/transfer.h"
 #include "processes.h"
@@ -7,9 +8,15 @@
 
 #include <QtTest>
 
+#include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
+
+#include <memory>
 
 #include <csignal>
+
+#include <unistd.h>
 
 using platform::PortalStarter;
 using Outcome = platform::PortalStarter::Outcome;
@@ -24,7 +31,65 @@ platform::FetchResult fetch(const QString& url) {
     return transfer.fetch(url);
 }
 
+// Starts and waits for the outcome into result. start() must only begin the work: the outcome
+// is still to come when it returns, and then comes once.
+void startAndWait(PortalStarter& starter, QSignalSpy& outcomes, const QString& base,
+                  PortalStarter::Result& result,
+                  std::chrono::milliseconds wait = PortalStarter::kDefaultWait) {
+    QVERIFY(outcomes.isValid());
+    QCOMPARE(outcomes.count(), 0);
+    starter.start(base, wait);
+    QVERIFY(starter.isPending());
+    QCOMPARE(outcomes.count(), 0);
+    QVERIFY(outcomes.wait(60000));
+    QCOMPARE(outcomes.count(), 1);
+    QVERIFY(!starter.isPending());
+    result = outcomes.first().first().value<PortalStarter::Result>();
+}
+
+// A loopback server on the test's own thread that takes each connection and holds it, reading
+// what is asked and never answering; closes it at once; or answers the way the portal's support
+// page does.
+class Taker : public QTcpServer {
+public:
+    enum class Way { Hold, HangUp, AnswerAsPortal };
+    explicit Taker(Way way) {
+        connect(this, &QTcpServer::newConnection, this, [this, way] {
+            while (QTcpSocket* socket = nextPendingConnection()) {
+                if (way == Way::HangUp) {
+                    socket->close();
+                    socket->deleteLater();
+                    continue;
+                }
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket, way] {
+                    m_asked += socket->readAll();
+                    if (way == Way::AnswerAsPortal && m_asked.contains("\r\n\r\n")) {
+                        const QByteArray body = "<html><h1>Quorvix Chart Viewer</h1></html>";
+                        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+                                      "Content-Length: " +
+                                      QByteArray::number(body.size()) +
+                                      "\r\nConnection: close\r\n\r\n" + body);
+                        socket->disconnectFromHost();
+                    }
+                });
+            }
+        });
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
+    const QByteArray& asked() const { return m_asked; }
+
+private:
+    QByteArray m_asked;
+};
+
 } // namespace
+
+#define START_AND_WAIT(...)                                                                        \
+    do {                                                                                           \
+        startAndWait(__VA_ARGS__);                                                                 \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
 
 class TestPortalStarter : public QObject {
     Q_OBJECT
@@ -99,14 +164,17 @@ private Q_SLOTS:
         qint64 pid = 0;
         {
             PortalStarter starter(portalProgram(), m_data.path());
-            const PortalStarter::Result r = starter.start(base);
+            QSignalSpy outcomes(&starter, &PortalStarter::finished);
+            PortalStarter::Result r;
+            START_AND_WAIT(starter, outcomes, base, r);
             QCOMPARE(r.outcome, Outcome::Started);
+            QCOMPARE(r.address, base.mid(int(qstrlen("http://"))));
             QVERIFY(r.message.isEmpty());
             QVERIFY(starter.running());
             pid = starter.processId();
             QVERIFY(pid > 0);
 
-            // It listens as soon as start() returns, with the shipped code list and the user's
+            // It listens as soon as the outcome comes, with the shipped code list and the user's
             // data.
             const platform::FetchResult chart =
                 fetch(base + QStringLiteral("/z?s=4674.t&a=v&p=m25,m75&t=3m&l=off&z=m&q=c"));
@@ -119,6 +187,7 @@ private Q_SLOTS:
             // The data folder links to the shipped list rather than holding a copy that ages.
             QVERIFY(QFileInfo(m_data.filePath(QStringLiteral("銘柄コード一覧20060513.csv")))
                         .isSymLink());
+            QCOMPARE(outcomes.count(), 1);
         }
         // Gone with its starter: the port answers no more.
         QTRY_VERIFY_WITH_TIMEOUT(testing::processGone(pid), 10000);
@@ -128,25 +197,86 @@ private Q_SLOTS:
     void leavesARunningPortalAlone() {
         testing::TestPortal running;
         QVERIFY(running.started());
+        running.clearLog();
         {
             PortalStarter starter(portalProgram(), m_data.path());
-            const PortalStarter::Result r = starter.start(running.base());
+            QSignalSpy outcomes(&starter, &PortalStarter::finished);
+            PortalStarter::Result r;
+            START_AND_WAIT(starter, outcomes, running.base(), r);
             QCOMPARE(r.outcome, Outcome::AlreadyListening);
+            QCOMPARE(r.address, running.base().mid(int(qstrlen("http://"))));
             QVERIFY(r.message.isEmpty());
             QVERIFY(!starter.running());
             starter.stop();
+            QCOMPARE(outcomes.count(), 1);
         }
+        // One look at it, and it still answers.
+        QCOMPARE(running.targets(), QStringList{QStringLiteral("/support/")});
         const platform::FetchResult after = fetch(running.base() + QStringLiteral("/support/"));
         QVERIFY(after.answered());
+    }
+
+    void looksWithoutHoldingThisThread() {
+        // A portal answering from this very thread is found only if the look leaves the thread
+        // to its event loop; a look that waited on the socket would get no answer from it.
+        Taker portal(Taker::Way::AnswerAsPortal);
+        QVERIFY(portal.listen(QHostAddress::LocalHost, 0));
+        PortalStarter starter(portalProgram(), m_data.path());
+        QSignalSpy outcomes(&starter, &PortalStarter::finished);
+        PortalStarter::Result r;
+        START_AND_WAIT(starter, outcomes, portal.base(), r);
+        QCOMPARE(r.outcome, Outcome::AlreadyListening);
+        QVERIFY(!starter.running());
+        QVERIFY2(portal.asked().startsWith("GET /support/ "), portal.asked().constData());
+    }
+
+    void waitsForThePortalWithoutHoldingThisThread() {
+        // This portal says that it listens only when the test, on this thread, has seen it run: a
+        // start that held the thread until the portal listened would wait in vain and fail.
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString program = folder.filePath(QStringLiteral("quote-portal"));
+        const QString go = folder.filePath(QStringLiteral("go"));
+        QVERIFY(testing::writeProgram(program, "#!/bin/sh\nwhile [ ! -e '" + go.toUtf8() +
+                                                   "' ]; do sleep 0.05; done\n"
+                                                   "echo 'listening on http://127.0.0.1:1'\n"
+                                                   "exec sleep 60\n"));
+
+        PortalStarter starter(program, m_data.path());
+        QSignalSpy outcomes(&starter, &PortalStarter::finished);
+        starter.start(testing::deadBase());
+        QVERIFY(starter.isPending());
+        QTRY_VERIFY_WITH_TIMEOUT(starter.running(), 20000);
+        QVERIFY(starter.isPending());
+        QVERIFY(testing::writeBytes(go, QByteArray()));
+        QVERIFY(outcomes.wait(60000));
+        QCOMPARE(outcomes.count(), 1);
+        const auto r = outcomes.first().first().value<PortalStarter::Result>();
+        QVERIFY2(r.outcome == Outcome::Started, qPrintable(r.message));
+        QVERIFY(starter.running());
+        const qint64 pid = starter.processId();
+        starter.stop();
+        QVERIFY(testing::processGone(pid));
     }
 
     void notLoopbackIsLeftAlone() {
         // Nothing is tried there at all: no portal program is even looked for.
         PortalStarter starter(m_programs.filePath(QStringLiteral("none")), m_data.path());
-        const PortalStarter::Result r = starter.start(QStringLiteral("http://192.0.2.1:8470"));
+        QSignalSpy outcomes(&starter, &PortalStarter::finished);
+        // The outcome also crosses a queued connection whole.
+        QObject receiver;
+        PortalStarter::Result queued;
+        connect(
+            &starter, &PortalStarter::finished, &receiver,
+            [&queued](const PortalStarter::Result& result) { queued = result; },
+            Qt::QueuedConnection);
+        PortalStarter::Result r;
+        START_AND_WAIT(starter, outcomes, QStringLiteral("http://192.0.2.1:8470"), r);
         QCOMPARE(r.outcome, Outcome::NotLoopback);
         QVERIFY(r.message.isEmpty());
         QVERIFY(!starter.running());
+        QTRY_COMPARE_WITH_TIMEOUT(queued.outcome, Outcome::NotLoopback, 10000);
+        QVERIFY(queued.message.isEmpty());
     }
 
     void failures_data() {
@@ -154,6 +284,10 @@ private Q_SLOTS:
         testing::columns<QString, QString>({"what", "reason"});
 
         QTest::newRow("silent server on the port") << "silent"
+                                                   << "ポータルではない";
+        QTest::newRow("server taking the request, never answering") << "holding"
+                                                                    << "ポータルではない";
+        QTest::newRow("server hanging up at once") << "hangup"
                                                    << "ポータルではない";
         QTest::newRow("another web server on the port") << "http"
                                                         << "ポータルではない";
@@ -177,11 +311,19 @@ private Q_SLOTS:
         QString base = testing::deadBase();
         std::chrono::milliseconds wait = PortalStarter::kDefaultWait;
 
-        QTcpServer silent; // listens, never answers
+        QTcpServer silent; // listens, never takes a connection
+        Taker holding(Taker::Way::Hold);
+        Taker hangingUp(Taker::Way::HangUp);
         testing::TestPortal other;
         if (what == QLatin1String("silent")) {
             QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
             base = QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort());
+        } else if (what == QLatin1String("holding")) {
+            QVERIFY(holding.listen(QHostAddress::LocalHost, 0));
+            base = holding.base();
+        } else if (what == QLatin1String("hangup")) {
+            QVERIFY(hangingUp.listen(QHostAddress::LocalHost, 0));
+            base = hangingUp.base();
         } else if (what == QLatin1String("http")) {
             portal::Faults faults;
             faults.status500 = true;
@@ -201,7 +343,9 @@ private Q_SLOTS:
             QVERIFY(QFile::link(portalProgram(), program)); // a real one, that must not be started
 
         PortalStarter starter(program, m_data.path());
-        const PortalStarter::Result r = starter.start(base, wait);
+        QSignalSpy outcomes(&starter, &PortalStarter::finished);
+        PortalStarter::Result r;
+        START_AND_WAIT(starter, outcomes, base, r, wait);
         QCOMPARE(r.outcome, Outcome::Failed);
         QVERIFY(!starter.running());
         const QString address = base.mid(int(qstrlen("http://")));
@@ -211,6 +355,46 @@ private Q_SLOTS:
         if (what == QLatin1String("exits"))
             QVERIFY2(r.message.contains(QStringLiteral("cannot read prices")),
                      qPrintable(r.message));
+        if (what == QLatin1String("holding"))
+            QVERIFY2(holding.asked().startsWith("GET /support/ "), holding.asked().constData());
+        // Nothing of ours is left on the port.
+        QCOMPARE(testing::childProcess(::getpid(), "quote-portal"), qint64(0));
+    }
+
+    void abandoned_data() {
+        // destroy: else stop()
+        testing::columns<bool>({"destroy"});
+
+        QTest::newRow("stopped") << false;
+        QTest::newRow("destroyed") << true;
+    }
+
+    void abandoned() {
+        QFETCH(bool, destroy);
+
+        // A portal that never says it listens keeps the start pending.
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString program = folder.filePath(QStringLiteral("quote-portal"));
+        QVERIFY(testing::writeProgram(program, "#!/bin/sh\nexec sleep 60\n"));
+
+        auto starter = std::make_unique<PortalStarter>(program, m_data.path());
+        QSignalSpy outcomes(starter.get(), &PortalStarter::finished);
+        starter->start(testing::deadBase());
+        QTRY_VERIFY_WITH_TIMEOUT(starter->running() && starter->processId() > 0, 20000);
+        const qint64 pid = starter->processId();
+        QVERIFY(starter->isPending());
+
+        if (destroy) {
+            starter.reset();
+        } else {
+            starter->stop();
+            QVERIFY(!starter->isPending());
+            QVERIFY(!starter->running());
+        }
+        // Stopping waits for the child, so it is gone on return.
+        QVERIFY(testing::processGone(pid));
+        QCOMPARE(outcomes.count(), 0);
     }
 
 private:

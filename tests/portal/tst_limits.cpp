@@ -1,5 +1,5 @@
-// What one client can make the portal hold: request heads, bodies, idle connections, the number
-// of connections and the process's descriptors.
+// What one client can make the portal hold: request heads, bodies, idle connections, heads that
+// come too slowly, the number of connections and the process's descriptors.
 #include "portalclient.h"
 #include "table.h"
 
@@ -17,6 +17,10 @@ Q_DECLARE_METATYPE(portal::Faults)
 namespace {
 
 const QByteArray kPage = "/support/";
+
+// What the connections that fill every slot are doing when one more arrives. In the last, the
+// first connection sends its head byte by byte after the others have had their answers.
+enum class Holders { AwaitingAnswers, IdleAfterAnswers, TricklingHeads, TricklingAmongIdle };
 
 // A request whose head is exactly headBytes long, padded by one header field.
 QByteArray requestOfSize(int headBytes) {
@@ -41,6 +45,8 @@ bool closedByServer(QTcpSocket& socket, int withinMs = 20000) {
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Holders)
 
 class TestLimits : public QObject {
     Q_OBJECT
@@ -182,39 +188,153 @@ private Q_SLOTS:
         QVERIFY(closedByServer(socket));
     }
 
+    void connectionCap_data() {
+        // status: what one more connection is answered while those fill every slot
+        testing::columns<Holders, int>({"holders", "status"});
+        QTest::newRow("answers still owed") << Holders::AwaitingAnswers << 503;
+        QTest::newRow("idle after their answers") << Holders::IdleAfterAnswers << 200;
+        QTest::newRow("heads sent byte by byte") << Holders::TricklingHeads << 200;
+        // Bytes of a head are no activity: the oldest goes though it sent the latest bytes.
+        QTest::newRow("a head byte by byte, among idle ones") << Holders::TricklingAmongIdle << 200;
+    }
+
     void connectionCap() {
+        QFETCH(Holders, holders);
+        QFETCH(int, status);
+
         ServerLimits limits;
         limits.maxConnections = 4;
+        // Nothing ends on its own here: a slot is freed only to make room.
+        limits.idleTimeoutMs = 600000;
+        limits.headerTimeoutMs = 600000;
         PortalServer server(testOptions());
         server.setLimits(limits);
         QVERIFY(server.start());
+        if (holders == Holders::AwaitingAnswers) {
+            portal::Faults faults;
+            faults.delayMs = 3000;
+            server.setFaults(faults);
+        }
         const QByteArray request = "GET " + kPage + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        constexpr int kTrickled = 3;
+        const auto trickles = [holders](size_t i) {
+            return holders == Holders::TricklingHeads ||
+                   (holders == Holders::TricklingAmongIdle && i == 0);
+        };
 
         std::vector<std::unique_ptr<QTcpSocket>> held;
         for (int i = 0; i < limits.maxConnections; ++i) {
             held.push_back(std::make_unique<QTcpSocket>());
             QVERIFY(connectTo(*held.back(), server.port()));
+            if (trickles(held.size() - 1))
+                continue;
             held.back()->write(request);
-            QCOMPARE(readAnswer(*held.back()).status, 200);
+            if (holders != Holders::AwaitingAnswers)
+                QCOMPARE(readAnswer(*held.back()).status, 200);
         }
-        // One more is told the portal is busy and let go.
+        for (int b = 0; b < kTrickled; ++b) {
+            for (size_t i = 0; i < held.size(); ++i) {
+                if (!trickles(i))
+                    continue;
+                held[i]->write(request.mid(b, 1));
+                QVERIFY(held[i]->waitForBytesWritten(10000));
+            }
+            // Time for the portal to read each byte before the next comes, as from a slow client.
+            QTest::qWait(50);
+        }
+        // The portal has every request before the next connection comes.
+        if (holders == Holders::AwaitingAnswers)
+            QTRY_COMPARE_WITH_TIMEOUT(server.requestLog().size(), limits.maxConnections, 20000);
+
         QTcpSocket extra;
         QVERIFY(connectTo(extra, server.port()));
         extra.write(request);
-        QCOMPARE(readAnswer(extra).status, 503);
-        QVERIFY(closedByServer(extra));
+        QCOMPARE(readAnswer(extra).status, status);
 
-        // Those held are still served; once one is closed, a new connection is taken again.
-        held.front()->write(request);
-        QCOMPARE(readAnswer(*held.front()).status, 200);
-        held.front()->disconnectFromHost();
-        held.erase(held.begin());
-        // Each try holds a connection until the portal sees it end: stop at the first one served.
-        bool served = false;
-        QTRY_VERIFY_WITH_TIMEOUT(served = served || fetch(server.port(), kPage).status == 200,
-                                 20000);
-        held.back()->write(request);
-        QCOMPARE(readAnswer(*held.back()).status, 200);
+        if (status == 503) {
+            // Told the portal is busy and let go, while those held are still served.
+            QVERIFY(closedByServer(extra));
+            server.setFaults({});
+            for (auto& socket : held)
+                QCOMPARE(readAnswer(*socket).status, 200);
+            // Answered, they are idle: a new connection is taken in place of one of them.
+            QCOMPARE(fetch(server.port(), kPage).status, 200);
+            return;
+        }
+        // The room was made by closing the connection idle the longest, the first, unanswered...
+        const Answer first = readAnswer(*held.front());
+        QCOMPARE(first.status, 0);
+        QVERIFY(first.closed);
+        // ...while the others go on.
+        QTcpSocket& last = *held.back();
+        last.write(trickles(held.size() - 1) ? request.mid(kTrickled) : request);
+        QCOMPARE(readAnswer(last).status, 200);
+        extra.write(request);
+        QCOMPARE(readAnswer(extra).status, 200);
+    }
+
+    void headDeadline_data() {
+        // answered: whole requests sent and answered first; pauseMs: a wait after them;
+        // rest: sent then, one byte at a time (as a slow client sends) when byteByByte
+        // status: 408: answered so and closed; 0: closed unanswered; 200: answered, kept open
+        testing::columns<int, int, QByteArray, bool, int>(
+            {"answered", "pauseMs", "rest", "byteByByte", "status"});
+
+        const QByteArray request = "GET " + kPage + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        const QByteArray half = "GET " + kPage + " HTTP/1.1\r\nHo";
+        const QByteArray endless = "GET " + kPage + " HTTP/1.1\r\nX-Slow: " + QByteArray(1000, 'a');
+        QTest::newRow("nothing sent") << 0 << 0 << QByteArray() << false << 0;
+        QTest::newRow("half a head") << 0 << 0 << half << false << 408;
+        QTest::newRow("a head byte by byte") << 0 << 0 << endless << true << 408;
+        QTest::newRow("half of the second head") << 1 << 0 << half << false << 408;
+        QTest::newRow("second head byte by byte") << 1 << 0 << endless << true << 408;
+        // Between requests a kept connection is idle, which is the idle time's business.
+        QTest::newRow("pause between heads") << 1 << 1500 << request << false << 200;
+        QTest::newRow("whole head at once") << 0 << 0 << request << false << 200;
+    }
+
+    void headDeadline() {
+        QFETCH(int, answered);
+        QFETCH(int, pauseMs);
+        QFETCH(QByteArray, rest);
+        QFETCH(bool, byteByByte);
+        QFETCH(int, status);
+
+        ServerLimits limits;
+        limits.headerTimeoutMs = 300;
+        // Long, so that only the head's deadline can end a connection here.
+        limits.idleTimeoutMs = 600000;
+        PortalServer server(testOptions());
+        server.setLimits(limits);
+        QVERIFY(server.start());
+
+        QTcpSocket socket;
+        QVERIFY(connectTo(socket, server.port()));
+        const QByteArray request = "GET " + kPage + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        for (int i = 0; i < answered; ++i) {
+            socket.write(request);
+            QCOMPARE(readAnswer(socket).status, 200);
+        }
+        if (pauseMs > 0)
+            QTest::qWait(pauseMs);
+        if (!byteByByte) {
+            socket.write(rest);
+        } else {
+            // Until the portal answers or closes; the head never ends, so one of them must come.
+            for (const char c : rest) {
+                if (socket.state() != QAbstractSocket::ConnectedState || socket.bytesAvailable())
+                    break;
+                socket.write(&c, 1);
+                socket.waitForBytesWritten(1000);
+                socket.waitForReadyRead(20);
+            }
+        }
+        const Answer a = readAnswer(socket);
+        QCOMPARE(a.status, status);
+        if (status != 200)
+            QVERIFY(closedByServer(socket));
+        // A head cut off never reaches the server.
+        QCOMPARE(server.requestLog().size(), answered + (status == 200 ? 1 : 0));
     }
 
     // The portal as a program with few descriptors allowed and no connection cap of its own: the
@@ -273,6 +393,62 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(served = served || fetch(port, kPage).status == 200, 20000);
         portal.terminate();
         QVERIFY(portal.waitForFinished(10000));
+    }
+
+    // The program's limits are set by its options: those that are no number above 0 are refused.
+    void programRefusesBadLimits_data() {
+        testing::rowsOf<QStringList>(
+            "options",
+            {{"header timeout zero", QStringList{"--header-timeout-ms", "0"}},
+             {"header timeout in words", QStringList{"--header-timeout-ms", "soon"}},
+             {"header timeout below zero", QStringList{"--header-timeout-ms", "-300"}},
+             {"header timeout empty", QStringList{"--header-timeout-ms", ""}},
+             {"header timeout too large", QStringList{"--header-timeout-ms", "99999999999"}},
+             {"no connections", QStringList{"--max-connections", "0"}},
+             {"idle timeout in words", QStringList{"--idle-timeout-ms", "long"}},
+             {"head size below zero", QStringList{"--max-header-bytes", "-5"}}});
+    }
+
+    void programRefusesBadLimits() {
+        if (!QFile::exists(programPath()))
+            QSKIP("quote-portal is not built");
+        QFETCH(QStringList, options);
+        QProcess process;
+        process.start(programPath(),
+                      QStringList{"--listen", "127.0.0.1:0", "--data", QUORVIX_BIN_DIR} + options);
+        if (!process.waitForFinished(30000)) {
+            process.kill();
+            process.waitForFinished(10000);
+            QFAIL("the program took the options and went on serving");
+        }
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 2);
+        QVERIFY(!process.readAllStandardOutput().startsWith("listening on"));
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(err.contains(options.constFirst()), qPrintable(err));
+    }
+
+    // The program with every slot held by heads that never end: a request is still answered, and
+    // the heads are cut off.
+    void programServesPastSlowHeads() {
+        if (!QFile::exists(programPath()))
+            QSKIP("quote-portal is not built");
+        Program p;
+        QVERIFY2(p.start({"--max-connections", "2", "--header-timeout-ms", "300",
+                          "--idle-timeout-ms", "600000"}),
+                 qPrintable(p.firstLine));
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        for (int i = 0; i < 2; ++i) {
+            slow.push_back(std::make_unique<QTcpSocket>());
+            QVERIFY(connectTo(*slow.back(), p.port));
+            slow.back()->write("GET " + kPage + " HTTP/1.1\r\nX-Slow: a");
+            QVERIFY(slow.back()->waitForBytesWritten(10000));
+        }
+        QCOMPARE(fetch(p.port, kPage).status, 200);
+        // The first made room; the last is told its head came too slowly.
+        QVERIFY(closedByServer(*slow.front()));
+        QCOMPARE(readAnswer(*slow.back()).status, 408);
+        QVERIFY(closedByServer(*slow.back()));
     }
 
     void requestLog_data() {

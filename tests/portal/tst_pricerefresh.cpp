@@ -264,6 +264,9 @@ private Q_SLOTS:
         QTest::newRow("no comma after the last") << QByteArray("7203,6758") << QStringList{"7203"};
         QTest::newRow("empty") << QByteArray() << QStringList{};
         QTest::newRow("no codes among them") << QByteArray("abc,12,7203,") << QStringList{"7203"};
+        // The viewer shows the marks up to the first line end of any kind; no others are fetched.
+        QTest::newRow("a lone CR ends the first line")
+            << QByteArray("7203,\r6758,\r\n") << QStringList{"7203"};
     }
     void markFileCodes() {
         QFETCH(QByteArray, bytes);

@@ -1,12 +1,12 @@
 #include "prices/marketdata.h"
 
+#include "base/codelistfile.h"
 #include "prices/datastore.h"
 #include "store/pricestore.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QMutexLocker>
-#include <QStringDecoder>
 #include <QTextStream>
 
 #include <algorithm>
@@ -156,15 +156,7 @@ QString suffixForCode(const QString& code) {
 
 QVector<Listing> readCodeList(const QString& path) {
     QVector<Listing> out;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return out;
-    QStringDecoder decode("Shift_JIS");
-    const QString text = decode.isValid() ? decode(file.readAll()) : QString::fromLatin1("");
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString line : lines) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
+    for (const QString& line : base::readCodeListLines(path)) {
         const QStringList f = line.split(QLatin1Char(','));
         if (f.size() < 2 || !isCode(f[0].trimmed()))
             continue;
@@ -269,7 +261,7 @@ MarketData::MarketData(const QString& dataDir, const QDate& asOf, int cacheLimit
     , m_cacheLimit(std::max(1, cacheLimit)) {
     // The data folder's list, else the one shipped beside the program: a portal started by hand
     // on a user's data folder still knows every listed code.
-    const QString name = QStringLiteral("/銘柄コード一覧20060513.csv");
+    const QString name = QLatin1Char('/') + QString::fromUtf8(base::kCodeListFileName);
     const QString own = dataDir + name;
     m_listings =
         readCodeList(QFile::exists(own) ? own : QCoreApplication::applicationDirPath() + name);

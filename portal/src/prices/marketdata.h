@@ -44,7 +44,9 @@ std::optional<QString> codeFromUser(const QString& text);
 
 // True when the text is exactly four ASCII digits, or the exchange's alphanumeric form: the
 // second and/or fourth character a capital letter other than B, E, I, O, Q, V and Z, the others
-// digits. Checked before any file name is built from it.
+// digits. Checked before any file name is built from it. The portal stands in for the quote
+// server, which judges codes by its own rule, not by the viewer's (base::isCode); this is that
+// server's rule, kept apart so that the viewer is tested against an independent one.
 bool isCode(const QString& text);
 
 // Exchange price step for a price level (1 yen up to 3000, 5 up to 5000, 10 up to 30000, ...).
@@ -58,8 +60,8 @@ double roundToTick(double price);
 // "134A" 135 (".j").
 QString suffixForCode(const QString& code);
 
-// Reads the code list (Shift_JIS, CR LF, "code,name,market" lines). Lines without a code (isCode)
-// are left out.
+// Reads the code list (base::readCodeListLines) into listings. Lines without a code (isCode) are
+// left out.
 QVector<Listing> readCodeList(const QString& path);
 
 // A deterministic history for a code: weekdays (New Year holidays left out) for a little more than

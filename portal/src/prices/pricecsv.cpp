@@ -1,5 +1,7 @@
 #include "prices/pricecsv.h"
 
+#include "base/codepage932.h"
+
 #include <QBuffer>
 #include <QDateTime>
 #include <QHash>
@@ -97,7 +99,7 @@ private:
     // The file's byte-order mark is taken off before; one further on stays a character, as it
     // would in a file decoded whole.
     QStringDecoder m_utf8{QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom};
-    QStringDecoder m_sjis{"Shift_JIS"};
+    QStringDecoder m_sjis = base::codePage932Decoder();
     bool m_decided = false;
     bool m_sjisFirst = false;
 };

@@ -1,5 +1,7 @@
 #include "prices/pricerefresh.h"
 
+#include "base/curloptions.h"
+#include "base/markline.h"
 #include "prices/datastore.h"
 #include "prices/marketdata.h"
 #include "prices/pricecsv.h"
@@ -7,13 +9,9 @@
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QSettings>
-#include <QStringDecoder>
 #include <QThread>
 #include <QUrl>
-
-#include <curl/curl.h>
 
 #include <memory>
 
@@ -49,21 +47,19 @@ struct Fetched {
 class Fetcher {
 public:
     Fetcher(long connectMs, long totalMs)
-        : m_curl(curl_easy_init(), curl_easy_cleanup) {
+        : m_curl(newHandle(), curl_easy_cleanup) {
         CURL* c = m_curl.get();
         if (!c)
             return;
-        curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
-        curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, totalMs);
-        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
-        // Neither the template nor a redirect may lead anywhere but http and https.
-        curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(c, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-        curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxAnswerBytes));
-        curl_easy_setopt(c, CURLOPT_USERAGENT, "quote-portal");
+        // Neither the template nor a redirect may lead anywhere but http and https; a source on
+        // this machine is never reached through a proxy.
+        base::CurlOptions options;
+        options.connectTimeoutMs = connectMs;
+        options.totalTimeoutMs = totalMs;
+        options.maxBytes = kMaxAnswerBytes;
+        options.userAgent = QByteArrayLiteral("quote-portal");
+        options.loopbackWithoutProxy = true;
+        base::configureCurl(c, options);
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, collect);
     }
 
@@ -110,6 +106,11 @@ public:
     }
 
 private:
+    static CURL* newHandle() {
+        base::initialiseCurl();
+        return curl_easy_init();
+    }
+
     std::unique_ptr<CURL, void (*)(CURL*)> m_curl;
 };
 
@@ -133,13 +134,10 @@ QString sourceAddress(const QString& source, const QString& code) {
 }
 
 QStringList markFileCodes(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QString> line = base::readMarkLine(path);
+    if (!line)
         return {};
-    QByteArray first = file.readLine();
-    QStringDecoder sjis("Shift_JIS");
-    const QString line = sjis.isValid() ? sjis(first) : QString::fromLatin1(first);
-    QStringList fields = line.split(QLatin1Char(','));
+    QStringList fields = line->split(QLatin1Char(','));
     fields.removeLast(); // what follows the last comma is no code
     QStringList codes;
     for (const QString& f : std::as_const(fields)) {

@@ -13,7 +13,7 @@ QString checkSourceTemplate(const QString& source);
 // The address for one code, the code percent-encoded into the template.
 QString sourceAddress(const QString& source, const QString& code);
 
-// The codes of a mark file: its first line, in code page 932, each code followed by a comma.
+// The codes of a mark file: its first line (base::readMarkLine), each code followed by a comma.
 QStringList markFileCodes(const QString& path);
 
 // The data folder's own configuration, DATA/quote-portal.ini: the price source and the day each

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -52,21 +53,42 @@ bool announcesBody(const QByteArray& head) {
     return false;
 }
 
+int openReserve() {
+    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+} // namespace
+
 // Watches one connection. Its slot on readyRead is connected before the HTTP server's, so it
 // sees every byte first (peeked, not read) and can answer in the server's place.
 class ConnectionGuard : public QObject {
 public:
+    using Clock = std::chrono::steady_clock;
+
     ConnectionGuard(QTcpSocket* socket, const ServerLimits& limits, QObject* server)
         : QObject(socket)
         , m_socket(socket)
         , m_limits(limits)
         , m_server(server) {
         m_idle.setSingleShot(true);
+        m_headDeadline.setSingleShot(true);
         connect(&m_idle, &QTimer::timeout, this, &ConnectionGuard::idleTimeout);
+        connect(&m_headDeadline, &QTimer::timeout, this, &ConnectionGuard::headTimeout);
         connect(socket, &QTcpSocket::readyRead, this, &ConnectionGuard::readyRead);
         connect(socket, &QTcpSocket::bytesWritten, this, &ConnectionGuard::written);
         m_idle.start(m_limits.idleTimeoutMs);
+        // The first head is due from the opening: a connection that never starts one is closed
+        // as well as one that never finishes it.
+        m_headDeadline.start(m_limits.headerTimeoutMs);
     }
+
+    // Only whole requests and answers count: a client that sends a head byte by byte is no more
+    // active for it, so trickling does not keep a slot.
+    Clock::time_point lastActive() const { return m_lastActive; }
+    // A connection the server still owes an answer is busy, not idle.
+    bool canBeClosedForRoom() const { return m_owed == 0; }
+
+    void closeForRoom() { close(); }
 
 private:
     void readyRead() {
@@ -81,6 +103,8 @@ private:
         for (const char c : fresh) {
             if (m_head.isEmpty() && (c == '\r' || c == '\n'))
                 continue; // blank lines before a request line are allowed and ignored
+            if (m_head.isEmpty() && !m_headDeadline.isActive())
+                m_headDeadline.start(m_limits.headerTimeoutMs);
             m_head.append(c);
             if (m_head.size() > m_limits.maxHeadBytes) {
                 refuse(431, "Request Header Fields Too Large");
@@ -94,8 +118,10 @@ private:
                 return;
             }
             m_head.clear();
+            m_headDeadline.stop();
             ++m_owed;
             m_idle.stop();
+            m_lastActive = Clock::now();
         }
     }
 
@@ -104,10 +130,30 @@ private:
         if (m_socket->bytesToWrite() == 0)
             m_owed = 0;
         m_idle.start(m_limits.idleTimeoutMs);
+        m_lastActive = Clock::now();
     }
 
-    void idleTimeout() {
-        // An answer the client does not take counts as idle too: it is dropped, not flushed.
+    void idleTimeout() { close(); }
+
+    void headTimeout() {
+        if (m_refused)
+            return;
+        // A head behind an answer still owed waits for the server, not for the client: it is
+        // timed again once the answers are out, so that nothing is written ahead of them.
+        if (m_owed > 0) {
+            m_headDeadline.start(m_limits.headerTimeoutMs);
+            return;
+        }
+        // A client that has begun a head learns why it is cut off; one that sent nothing is just
+        // closed, as a connection opened ahead of need may be.
+        if (m_head.isEmpty())
+            close();
+        else
+            refuse(408, "Request Timeout");
+    }
+
+    void close() {
+        // An answer the client does not take is dropped, not flushed.
         if (m_socket->bytesToWrite() > 0)
             m_socket->abort();
         else
@@ -116,7 +162,10 @@ private:
 
     void refuse(int status, const char* reason) {
         m_refused = true;
+        m_headDeadline.stop();
         m_idle.start(m_limits.idleTimeoutMs);
+        // On its way out: the first to go when room is needed.
+        m_lastActive = Clock::time_point::min();
         // The server sees nothing more of this connection; the guard answers and closes it.
         if (m_server)
             QObject::disconnect(m_socket, &QTcpSocket::readyRead, m_server, nullptr);
@@ -132,15 +181,11 @@ private:
     QPointer<QObject> m_server;
     QByteArray m_head;
     QTimer m_idle;
+    QTimer m_headDeadline; // runs while a head is due: from the opening, then from its first byte
+    Clock::time_point m_lastActive = Clock::now();
     int m_owed = 0; // whole requests seen whose answers are not yet out
     bool m_refused = false;
 };
-
-int openReserve() {
-    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-}
-
-} // namespace
 
 GuardedListener::GuardedListener(const ServerLimits& limits, QObject* parent)
     : QTcpServer(parent)
@@ -148,6 +193,9 @@ GuardedListener::GuardedListener(const ServerLimits& limits, QObject* parent)
     , m_reserve(openReserve()) {}
 
 GuardedListener::~GuardedListener() {
+    delete m_notifier;
+    if (m_watched >= 0)
+        ::close(m_watched);
     if (m_reserve >= 0)
         ::close(m_reserve);
 }
@@ -157,7 +205,16 @@ bool GuardedListener::start(const QHostAddress& address, quint16 port) {
         return false;
     // Accepting is done here, not by QTcpServer.
     pauseAccepting();
-    m_notifier = new QSocketNotifier(socketDescriptor(), QSocketNotifier::Read, this);
+    // Watched through a descriptor of its own: QTcpServer turns its notifier on the listening
+    // descriptor on and off again (nextPendingConnection() does), and Qt's own event dispatcher
+    // keeps one read notifier per descriptor, so on a shared one the guard's would be displaced
+    // and then dropped with QTcpServer's.
+    m_watched = ::fcntl(int(socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    if (m_watched < 0) {
+        close();
+        return false;
+    }
+    m_notifier = new QSocketNotifier(m_watched, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &GuardedListener::acceptReady);
     return true;
 }
@@ -172,8 +229,7 @@ QTcpSocket* GuardedListener::nextPendingConnection() {
 void GuardedListener::acceptReady() {
     // A bounded batch, so that answers on open connections go on between batches.
     for (int i = 0; i < 32; ++i) {
-        const int fd =
-            ::accept4(socketDescriptor(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd = ::accept4(m_watched, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
             admit(fd);
             continue;
@@ -209,7 +265,7 @@ bool GuardedListener::shedOneWithoutDescriptors() {
         return false;
     ::close(m_reserve);
     m_reserve = -1;
-    const int fd = ::accept4(socketDescriptor(), nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = ::accept4(m_watched, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0)
         ::close(fd);
     m_reserve = openReserve();
@@ -230,8 +286,23 @@ void GuardedListener::turnAway(int descriptor) {
     ::close(descriptor);
 }
 
+bool GuardedListener::makeRoom() {
+    // The connection idle the longest goes; one the server still owes an answer is not idle.
+    ConnectionGuard* oldest = nullptr;
+    for (ConnectionGuard* guard : m_guards) {
+        if (guard->canBeClosedForRoom() && (!oldest || guard->lastActive() < oldest->lastActive()))
+            oldest = guard;
+    }
+    if (!oldest)
+        return false;
+    // Its slot is free now, whenever its socket is done with.
+    m_guards.removeOne(oldest);
+    oldest->closeForRoom();
+    return true;
+}
+
 void GuardedListener::admit(int descriptor) {
-    if (m_open >= m_limits.maxConnections) {
+    if (openConnections() >= m_limits.maxConnections && !makeRoom()) {
         turnAway(descriptor);
         return;
     }
@@ -243,9 +314,9 @@ void GuardedListener::admit(int descriptor) {
     }
     // Bounds what one connection can make the server hold: a head never needs more.
     socket->setReadBufferSize(m_limits.maxHeadBytes + 4096);
-    new ConnectionGuard(socket, m_limits, m_server);
-    ++m_open;
-    connect(socket, &QObject::destroyed, this, [this] { --m_open; });
+    auto* guard = new ConnectionGuard(socket, m_limits, m_server);
+    m_guards.append(guard);
+    connect(socket, &QObject::destroyed, this, [this, guard] { m_guards.removeOne(guard); });
     // A connection that ends is let go even when the server has no more reason to.
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     addPendingConnection(socket);

@@ -1,9 +1,8 @@
 #include "codepage932.h"
 
-#include <QStringDecoder>
 #include <QStringEncoder>
 
-namespace marks {
+namespace base {
 
 const char* codePage932Name() {
     // The registered name first, the plain Shift_JIS name for a converter set that lacks it.
@@ -17,4 +16,9 @@ const char* codePage932Name() {
     return name;
 }
 
-} // namespace marks
+QStringDecoder codePage932Decoder() {
+    const char* name = codePage932Name();
+    return name ? QStringDecoder(name) : QStringDecoder();
+}
+
+} // namespace base
