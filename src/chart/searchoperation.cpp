@@ -46,7 +46,7 @@ void SearchOperation::turn() {
         step();
 }
 
-bool SearchOperation::waitForFront() {
+bool SearchOperation::resumeWhenFrontEnds() {
     DisplayFetch* front = m_ahead.runningFront();
     if (!front)
         return false;
@@ -95,7 +95,7 @@ void CodeSearchOperation::step() {
         }
         verdict = m_search.admit(*m_toProbe);
     } else {
-        if (waitForFront())
+        if (resumeWhenFrontEnds())
             return;
         probe = m_ahead.takeFirst();
         if (probe.cancelled()) {
@@ -171,7 +171,7 @@ void MarkStepOperation::step() {
         finish(Outcome::Ended);
         return;
     }
-    if (waitForFront())
+    if (resumeWhenFrontEnds())
         return;
     LookAhead::Probe probe = m_ahead.takeFirst();
     if (probe.cancelled()) {

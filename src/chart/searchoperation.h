@@ -65,7 +65,7 @@ protected:
     virtual void step() = 0;
     void nextTurn();
     // Goes on when the oldest probe finishes; false when it has finished already.
-    bool waitForFront();
+    bool resumeWhenFrontEnds();
     void finish(Outcome outcome, std::unique_ptr<DisplayFetch> winner = {});
 
     LookAhead m_ahead;

@@ -29,10 +29,6 @@ std::optional<QString> readAlphanumericCode(const QString& text);
 // other text as an alphanumeric code; nullopt when it is neither.
 std::optional<QString> codeToDisplay(const QString& text);
 
-// What a code is lies below the marks and the code list, which keep codes too; the window asks
-// it here, beside the rules that make a code of what was typed.
-using base::isCode;
-
 // Code stepping over the range 1000..9999.
 enum class StepDirection { Up = 1, Down = -1 };
 // The first candidate of a search: the code box's text read as a number, plus or minus one,

@@ -1,5 +1,7 @@
 #include "form1.h"
 
+#include "base/codeform.h"
+#include "base/markline.h"
 #include "chart/composition.h"
 #include "chart/displayoperation.h"
 #include "chart/searchoperation.h"
@@ -263,10 +265,12 @@ void Form1::closeEvent(QCloseEvent* event) {
     // be the one whose signal is being handled (a message at its end), so it goes later.
     if (m_search) {
         m_search->cancel();
+        m_search->disconnect(this);
         m_search.release()->deleteLater();
     }
     if (m_display) {
         m_display->cancel();
+        m_display->disconnect(this);
         m_lastDisplay = m_display->result();
         m_display.release()->deleteLater();
     }
@@ -398,7 +402,18 @@ void Form1::GRAF_DISP(const QString& code, std::function<void(bool)> then) {
     auto display = std::make_unique<chart::DisplayOperation>(m_retrieval);
     chart::DisplayOperation* op = display.get();
     runDisplay(std::move(display), options, std::move(then));
-    op->start(code, options);
+    whenPortalReady(op, [op, code, options] { op->start(code, options); });
+}
+
+void Form1::whenPortalReady(QObject* operation, std::function<void()> go) {
+    // A display or search asked for before the portal started with the window listens waits
+    // for it, instead of finding nothing there.
+    if (!m_portal || !m_portal->isPending()) {
+        go();
+        return;
+    }
+    connect(m_portal.get(), &platform::PortalStarter::finished, operation, std::move(go),
+            Qt::SingleShotConnection);
 }
 
 void Form1::runDisplay(std::unique_ptr<chart::DisplayOperation> display,
@@ -484,7 +499,7 @@ void Form1::codeStep(chart::StepDirection direction) {
         m_retrieval, chart::ChartOptions::read(*m_store), m_codeList.alphanumericCodes());
     chart::CodeSearchOperation* op = search.get();
     startSearch(std::move(search));
-    op->start(Text1->text(), direction);
+    whenPortalReady(op, [op, text = Text1->text(), direction] { op->start(text, direction); });
 }
 
 void Form1::Command8_Click() {
@@ -504,7 +519,7 @@ void Form1::markStep(chart::StepDirection direction) {
         m_retrieval, chart::ChartOptions::read(*m_store), std::move(marks));
     chart::MarkStepOperation* op = search.get();
     startSearch(std::move(search));
-    op->start(direction);
+    whenPortalReady(op, [op, direction] { op->start(direction); });
 }
 
 void Form1::startSearch(std::unique_ptr<chart::SearchOperation> search) {
@@ -567,7 +582,7 @@ void Form1::endSearch(const QString& message) {
 // ---- Marks -----------------------------------------------------------------------------------
 
 void Form1::reloadMarks(const QString& path) {
-    adoptMarkFile(path, marks::readMarkLine(path).value_or(QString()));
+    adoptMarkFile(path, base::readMarkLine(path).value_or(QString()));
 }
 
 void Form1::adoptMarkFile(const QString& path, const QString& markLine) {
@@ -650,7 +665,7 @@ std::optional<QString> Form1::codeBoxMark() const {
     // displaying " 4674" or "４６７４" marks the code displayed. Only a whole code fits the mark
     // string's layout.
     const std::optional<QString> code = chart::codeToDisplay(Text1->text());
-    if (!code || !chart::isCode(*code))
+    if (!code || !base::isCode(*code))
         return std::nullopt;
     return code;
 }

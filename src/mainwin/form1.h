@@ -189,6 +189,9 @@ private:
     // Runs the display, input held until it ends; then(ok) when it has.
     void runDisplay(std::unique_ptr<chart::DisplayOperation> display,
                     const chart::ChartOptions& options, std::function<void(bool)> then);
+    // Runs go now, or once the portal the window is starting has its outcome; dropped with the
+    // operation.
+    void whenPortalReady(QObject* operation, std::function<void()> go);
     void loadPicture(int pane, const QByteArray& bytes);
     void showMessage(const QString& text);
     // A modal dialog between two candidates pauses the search, as a handler running inside it

@@ -1,5 +1,6 @@
 #include "form2.h"
 
+#include "base/markline.h"
 #include "desktop/guifiledialog.h"
 #include "desktop/guimessagebox.h"
 #include "mainwin/mainwindowlink.h"
@@ -381,7 +382,7 @@ void Form2::Command2_Click() {
         return;
     }
 
-    const std::optional<QString> line = marks::readMarkLine(*chosen);
+    const std::optional<QString> line = base::readMarkLine(*chosen);
     if (!line) {
         m_main.fallBackToDefaultMarkFile(); // cannot be opened, or no line at all
         return;

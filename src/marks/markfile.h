@@ -6,10 +6,6 @@
 
 namespace marks {
 
-// The mark file's line is read by the portal too, so its reading lies in base; the windows read
-// it here, beside the saving.
-using base::readMarkLine;
-
 // Why a save did not reach the file.
 enum class SaveFailure {
     None,
