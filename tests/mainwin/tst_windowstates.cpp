@@ -52,7 +52,7 @@ private Q_SLOTS:
         for (const char* state :
              {"settings during a display", "mark set during a display", "close during a display",
               "close during a search", "close with a dialog open between candidates",
-              "dialog between candidates"})
+              "dialog between candidates", "mark-list row during a search"})
             QTest::newRow(state) << QString::fromLatin1(state);
     }
     void userInput() {
@@ -120,6 +120,36 @@ private Q_SLOTS:
             QTRY_VERIFY(user.done());
             QVERIFY(!searchingAfterClose);
             QVERIFY(!w->isVisible());
+        } else if (state == QLatin1String("mark-list row during a search")) {
+            m_folder->writeFile(QStringLiteral("MARK.csv"), m_code.toLatin1() + ",\r\n");
+            w = m_folder->openShownWindow();
+            const testing::MainControls marked = testing::ui(*w);
+            m_portal.server().setFaults(testing::slowBy(20));
+            marked.Text1->setText(QStringLiteral("9998"));
+            bool displayingBefore = true, displayingAfter = false, searchingAfter = false;
+            testing::whenSearching(
+                *w,
+                [&] {
+                    // Between two candidates: no display runs, so the row is opened at once,
+                    // inside the search's busy state.
+                    displayingBefore = w->displaying();
+                    const QRect row = marked.List1->visualItemRect(marked.List1->item(0));
+                    QTest::mouseClick(marked.List1->viewport(), Qt::LeftButton, Qt::NoModifier,
+                                      row.center());
+                    QTest::mouseDClick(marked.List1->viewport(), Qt::LeftButton, Qt::NoModifier,
+                                       row.center());
+                    displayingAfter = w->displaying();
+                    searchingAfter = w->searching();
+                },
+                [&] { return testing::candidatesIn(m_portal.targets()).size() > 2; });
+            click(marked.Command6);
+            QVERIFY(testing::idle(*w));
+            QVERIFY(!displayingBefore);
+            QVERIFY(displayingAfter);
+            QVERIFY(searchingAfter);
+            // The search went on to its own end after the row's display.
+            QVERIFY(marked.Text1->text() != QLatin1String("9998"));
+            QVERIFY(panesFilled(*w));
         } else {
             // Upward from 9998 the search walks some three hundred unlisted codes: a pause shows
             // as no new candidate asked for while the dialog is open.
