@@ -101,6 +101,8 @@ void DisplayFetch::onAnswer(int r, platform::FetchResult answer) {
     ++run.transfers;
     if (answer.unreachable())
         ++run.unreachable;
+    if (answer.status == platform::FetchResult::Status::Unreachable)
+        ++run.refused;
     // Only the first byte is judged: every GIF begins with "G", error pages do not.
     if (answer.answered() && !answer.body.isEmpty() && answer.body.at(0) == 'G') {
         run.accepted = true;
@@ -161,6 +163,7 @@ void DisplayFetch::end(bool failed) {
     for (int r = 0; r < counted; ++r) {
         m_result.transfers += m_runs[r].transfers;
         m_result.unreachable += m_runs[r].unreachable;
+        m_result.refused += m_runs[r].refused;
     }
     Q_EMIT finished();
 }

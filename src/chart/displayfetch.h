@@ -21,10 +21,13 @@ struct RetrievalResult {
     int fetchedTerms = 0;   // terms accepted in term order before any miss (the pane counter)
     int transfers = 0;      // transfers finished for the terms up to the first that missed
     int unreachable = 0;    // of those, refused or timed out (no answer at all)
+    int refused = 0;        // of those, refused: nothing listens there
     // No answer at all: a dead server, or one that kept the display waiting past its bound.
     bool serverUnreachable() const {
         return timedOut || (transfers > 0 && unreachable == transfers);
     }
+    // Every transfer refused: no server at the address at all.
+    bool serverRefused() const { return !timedOut && transfers > 0 && refused == transfers; }
 };
 
 // The exchange suffix that last answered for each code during this session, so that a later
@@ -99,6 +102,7 @@ private:
         bool failed = false; // missed under every suffix
         int transfers = 0;
         int unreachable = 0;
+        int refused = 0;
         QByteArray bytes;
     };
     enum class State { Idle, Running, Finished };

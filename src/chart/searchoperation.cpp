@@ -58,6 +58,17 @@ bool SearchOperation::resumeWhenFrontEnds() {
     return true;
 }
 
+bool SearchOperation::restartedFor(const LookAhead::Probe& probe) {
+    if (!m_restart || m_restarted || !probe.fetch || !probe.fetch->result().serverRefused())
+        return false;
+    if (!m_restart())
+        return false;
+    m_restarted = true;
+    m_ahead.clear();
+    pause();
+    return true;
+}
+
 void SearchOperation::finish(Outcome outcome, std::unique_ptr<DisplayFetch> winner) {
     // Later candidates are never shown nor waited for.
     m_ahead.clear();
@@ -100,6 +111,10 @@ void CodeSearchOperation::step() {
         probe = m_ahead.takeFirst();
         if (probe.cancelled()) {
             finish(Outcome::Cancelled);
+            return;
+        }
+        if (restartedFor(probe)) {
+            m_toProbe = probe.code; // tried again once the server is back
             return;
         }
         Q_EMIT candidateJudged(probe.code);
@@ -176,6 +191,12 @@ void MarkStepOperation::step() {
     LookAhead::Probe probe = m_ahead.takeFirst();
     if (probe.cancelled()) {
         finish(Outcome::Cancelled);
+        return;
+    }
+    if (restartedFor(probe)) {
+        // Probed again from where the marks are once the server is back.
+        m_probed.clear();
+        m_probePosition = m_marks.position();
         return;
     }
     const int position = m_marks.position();

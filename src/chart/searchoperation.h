@@ -46,6 +46,11 @@ public:
     void resume();
     // Ends at once, as Cancelled; no signal follows.
     void cancel();
+    // When every transfer of a candidate was refused (nothing listens at the server), the
+    // window may bring the server back: restart() returns true when it has begun to, and the
+    // search then pauses and tries that candidate again once resume() is called. Once per
+    // search: a server that is refused again is judged as any unanswered candidate.
+    void setRestart(std::function<bool()> restart) { m_restart = std::move(restart); }
 
     bool isRunning() const { return m_outcome == Outcome::Running; }
     Outcome outcome() const { return m_outcome; }
@@ -67,6 +72,9 @@ protected:
     // Goes on when the oldest probe finishes; false when it has finished already.
     bool resumeWhenFrontEnds();
     void finish(Outcome outcome, std::unique_ptr<DisplayFetch> winner = {});
+    // A refused candidate with a restart begun: the probes are dropped and the search paused.
+    // The caller then probes again from that candidate.
+    bool restartedFor(const LookAhead::Probe& probe);
 
     LookAhead m_ahead;
     RetrievalResult m_lastResult;
@@ -77,6 +85,8 @@ private:
     Outcome m_outcome = Outcome::Running;
     std::unique_ptr<DisplayFetch> m_winner;
     int m_paused = 0;
+    std::function<bool()> m_restart;
+    bool m_restarted = false;
     bool m_turnQueued = false;
     QMetaObject::Connection m_frontWait;
 };

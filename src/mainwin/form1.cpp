@@ -87,13 +87,15 @@ void Form1::startPortal() {
         return;
     m_portal = std::make_unique<platform::PortalStarter>(
         m_context.programFolder + QLatin1String("/quote-portal"), m_context.dataFolder);
-    // Said once, when the outcome comes; the program goes on without a portal.
-    connect(m_portal.get(), &platform::PortalStarter::finished, this,
-            [this](const platform::PortalStarter::Result& started) {
-                if (started.outcome == platform::PortalStarter::Outcome::Failed)
-                    QTimer::singleShot(0, this,
-                                       [this, text = started.message] { showMessage(text); });
-            });
+    // Said once, for the start with the window; the program goes on without a portal. A start
+    // again, after the portal has gone, is told by the display it serves.
+    connect(
+        m_portal.get(), &platform::PortalStarter::finished, this,
+        [this](const platform::PortalStarter::Result& started) {
+            if (started.outcome == platform::PortalStarter::Outcome::Failed)
+                QTimer::singleShot(0, this, [this, text = started.message] { showMessage(text); });
+        },
+        Qt::SingleShotConnection);
     m_portal->start(m_servers.base(platform::ServerRole::TechnicalChart));
 }
 
@@ -401,8 +403,38 @@ void Form1::GRAF_DISP(const QString& code, std::function<void(bool)> then) {
     const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
     auto display = std::make_unique<chart::DisplayOperation>(m_retrieval);
     chart::DisplayOperation* op = display.get();
+    runDisplay(std::move(display), options,
+               [this, code, then = std::move(then), retried = false](bool ok) mutable {
+                   // Refused: the portal has gone (ended with the viewer that started it, or
+                   // killed). Brought back, the display goes on as one, and nothing is said.
+                   if (!ok && !retried && m_lastDisplay.serverRefused() && restartPortal()) {
+                       retried = true;
+                       retryDisplay(code, std::move(then));
+                       return;
+                   }
+                   then(ok);
+               });
+    whenPortalReady(op, [op, code, options] { op->start(code, options); });
+}
+
+void Form1::retryDisplay(const QString& code, std::function<void(bool)> then) {
+    const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
+    auto display = std::make_unique<chart::DisplayOperation>(m_retrieval);
+    chart::DisplayOperation* op = display.get();
     runDisplay(std::move(display), options, std::move(then));
     whenPortalReady(op, [op, code, options] { op->start(code, options); });
+}
+
+bool Form1::restartPortal() {
+    const QString base = m_servers.base(platform::ServerRole::TechnicalChart);
+    if (!m_context.startPortal || !platform::PortalStarter::loopbackEndpoint(base).isValid())
+        return false;
+    if (!m_portal)
+        m_portal = std::make_unique<platform::PortalStarter>(
+            m_context.programFolder + QLatin1String("/quote-portal"), m_context.dataFolder);
+    if (!m_portal->isPending())
+        m_portal->start(base);
+    return true;
 }
 
 void Form1::whenPortalReady(QObject* operation, std::function<void()> go) {
@@ -526,6 +558,13 @@ void Form1::startSearch(std::unique_ptr<chart::SearchOperation> search) {
     BUSY_IN();
     m_search = std::move(search);
     m_search->setParent(this);
+    chart::SearchOperation* op = m_search.get();
+    m_search->setRestart([this, op] {
+        if (!restartPortal())
+            return false;
+        whenPortalReady(op, [op] { op->resume(); });
+        return true;
+    });
     connect(m_search.get(), &chart::SearchOperation::finished, this, &Form1::searchEnded);
     PicCLS();
 }

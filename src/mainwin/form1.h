@@ -189,6 +189,11 @@ private:
     // Runs the display, input held until it ends; then(ok) when it has.
     void runDisplay(std::unique_ptr<chart::DisplayOperation> display,
                     const chart::ChartOptions& options, std::function<void(bool)> then);
+    // The display again, once the portal restarted: a new display, input still held.
+    void retryDisplay(const QString& code, std::function<void(bool)> then);
+    // Starts the portal again where the chart server is a loopback address the window manages;
+    // false where it is not (the server lies elsewhere, or the window starts no portal).
+    bool restartPortal();
     // Runs go now, or once the portal the window is starting has its outcome; dropped with the
     // operation.
     void whenPortalReady(QObject* operation, std::function<void()> go);

@@ -142,8 +142,10 @@ void PortalStarter::probed(Probe found) {
         finish({Outcome::AlreadyListening, m_address, QString()});
         return;
     case Probe::Other:
-        finish(failed(m_address, QStringLiteral("このアドレスでは、ポータルではない別のプログラムが"
-                                                "待ち受けています。")));
+        // Whatever takes connections there (the user's own server, a tunnel to a portal
+        // elsewhere, a portal that is slow to answer) is the user's choice: used, and nothing
+        // said.
+        finish({Outcome::AlreadyListening, m_address, QString()});
         return;
     case Probe::Nothing:
         launch();
@@ -242,7 +244,7 @@ void PortalStarter::processEnded(int exitCode, QProcess::ExitStatus status) {
     // Another viewer may have started its portal there in the meantime.
     m_stage = Stage::Reprobing;
     probe([this, why](Probe found) {
-        if (found == Probe::Portal)
+        if (found != Probe::Nothing)
             finish({Outcome::AlreadyListening, m_address, QString()});
         else
             finish(failed(m_address, why));
