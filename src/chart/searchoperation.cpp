@@ -42,6 +42,10 @@ void SearchOperation::nextTurn() {
 
 void SearchOperation::turn() {
     m_turnQueued = false;
+    proceed();
+}
+
+void SearchOperation::proceed() {
     if (isRunning() && m_paused == 0 && !m_frontWait)
         step();
 }
@@ -50,10 +54,12 @@ bool SearchOperation::resumeWhenFrontEnds() {
     DisplayFetch* front = m_ahead.runningFront();
     if (!front)
         return false;
+    // The answer came through the event loop, input given meanwhile has been handled: the turn
+    // goes on at once.
     m_frontWait = connect(front, &DisplayFetch::finished, this, [this] {
         disconnect(m_frontWait);
         m_frontWait = {};
-        nextTurn();
+        proceed();
     });
     return true;
 }

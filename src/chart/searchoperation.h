@@ -81,6 +81,7 @@ protected:
 
 private:
     void turn();
+    void proceed();
 
     Outcome m_outcome = Outcome::Running;
     std::unique_ptr<DisplayFetch> m_winner;

@@ -247,16 +247,8 @@ private Q_SLOTS:
         QVERIFY(db);
         auto writer = std::make_unique<portal::store::PriceStore::Writer>(*db);
         QVERIFY(writer->isOpen());
-        for (const portal::Bar& b : portal::parsePriceCsv(dailyFile(500, 700)).bars) {
-            portal::store::DailyBar d;
-            d.date = b.date;
-            d.open = b.open;
-            d.high = b.high;
-            d.low = b.low;
-            d.close = b.close;
-            d.volume = b.volume;
-            QVERIFY(writer->put(QStringLiteral("6758"), d));
-        }
+        for (const portal::Bar& b : portal::parsePriceCsv(dailyFile(500, 700)).bars)
+            QVERIFY(writer->put(QStringLiteral("6758"), portal::dailyBarOf(b)));
         // The portal answers from what was committed, neither waiting nor falling back to
         // invented prices.
         const QString during =

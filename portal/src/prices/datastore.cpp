@@ -117,22 +117,24 @@ QString describeWrite(const StoreResult& result, const History& bars) {
     return text;
 }
 
+store::DailyBar dailyBarOf(const Bar& bar) {
+    store::DailyBar d;
+    d.date = bar.date;
+    d.open = bar.open;
+    d.high = bar.high;
+    d.low = bar.low;
+    d.close = bar.close;
+    d.volume = bar.volume;
+    return d;
+}
+
 StoreResult storeBars(store::PriceStore& store, const QString& code, const History& bars,
                       const QString& kind, const QString& origin) {
     StoreResult r;
     store::PriceStore::Writer writer(store);
     bool ok = writer.isOpen();
-    for (qsizetype i = 0; ok && i < bars.size(); ++i) {
-        const Bar& b = bars[i];
-        store::DailyBar d;
-        d.date = b.date;
-        d.open = b.open;
-        d.high = b.high;
-        d.low = b.low;
-        d.close = b.close;
-        d.volume = b.volume;
-        ok = writer.put(code, d);
-    }
+    for (qsizetype i = 0; ok && i < bars.size(); ++i)
+        ok = writer.put(code, dailyBarOf(bars[i]));
     ok = ok && writer.setSource(code, kind, origin) && writer.commit();
     if (!ok) {
         r.error = QStringLiteral("価格データベース %1 に書き込めません（%2）")

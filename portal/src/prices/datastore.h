@@ -23,6 +23,9 @@ std::unique_ptr<store::PriceStore> openDataStore(const QString& dataDir, QString
 // the store holds no day of the code.
 History storedHistory(const store::PriceStore& store, const QString& code);
 
+// A traded day of a price file as the store keeps it.
+store::DailyBar dailyBarOf(const Bar& bar);
+
 // What writing a file's or an answer's bars did.
 struct StoreResult {
     bool ok = false;

@@ -425,27 +425,24 @@ bool PriceStore::Writer::put(const QString& code, const DailyBar& given) {
     return true;
 }
 
-bool PriceStore::Writer::setSource(const QString& code, const QString& kind,
-                                   const QString& origin) {
-    sqlite3_stmt* raw = m_open ? m_store.statement(UpsertSource) : nullptr;
+bool PriceStore::Writer::runWith(int which, const QStringList& texts) {
+    sqlite3_stmt* raw = m_open ? m_store.statement(which) : nullptr;
     if (!raw)
         return fail();
     Use s(raw);
-    bindText(s, 1, code);
-    bindText(s, 2, kind);
-    bindText(s, 3, origin);
-    bindText(s, 4, QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    for (int i = 0; i < texts.size(); ++i)
+        bindText(s, i + 1, texts[i]);
     return sqlite3_step(s) == SQLITE_DONE || fail();
 }
 
+bool PriceStore::Writer::setSource(const QString& code, const QString& kind,
+                                   const QString& origin) {
+    return runWith(UpsertSource,
+                   {code, kind, origin, QDateTime::currentDateTimeUtc().toString(Qt::ISODate)});
+}
+
 bool PriceStore::Writer::setState(const QString& key, const QString& value) {
-    sqlite3_stmt* raw = m_open ? m_store.statement(UpsertState) : nullptr;
-    if (!raw)
-        return fail();
-    Use s(raw);
-    bindText(s, 1, key);
-    bindText(s, 2, value);
-    return sqlite3_step(s) == SQLITE_DONE || fail();
+    return runWith(UpsertState, {key, value});
 }
 
 bool PriceStore::Writer::commit() {

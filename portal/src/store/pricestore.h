@@ -100,6 +100,8 @@ public:
 
     private:
         bool fail();
+        // One of the store's statements with texts bound to ?1, ?2, ...
+        bool runWith(int which, const QStringList& texts);
         PriceStore& m_store;
         bool m_open = false;
         WriteCount m_count;
