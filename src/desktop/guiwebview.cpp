@@ -70,6 +70,9 @@ GuiWebPage::GuiWebPage(const QString& localPage, QObject* parent)
     setUrlRequestInterceptor(m_interceptor);
 
     QWebEngineSettings* s = settings();
+    // The portal's summary and detail pages are plain markup, and a scroll to their #ZELK anchor
+    // is no script; a fetched page's scripts could only spin a core or open connections.
+    s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     // The saved detail page is a local file: it may show the portal's images and style sheets
     // as the portal's own page would (cross-origin reads stay refused), but read no other file.
     s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);

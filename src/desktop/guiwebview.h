@@ -18,8 +18,8 @@ bool isAllowedWebResource(const QUrl& url, const QString& localPage);
 
 // The page of a web pane that shows pages from the network (the summary panel, the detail
 // pane). Fetched pages are web content: they show their remote images and style sheets, but
-// never read local files, open windows, leave http/https, ask for permissions, show dialogs or
-// start other programs for unknown schemes.
+// run no scripts, never read local files, open windows, leave http/https, ask for permissions,
+// show dialogs or start other programs for unknown schemes.
 class GuiWebPage : public QWebEnginePage {
     Q_OBJECT
 public:

@@ -32,6 +32,8 @@
 #include <QTimer>
 #include <QWebEngineView>
 
+#include <cstdio>
+
 namespace {
 
 using platform::twips;
@@ -258,8 +260,24 @@ void Form1::Form_Unload() {
     m_store->write(settings::Key::FORM_LEFT, QString::number(x() * 15));
     m_store->write(settings::Key::FORM_TOP, QString::number(y() * 15));
     m_store->write(settings::Key::LASTCODE, Text1->text());
-    MARK_SAVE();
+    if (m_endingOnSignal) {
+        // Nobody may be there to answer a message box (a desktop logging out): marks that do not
+        // reach their file are said on standard error.
+        const marks::SaveResult saved = marks::writeMarkLine(G_strMARKFILENAME, G_strMARK);
+        if (!saved) {
+            const QString message = marks::saveFailureMessage(G_strMARKFILENAME, saved,
+                                                              marks::UnsavedMarks::LostAtExit);
+            std::fprintf(stderr, "quorvix: %s\n", message.toLocal8Bit().constData());
+        }
+    } else {
+        MARK_SAVE();
+    }
     m_store->sync();
+}
+
+void Form1::endOnSignal() {
+    m_endingOnSignal = true;
+    close();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

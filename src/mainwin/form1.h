@@ -117,6 +117,10 @@ public:
     static constexpr int kTwoPaneWidth = 751;
     static constexpr int kClientHeight = 578;
 
+    // Closes the window as its close button does, but without asking anyone anything: the
+    // program is ending on SIGTERM or SIGINT.
+    void endOnSignal();
+
 public Q_SLOTS:
     void Text1_DblClick();
     void Command1_Click();
@@ -247,6 +251,7 @@ private:
     std::unique_ptr<chart::DisplayOperation> m_display;
     InputHold* m_input = nullptr;
     bool m_unloaded = false;
+    bool m_endingOnSignal = false;
     std::unique_ptr<platform::PortalStarter> m_portal;
     // The marks in memory are not in their file: a save failed. The user hears of it once per
     // file and session, and again when the marks are about to be lost.

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <csignal>
 
@@ -24,6 +25,29 @@ bool placeProgram(const QString& name, const QString& folder) {
     return QFile::copy(from, to);
 }
 
+// Runs xdotool against display and gives its output.
+QByteArray xdotool(const QString& display, const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("xdotool"), args);
+    if (!p.waitForFinished(10000))
+        return QByteArray();
+    return p.readAllStandardOutput().trimmed();
+}
+
+// A window on display whose title matches the regular expression title: its id, or empty.
+QByteArray windowNamed(const QString& display, const QString& title) {
+    return xdotool(display, {QStringLiteral("search"), QStringLiteral("--name"), title})
+        .split('\n')
+        .value(0);
+}
+
+const QString kMainWindow = QStringLiteral("^Quorvix Chart Viewer  - ");
+const QString kMessageBox = QStringLiteral("^Quorvix Chart Viewer$");
+const QString kSettings = QStringLiteral("^Quorvix Chart Viewer 設定$");
+
 } // namespace
 
 class TestProgram : public QObject {
@@ -38,6 +62,13 @@ private Q_SLOTS:
         QVERIFY(placeProgram(QStringLiteral("quorvix"), m_program));
         QVERIFY(placeProgram(QStringLiteral("quote-portal"), m_program));
         QVERIFY(placeProgram(QStringLiteral("銘柄コード一覧20060513.csv"), m_program));
+    }
+
+    void cleanupTestCase() {
+        if (m_xvfb.state() != QProcess::NotRunning) {
+            m_xvfb.terminate();
+            m_xvfb.waitForFinished(10000);
+        }
     }
 
     void cleanup() {
@@ -82,6 +113,77 @@ private Q_SLOTS:
         QVERIFY(!testing::portalAnswers(base));
     }
 
+    void signalEndsWhateverIsOpen_data() {
+        // open: what waits for an answer when the signal comes ("", "message" a message box,
+        // "settings" the settings dialog); markFolder: a folder stands at MARK.csv, so the marks
+        // cannot be saved
+        testing::columns<int, QString, bool>({"signalNumber", "open", "markFolder"});
+        QTest::newRow("SIGTERM, nothing open") << int(SIGTERM) << "" << false;
+        QTest::newRow("SIGINT, nothing open") << int(SIGINT) << "" << false;
+        QTest::newRow("SIGTERM, nothing open, marks unsavable") << int(SIGTERM) << "" << true;
+        QTest::newRow("SIGTERM, message box") << int(SIGTERM) << "message" << false;
+        QTest::newRow("SIGINT, message box, marks unsavable") << int(SIGINT) << "message" << true;
+        QTest::newRow("SIGTERM, settings dialog, marks unsavable")
+            << int(SIGTERM) << "settings" << true;
+        QTest::newRow("SIGINT, settings dialog") << int(SIGINT) << "settings" << false;
+    }
+
+    // A signal ends the program whatever dialog is open, with what can be saved saved; marks
+    // that cannot be saved are said on standard error, not in a box nobody may answer.
+    void signalEndsWhateverIsOpen() {
+        QFETCH(int, signalNumber);
+        QFETCH(QString, open);
+        QFETCH(bool, markFolder);
+        // The dialogs are seen and clicked on a display of the test's own.
+        const QString display = startDisplay();
+        if (display.isEmpty())
+            QSKIP("Xvfb and xdotool are needed to open the program's dialogs");
+
+        const QString markFile = m_program + QStringLiteral("/MARK.csv");
+        if (markFolder)
+            QVERIFY(QDir().mkpath(markFile));
+        testing::TestPortal running;
+        QString base = running.base();
+        if (open == QLatin1String("message")) {
+            // No portal answers and none is beside the program: the start fails and says so.
+            QVERIFY(QFile::remove(m_program + QStringLiteral("/quote-portal")));
+            base = testing::deadBase();
+        } else {
+            QVERIFY(running.started());
+        }
+        startViewer(base, display);
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed(display, kMainWindow).isEmpty(), 120000);
+        if (open == QLatin1String("message")) {
+            QTRY_VERIFY_WITH_TIMEOUT(!windowNamed(display, kMessageBox).isEmpty(), 120000);
+        } else if (open == QLatin1String("settings")) {
+            // 設定, the first button under the charts; clicked again until the dialog shows.
+            const QByteArray window = windowNamed(display, kMainWindow);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !windowNamed(display, kSettings).isEmpty() ||
+                    (xdotool(display,
+                             {QStringLiteral("mousemove"), QStringLiteral("--window"),
+                              QString::fromLatin1(window), QStringLiteral("110"),
+                              QStringLiteral("464"), QStringLiteral("click"), QStringLiteral("1")}),
+                     false),
+                120000);
+        }
+
+        QCOMPARE(::kill(pid_t(m_viewer.processId()), signalNumber), 0);
+        QVERIFY(m_viewer.waitForFinished(60000));
+        QCOMPARE(m_viewer.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_viewer.exitCode(), 0);
+        const QByteArray errors = m_viewer.readAllStandardError();
+        QFile settings(m_home + QStringLiteral("/.config/ZELK/ZELK.ini"));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QVERIFY(settings.readAll().contains("LASTCODE="));
+        if (markFolder) {
+            QVERIFY2(errors.contains(QFile::encodeName(markFile)), errors.constData());
+        } else {
+            QVERIFY(QFileInfo(markFile).isFile());
+            QVERIFY2(!errors.contains("MARK.csv"), errors.constData());
+        }
+    }
+
     void runningPortalIsLeftAlone() {
         testing::TestPortal running;
         QVERIFY(running.started());
@@ -100,7 +202,34 @@ private Q_SLOTS:
     }
 
 private:
-    void startViewer(const QString& base) {
+    // An X display of the test's own (":n"), started once; empty when it cannot be had.
+    QString startDisplay() {
+        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            return QString();
+        if (m_xvfb.state() == QProcess::NotRunning) {
+            for (int n = 90 + int(::getpid() % 100); m_display.isEmpty() && n < 400; n += 7) {
+                if (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) ||
+                    QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+                    continue;
+                m_xvfb.start(QStringLiteral("Xvfb"),
+                             {QStringLiteral(":%1").arg(n), QStringLiteral("-nolisten"),
+                              QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                              QStringLiteral("1600x1000x24")});
+                if (!m_xvfb.waitForStarted(10000))
+                    return QString();
+                if (QTest::qWaitFor(
+                        [n] {
+                            return QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n));
+                        },
+                        30000))
+                    m_display = QStringLiteral(":%1").arg(n);
+            }
+        }
+        return m_display;
+    }
+
+    void startViewer(const QString& base, const QString& display = QString()) {
         QVERIFY(testing::writeBytes(m_program + QStringLiteral("/servers.ini"),
                                     testing::serversIni(base)));
 
@@ -108,8 +237,14 @@ private:
         env.insert(QStringLiteral("HOME"), m_home);
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home + QStringLiteral("/.config"));
         env.insert(QStringLiteral("XDG_DATA_HOME"), m_home + QStringLiteral("/.local/share"));
+        if (!display.isEmpty()) {
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            env.insert(QStringLiteral("DISPLAY"), display);
+        }
         m_viewer.setProcessEnvironment(env);
-        m_viewer.setProcessChannelMode(QProcess::ForwardedChannels);
+        // On a display its standard error is read; elsewhere it goes to the test's.
+        m_viewer.setProcessChannelMode(display.isEmpty() ? QProcess::ForwardedChannels
+                                                         : QProcess::ForwardedOutputChannel);
         m_viewer.start(m_program + QStringLiteral("/quorvix"), {});
         QVERIFY(m_viewer.waitForStarted(30000));
     }
@@ -118,6 +253,8 @@ private:
     QString m_program;
     QString m_home;
     QProcess m_viewer;
+    QProcess m_xvfb;
+    QString m_display;
 };
 
 QTEST_GUILESS_MAIN(TestProgram)
