@@ -229,7 +229,16 @@ private:
         ctx.chooseFile = [this](QWidget*, const QString&, const QString&, const QString&) {
             return m_chosen;
         };
-        return testing::shownWindow(ctx);
+        // A folder at the mark file's name is told once the window is up.
+        if (!QFileInfo(m_folder->file(kMarkFile)).isDir())
+            return testing::shownWindow(ctx);
+        QStringList told;
+        auto w = testing::shownWindowTelling(ctx, &told);
+        [&] {
+            QCOMPARE(told.size(), 1);
+            QVERIFY(told.first().contains(QDir::toNativeSeparators(m_folder->file(kMarkFile))));
+        }();
+        return w;
     }
 
     void setMark(Form1& w, const QString& code) {

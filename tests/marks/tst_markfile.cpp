@@ -62,26 +62,29 @@ private Q_SLOTS:
     void init() { QVERIFY(m_dir.renew()); }
 
     void write_data() {
-        testing::columns<QByteArray, QString>({"old", "text"});
+        testing::columns<QByteArray, QString, QByteArray>({"old", "text", "kept"});
 
-        QTest::newRow("new file") << QByteArray() << "4674,1000,9999,";
-        QTest::newRow("alphanumeric codes") << QByteArray("4674,\r\n") << "130A,4674,";
-        QTest::newRow("empty list") << QByteArray("4674,\r\n") << "";
-        QTest::newRow("replaces a longer file whole")
-            << QByteArray("4674,1000,9999,\r\n1301,\r\nmore text\r\n") << "1000,";
-        QTest::newRow("7,000 marks") << QByteArray("4674,\r\n") << manyMarks(7000);
+        QTest::newRow("new file") << QByteArray() << "4674,1000,9999," << QByteArray();
+        QTest::newRow("alphanumeric codes")
+            << QByteArray("4674,\r\n") << "130A,4674," << QByteArray();
+        QTest::newRow("empty list") << QByteArray("4674,\r\n") << "" << QByteArray();
+        QTest::newRow("replaces the first line, keeps the others")
+            << QByteArray("4674,1000,9999,\r\n1301,\r\nmore text\r\n") << "1000,"
+            << QByteArray("1301,\r\nmore text\r\n");
+        QTest::newRow("7,000 marks") << QByteArray("4674,\r\n") << manyMarks(7000) << QByteArray();
     }
 
     void write() {
         QFETCH(QByteArray, old);
         QFETCH(QString, text);
+        QFETCH(QByteArray, kept);
 
         const QString path = m_dir.filePath(QStringLiteral("MARK.csv"));
         if (!old.isEmpty())
             QVERIFY(writeBytes(path, old));
 
         QVERIFY(marks::writeMarkLine(path, text));
-        QCOMPARE(fileBytes(path), text.toLatin1() + "\r\n");
+        QCOMPARE(fileBytes(path), text.toLatin1() + "\r\n" + kept);
         QCOMPARE(base::readMarkLine(path), std::optional<QString>(text));
         // Nothing but the mark file is left beside it.
         QCOMPARE(
@@ -198,7 +201,7 @@ private Q_SLOTS:
             << "1000" << (QByteArray("4674,") + note + "\r\n");
         QTest::newRow("lone CR file, clear")
             << QByteArray("4674,1000,9999,\r1301,\r") << QStringList{"4674", "1000", "9999"} << ""
-            << "1000" << QByteArray("4674,9999,\r\n");
+            << "1000" << QByteArray("4674,9999,\r\n1301,\r");
         QTest::newRow("lone CR file, set a marked code")
             << QByteArray("4674,1000,\r") << QStringList{"4674", "1000"} << "1000"
             << "" << QByteArray("4674,1000,\r\n");
