@@ -640,7 +640,8 @@ void Form1::enableMarkSearch() {
 
 void Form1::MARK_SAVE() {
     enableMarkSearch();
-    if (m_fileMarks && G_strMARK == *m_fileMarks) {
+    // Unchanged marks are written only to bring back a file removed while the window ran.
+    if (m_fileMarks && G_strMARK == *m_fileMarks && QFileInfo::exists(G_strMARKFILENAME)) {
         m_marksUnsaved = false;
         return;
     }
