@@ -12,8 +12,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QWindow>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 #include <vector>
