@@ -639,10 +639,23 @@ void Form1::endSearch(const QString& message) {
 // ---- Marks -----------------------------------------------------------------------------------
 
 void Form1::reloadMarks(const QString& path) {
-    adoptMarkFile(path, base::readMarkLine(path).value_or(QString()));
+    const base::MarkLineRead read = base::readMarkLineChecked(path, marks::kMaxMarkLineBytes);
+    // Told once the window is up; the marks start empty and the file is never written over.
+    const QString problem = marks::readFailureMessage(path, read.status);
+    if (!problem.isEmpty())
+        QTimer::singleShot(0, this, [this, problem] { showMessage(problem); });
+    adoptMarkFile(path, read.line);
+    if (read.status == base::MarkLineStatus::Missing)
+        m_fileMarks.reset();
 }
 
 void Form1::adoptMarkFile(const QString& path, const QString& markLine) {
+    // A chosen file whose first line is beyond what the list can hold is not taken.
+    if (markLine.size() > marks::kMaxMarkLineBytes) {
+        showMessage(marks::readFailureMessage(path, base::MarkLineStatus::TooLong));
+        fallBackToDefaultMarkFile();
+        return;
+    }
     // Marks a failed save left only in memory get one more try before another file's marks take
     // their place; the user is told when they are lost.
     if (!saveUnsavedMarks()) {
@@ -652,6 +665,7 @@ void Form1::adoptMarkFile(const QString& path, const QString& markLine) {
     m_marksUnsaved = false;
     G_strMARKFILENAME = path;
     G_strMARK = markLine;
+    m_fileMarks = markLine;
     G_intMARK = 0;
     enableMarkSearch();
     if (!G_strMARK.isEmpty())
@@ -683,9 +697,15 @@ void Form1::enableMarkSearch() {
 
 void Form1::MARK_SAVE() {
     enableMarkSearch();
+    // Unchanged marks are written only to bring back a file removed while the window ran.
+    if (m_fileMarks && G_strMARK == *m_fileMarks && QFileInfo::exists(G_strMARKFILENAME)) {
+        m_marksUnsaved = false;
+        return;
+    }
     const marks::SaveResult saved = marks::writeMarkLine(G_strMARKFILENAME, G_strMARK);
     if (saved) {
         m_marksUnsaved = false;
+        m_fileMarks = G_strMARK;
         return;
     }
     if (m_unloaded) {

@@ -258,4 +258,8 @@ private:
     bool m_marksUnsaved = false;
     QSet<QString> m_saveFailureTold;
     marks::SaveResult m_lastSaveFailure;
+    // The marks as read from their file or last saved there: only marks that differ are written,
+    // so a start and a close with no change leave the file as it was. nullopt: no file yet, one
+    // is made at the next save.
+    std::optional<QString> m_fileMarks;
 };

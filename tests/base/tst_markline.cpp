@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <limits>
+
 namespace {
 
 QString manyMarks(int count) {
@@ -76,6 +78,79 @@ private Q_SLOTS:
     void readFolder() {
         QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("MARK.csv")));
         QVERIFY(!base::readMarkLine(m_dir.filePath(QStringLiteral("MARK.csv"))).has_value());
+    }
+
+    void readChecked_data() {
+        // kind: what stands at the name ("file", "folder", "missing")
+        testing::columns<QString, QByteArray, qint64, int, QString>(
+            {"kind", "bytes", "limit", "status", "line"});
+        const qint64 any = std::numeric_limits<qint64>::max();
+        QTest::newRow("marks") << "file" << QByteArray("4674,1000,\r\n") << any
+                               << int(base::MarkLineStatus::Read) << "4674,1000,";
+        QTest::newRow("zero bytes")
+            << "file" << QByteArray() << any << int(base::MarkLineStatus::NoLine) << "";
+        QTest::newRow("missing") << "missing" << QByteArray() << any
+                                 << int(base::MarkLineStatus::Missing) << "";
+        QTest::newRow("folder") << "folder" << QByteArray() << any
+                                << int(base::MarkLineStatus::NotAFile) << "";
+        QTest::newRow("first line at the limit")
+            << "file" << QByteArray("4674,1000,\r\n") << qint64(10)
+            << int(base::MarkLineStatus::Read) << "4674,1000,";
+        QTest::newRow("first line one byte past the limit")
+            << "file" << QByteArray("4674,1000,\r\n") << qint64(9)
+            << int(base::MarkLineStatus::TooLong) << "";
+        QTest::newRow("long rest, short first line")
+            << "file" << (QByteArray("4674,\r\n") + manyMarks(100000).toLatin1()) << qint64(10)
+            << int(base::MarkLineStatus::Read) << "4674,";
+    }
+
+    void readChecked() {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, bytes);
+        QFETCH(qint64, limit);
+        QFETCH(int, status);
+        QFETCH(QString, line);
+
+        const QString path = m_dir.filePath(QStringLiteral("MARK.csv"));
+        if (kind == QLatin1String("file"))
+            QVERIFY(testing::writeBytes(path, bytes));
+        else if (kind == QLatin1String("folder"))
+            QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("MARK.csv")));
+        const base::MarkLineRead read = base::readMarkLineChecked(path, limit);
+        QCOMPARE(int(read.status), status);
+        QCOMPARE(read.line, line);
+    }
+
+    void readWork_data() {
+        // The bytes taken from the file follow the first line, never the file: a refused line of
+        // four times the size costs no more, a list of four times the marks about four times.
+        testing::columns<int, int, qint64, qint64, qint64>(
+            {"lineMarks", "restMarks", "limit", "atLeast", "atMost"});
+        const qint64 limit = 256 * 1024;
+        QTest::newRow("n marks") << 10000 << 0 << limit << qint64(50000) << qint64(50002 + 4096);
+        QTest::newRow("4n marks") << 40000 << 0 << limit << qint64(200000) << qint64(200002 + 4096);
+        QTest::newRow("n marks, 4n more below")
+            << 10000 << 40000 << limit << qint64(50000) << qint64(50002 + 4096);
+        QTest::newRow("refused: 2 MB line")
+            << 400000 << 0 << limit << limit << qint64(limit + 2 * 4096);
+        QTest::newRow("refused: 8 MB line")
+            << 1600000 << 0 << limit << limit << qint64(limit + 2 * 4096);
+    }
+
+    void readWork() {
+        QFETCH(int, lineMarks);
+        QFETCH(int, restMarks);
+        QFETCH(qint64, limit);
+        QFETCH(qint64, atLeast);
+        QFETCH(qint64, atMost);
+
+        const QString path = m_dir.filePath(QStringLiteral("MARK.csv"));
+        QVERIFY(testing::writeBytes(path, manyMarks(lineMarks).toLatin1() + "\r\n" +
+                                              manyMarks(restMarks).toLatin1()));
+        const base::MarkLineRead read = base::readMarkLineChecked(path, limit);
+        QVERIFY2(read.bytesRead >= atLeast && read.bytesRead <= atMost,
+                 qPrintable(QString::number(read.bytesRead)));
+        QCOMPARE(read.line.size(), read.status == base::MarkLineStatus::Read ? lineMarks * 5 : 0);
     }
 
     void encode_data() {

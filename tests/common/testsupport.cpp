@@ -122,6 +122,15 @@ std::unique_ptr<Form1> shownWindow(const ViewerContext& context) {
     return window;
 }
 
+std::unique_ptr<Form1> shownWindowTelling(const ViewerContext& context, QStringList* told) {
+    MessageCatcher catcher;
+    auto window = shownWindow(context);
+    if (!QTest::qWaitFor([&] { return !catcher.texts().isEmpty(); }, 10000))
+        qWarning("nothing told at start");
+    *told = catcher.texts();
+    return window;
+}
+
 std::unique_ptr<Form1> ProgramFolder::openShownWindow() const {
     return shownWindow(context());
 }

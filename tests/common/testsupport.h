@@ -65,6 +65,9 @@ inline portal::Faults slowBy(int delayMs) {
 
 // A window on the context, shown on the screen as a user meets it.
 std::unique_ptr<Form1> shownWindow(const ViewerContext& context);
+// The same for a start that tells something once the window is up (a mark file that cannot be
+// read): the messages are answered and their texts put in told.
+std::unique_ptr<Form1> shownWindowTelling(const ViewerContext& context, QStringList* told);
 
 // A program folder in a temporary directory: the code list, a servers.ini pointing every role
 // at base, and a settings file of its own.

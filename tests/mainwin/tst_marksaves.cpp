@@ -205,6 +205,88 @@ private Q_SLOTS:
         QCOMPARE(w->markLine(), QStringLiteral("1301,"));
     }
 
+    void startAndClose_data() {
+        // kind: "file", "link" (MARK.csv links to notes.txt holding bytes), "folder"
+        // set: a code marked before closing, "" for none; saved: the bytes after, "" for unchanged
+        testing::columns<QString, QByteArray, bool, QString, QByteArray>(
+            {"kind", "bytes", "told", "set", "saved"});
+        const QByteArray notes("7203,6758,\r\nmemo: 9984 later\r\nmore notes\r\n");
+        const QByteArray loneCr("7203,6758,\r1301,\r\n9984,");
+        const QByteArray huge = QByteArray(2 * 1024 * 1024, '1') + "\r\n";
+        QTest::newRow("link to a notes file") << "link" << notes << false << "" << QByteArray();
+        QTest::newRow("further lines") << "file" << notes << false << "" << QByteArray();
+        QTest::newRow("lone CR") << "file" << loneCr << false << "" << QByteArray();
+        QTest::newRow("no line end")
+            << "file" << QByteArray("7203,") << false << "" << QByteArray();
+        QTest::newRow("folder") << "folder" << QByteArray() << true << "" << QByteArray();
+        QTest::newRow("first line beyond the limit")
+            << "file" << huge << true << "" << QByteArray();
+        QTest::newRow("link to a notes file, a mark set")
+            << "link" << notes << false << "4674"
+            << QByteArray("7203,6758,4674,\r\nmemo: 9984 later\r\nmore notes\r\n");
+        QTest::newRow("lone CR, a mark set") << "file" << loneCr << false << "4674"
+                                             << QByteArray("7203,6758,4674,\r\n1301,\r\n9984,");
+    }
+
+    // Starting and closing with no change leaves the mark file's bytes and time as they were; a
+    // change writes the first line only; a file that cannot be read is told once, named.
+    void startAndClose() {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, told);
+        QFETCH(QString, set);
+        QFETCH(QByteArray, saved);
+
+        const QString path = m_folder->file(kMarkFile);
+        const QString target =
+            kind == QLatin1String("link") ? m_folder->file(QStringLiteral("notes.txt")) : path;
+        if (kind == QLatin1String("folder")) {
+            QVERIFY(QDir(m_folder->path()).mkdir(kMarkFile));
+        } else {
+            QFile f(target);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(bytes), bytes.size());
+            f.close();
+            QVERIFY(setAge(target, 3600));
+            if (target != path)
+                QVERIFY(QFile::link(target, path));
+        }
+        const QDateTime before = QFileInfo(target).lastModified();
+
+        QStringList messages;
+        std::unique_ptr<Form1> w;
+        if (told) {
+            w = testing::shownWindowTelling(m_folder->context(), &messages);
+            QCOMPARE(messages.size(), 1);
+            QVERIFY2(messages.first().contains(QDir::toNativeSeparators(path)),
+                     qPrintable(messages.first()));
+            QVERIFY2(messages.first().contains(QStringLiteral("読み込めません")),
+                     qPrintable(messages.first()));
+            QCOMPARE(w->markLine(), QString());
+        } else {
+            w = openWindow();
+        }
+        if (!set.isEmpty())
+            setMark(*w, set);
+        testing::MessageCatcher atClose;
+        w->close();
+        QCOMPARE(atClose.texts(), QStringList());
+
+        if (kind == QLatin1String("folder")) {
+            QVERIFY(QFileInfo(path).isDir());
+            return;
+        }
+        QCOMPARE(QFileInfo(path).isSymLink(), kind == QLatin1String("link"));
+        QFile after(target);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        if (saved.isEmpty()) {
+            QVERIFY(after.readAll() == bytes);
+            QCOMPARE(QFileInfo(target).lastModified(), before);
+        } else {
+            QCOMPARE(after.readAll(), saved);
+        }
+    }
+
     void leftoversRemovedAtStart() {
         m_folder->writeFile(kMarkFile, "4674,\r\n");
         const QStringList leftovers{"MARK.csv.a1B2c3", "temp1.gif.Zz09aa", "temp2.html.4kQx7P"};
@@ -229,7 +311,16 @@ private:
         ctx.chooseFile = [this](QWidget*, const QString&, const QString&, const QString&) {
             return m_chosen;
         };
-        return testing::shownWindow(ctx);
+        // A folder at the mark file's name is told once the window is up.
+        if (!QFileInfo(m_folder->file(kMarkFile)).isDir())
+            return testing::shownWindow(ctx);
+        QStringList told;
+        auto w = testing::shownWindowTelling(ctx, &told);
+        [&] {
+            QCOMPARE(told.size(), 1);
+            QVERIFY(told.first().contains(QDir::toNativeSeparators(m_folder->file(kMarkFile))));
+        }();
+        return w;
     }
 
     void setMark(Form1& w, const QString& code) {

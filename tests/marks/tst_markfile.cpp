@@ -62,26 +62,29 @@ private Q_SLOTS:
     void init() { QVERIFY(m_dir.renew()); }
 
     void write_data() {
-        testing::columns<QByteArray, QString>({"old", "text"});
+        testing::columns<QByteArray, QString, QByteArray>({"old", "text", "kept"});
 
-        QTest::newRow("new file") << QByteArray() << "4674,1000,9999,";
-        QTest::newRow("alphanumeric codes") << QByteArray("4674,\r\n") << "130A,4674,";
-        QTest::newRow("empty list") << QByteArray("4674,\r\n") << "";
-        QTest::newRow("replaces a longer file whole")
-            << QByteArray("4674,1000,9999,\r\n1301,\r\nmore text\r\n") << "1000,";
-        QTest::newRow("7,000 marks") << QByteArray("4674,\r\n") << manyMarks(7000);
+        QTest::newRow("new file") << QByteArray() << "4674,1000,9999," << QByteArray();
+        QTest::newRow("alphanumeric codes")
+            << QByteArray("4674,\r\n") << "130A,4674," << QByteArray();
+        QTest::newRow("empty list") << QByteArray("4674,\r\n") << "" << QByteArray();
+        QTest::newRow("replaces the first line, keeps the others")
+            << QByteArray("4674,1000,9999,\r\n1301,\r\nmore text\r\n") << "1000,"
+            << QByteArray("1301,\r\nmore text\r\n");
+        QTest::newRow("7,000 marks") << QByteArray("4674,\r\n") << manyMarks(7000) << QByteArray();
     }
 
     void write() {
         QFETCH(QByteArray, old);
         QFETCH(QString, text);
+        QFETCH(QByteArray, kept);
 
         const QString path = m_dir.filePath(QStringLiteral("MARK.csv"));
         if (!old.isEmpty())
             QVERIFY(writeBytes(path, old));
 
         QVERIFY(marks::writeMarkLine(path, text));
-        QCOMPARE(fileBytes(path), text.toLatin1() + "\r\n");
+        QCOMPARE(fileBytes(path), text.toLatin1() + "\r\n" + kept);
         QCOMPARE(base::readMarkLine(path), std::optional<QString>(text));
         // Nothing but the mark file is left beside it.
         QCOMPARE(
@@ -198,7 +201,7 @@ private Q_SLOTS:
             << "1000" << (QByteArray("4674,") + note + "\r\n");
         QTest::newRow("lone CR file, clear")
             << QByteArray("4674,1000,9999,\r1301,\r") << QStringList{"4674", "1000", "9999"} << ""
-            << "1000" << QByteArray("4674,9999,\r\n");
+            << "1000" << QByteArray("4674,9999,\r\n1301,\r");
         QTest::newRow("lone CR file, set a marked code")
             << QByteArray("4674,1000,\r") << QStringList{"4674", "1000"} << "1000"
             << "" << QByteArray("4674,1000,\r\n");
@@ -232,6 +235,75 @@ private Q_SLOTS:
             QVERIFY(list.remove(clear));
         QVERIFY(marks::writeMarkLine(path, list.text()));
         QCOMPARE(fileBytes(path), saved);
+    }
+
+    void savesKeepTheRest_data() {
+        // viaLink: the mark file is a symbolic link to the user's file "notes.txt"
+        testing::columns<bool, QByteArray, QString, QByteArray>(
+            {"viaLink", "old", "text", "saved"});
+        const QByteArray notes("4674,1000,\r\n\x83\x81\x83\x82: 7203 watch\r\nmore\r\n");
+        QTest::newRow("link to a notes file")
+            << true << notes << "4674,"
+            << QByteArray("4674,\r\n\x83\x81\x83\x82: 7203 watch\r\nmore\r\n");
+        QTest::newRow("further lines")
+            << false << notes << "9999,"
+            << QByteArray("9999,\r\n\x83\x81\x83\x82: 7203 watch\r\nmore\r\n");
+        QTest::newRow("lone CR") << false << QByteArray("7203,6758,\r1301,\r\n9984,") << "7203,"
+                                 << QByteArray("7203,\r\n1301,\r\n9984,");
+        QTest::newRow("LF") << false << QByteArray("7203,\n1301,\n") << ""
+                            << QByteArray("\r\n1301,\n");
+        QTest::newRow("no line end")
+            << false << QByteArray("7203,") << "7203,1301," << QByteArray("7203,1301,\r\n");
+        QTest::newRow("empty first line, rest kept")
+            << false << QByteArray("\r\n1301,\r\n") << "4674," << QByteArray("4674,\r\n1301,\r\n");
+    }
+
+    // A save writes the new first line and keeps every byte after the old one's end; a link is
+    // written at its target and stays a link.
+    void savesKeepTheRest() {
+        QFETCH(bool, viaLink);
+        QFETCH(QByteArray, old);
+        QFETCH(QString, text);
+        QFETCH(QByteArray, saved);
+
+        const QString path = m_dir.filePath(QStringLiteral("MARK.csv"));
+        const QString target = viaLink ? m_dir.filePath(QStringLiteral("notes.txt")) : path;
+        QVERIFY(writeBytes(target, old));
+        if (viaLink)
+            QVERIFY(QFile::link(target, path));
+
+        QVERIFY(marks::writeMarkLine(path, text));
+        QCOMPARE(fileBytes(target), saved);
+        QCOMPARE(QFileInfo(path).isSymLink(), viaLink);
+        QCOMPARE(base::readMarkLine(path), std::optional<QString>(text));
+        // Nothing but the mark file and the link's target is left in the folder.
+        QCOMPARE(QDir(m_dir.path())
+                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+                     .size(),
+                 viaLink ? 2 : 1);
+    }
+
+    void refusedSaves_data() {
+        testing::columns<QByteArray, marks::SaveFailure>({"old", "failure"});
+        QTest::newRow("first line beyond the limit, never read")
+            << (QByteArray(marks::kMaxMarkLineBytes + 5, '1') + "\r\nnotes\r\n")
+            << marks::SaveFailure::TooLong;
+        QTest::newRow("first line beyond the limit, no line end")
+            << QByteArray(marks::kMaxMarkLineBytes + 1, '1') << marks::SaveFailure::TooLong;
+    }
+
+    // A file whose marks were never read is not written over: the save is refused and said so.
+    void refusedSaves() {
+        QFETCH(QByteArray, old);
+        QFETCH(marks::SaveFailure, failure);
+
+        const QString path = m_dir.filePath(QStringLiteral("MARK.csv"));
+        QVERIFY(writeBytes(path, old));
+        const marks::SaveResult result = marks::writeMarkLine(path, QStringLiteral("4674,"));
+        QCOMPARE(result.failure, failure);
+        QCOMPARE(fileBytes(path), old);
+        const QString told = marks::saveFailureMessage(path, result, marks::UnsavedMarks::Kept);
+        QVERIFY2(told.contains(QDir::toNativeSeparators(path)), qPrintable(told));
     }
 
 private:
