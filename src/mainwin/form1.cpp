@@ -32,6 +32,9 @@
 #include <QTimer>
 #include <QWebEngineView>
 
+#include <memory>
+#include <utility>
+
 #include <cstdio>
 
 namespace {
@@ -462,8 +465,15 @@ void Form1::whenPortalReady(QObject* operation, std::function<void()> go) {
         go();
         return;
     }
-    connect(m_portal.get(), &platform::PortalStarter::finished, operation, std::move(go),
+    // Within a display's bound: a portal still not up by then is not waited for any longer.
+    auto once = std::make_shared<std::function<void()>>(std::move(go));
+    auto run = [once] {
+        if (*once)
+            std::exchange(*once, nullptr)();
+    };
+    connect(m_portal.get(), &platform::PortalStarter::finished, operation, run,
             Qt::SingleShotConnection);
+    QTimer::singleShot(m_retrieval.boundMs(), operation, run);
 }
 
 void Form1::runDisplay(std::unique_ptr<chart::DisplayOperation> display,
