@@ -217,19 +217,25 @@ private:
                     QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
                     continue;
                 m_xvfb.start(QStringLiteral("Xvfb"),
-                             {QStringLiteral(":%1").arg(n), QStringLiteral("-nolisten"),
-                              QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                             {QStringLiteral(":%1").arg(n), QStringLiteral("-noreset"),
+                              QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                              QStringLiteral("-screen"), QStringLiteral("0"),
                               QStringLiteral("1600x1000x24")});
                 if (!m_xvfb.waitForStarted(10000))
                     return QString();
+                // -noreset: a server resetting as the last viewer goes refuses the next one.
                 // Its socket shows before it takes clients; ready once a client gets an answer.
                 const QString name = QStringLiteral(":%1").arg(n);
                 if (QTest::qWaitFor(
                         [&name] {
                             return !xdotool(name, {QStringLiteral("getdisplaygeometry")}).isEmpty();
                         },
-                        30000))
+                        30000)) {
                     m_display = name;
+                } else {
+                    m_xvfb.kill();
+                    m_xvfb.waitForFinished(10000);
+                }
             }
         }
         return m_display;
