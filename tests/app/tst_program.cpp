@@ -152,7 +152,11 @@ private Q_SLOTS:
             QVERIFY(running.started());
         }
         startViewer(base, display);
-        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed(display, kMainWindow).isEmpty(), 120000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_viewer.state() != QProcess::Running ||
+                                     !windowNamed(display, kMainWindow).isEmpty(),
+                                 120000);
+        QVERIFY2(m_viewer.state() == QProcess::Running,
+                 m_viewer.readAllStandardError().constData());
         if (open == QLatin1String("message")) {
             QTRY_VERIFY_WITH_TIMEOUT(!windowNamed(display, kMessageBox).isEmpty(), 120000);
         } else if (open == QLatin1String("settings")) {
@@ -213,17 +217,25 @@ private:
                     QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
                     continue;
                 m_xvfb.start(QStringLiteral("Xvfb"),
-                             {QStringLiteral(":%1").arg(n), QStringLiteral("-nolisten"),
-                              QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                             {QStringLiteral(":%1").arg(n), QStringLiteral("-noreset"),
+                              QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                              QStringLiteral("-screen"), QStringLiteral("0"),
                               QStringLiteral("1600x1000x24")});
                 if (!m_xvfb.waitForStarted(10000))
                     return QString();
+                // -noreset: a server resetting as the last viewer goes refuses the next one.
+                // Its socket shows before it takes clients; ready once a client gets an answer.
+                const QString name = QStringLiteral(":%1").arg(n);
                 if (QTest::qWaitFor(
-                        [n] {
-                            return QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n));
+                        [&name] {
+                            return !xdotool(name, {QStringLiteral("getdisplaygeometry")}).isEmpty();
                         },
-                        30000))
-                    m_display = QStringLiteral(":%1").arg(n);
+                        30000)) {
+                    m_display = name;
+                } else {
+                    m_xvfb.kill();
+                    m_xvfb.waitForFinished(10000);
+                }
             }
         }
         return m_display;
