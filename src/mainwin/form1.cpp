@@ -265,8 +265,10 @@ void Form1::Form_Unload() {
     m_store->write(settings::Key::LASTCODE, Text1->text());
     if (m_endingOnSignal) {
         // Nobody may be there to answer a message box (a desktop logging out): marks that do not
-        // reach their file are said on standard error.
-        const marks::SaveResult saved = marks::writeMarkLine(G_strMARKFILENAME, G_strMARK);
+        // reach their file are said on standard error. Unchanged marks are not written.
+        const marks::SaveResult saved = marksInTheirFile()
+                                            ? marks::SaveResult{}
+                                            : marks::writeMarkLine(G_strMARKFILENAME, G_strMARK);
         if (!saved) {
             const QString message = marks::saveFailureMessage(G_strMARKFILENAME, saved,
                                                               marks::UnsavedMarks::LostAtExit);
@@ -705,10 +707,15 @@ void Form1::enableMarkSearch() {
     Command9->setEnabled(any && !busy);
 }
 
+bool Form1::marksInTheirFile() const {
+    // Unchanged marks are written only to bring back a file removed (or put aside for a folder)
+    // while the window ran.
+    return m_fileMarks && G_strMARK == *m_fileMarks && QFileInfo(G_strMARKFILENAME).isFile();
+}
+
 void Form1::MARK_SAVE() {
     enableMarkSearch();
-    // Unchanged marks are written only to bring back a file removed while the window ran.
-    if (m_fileMarks && G_strMARK == *m_fileMarks && QFileInfo::exists(G_strMARKFILENAME)) {
+    if (marksInTheirFile()) {
         m_marksUnsaved = false;
         return;
     }

@@ -163,6 +163,8 @@ private:
     void GRAF_DISP(const QString& code, std::function<void(bool ok)> then);
     void PicCLS();
     void MARK_SAVE();
+    // The marks in memory are what their file holds: nothing to write.
+    bool marksInTheirFile() const;
     // Tries the save again when marks are not yet in their file; true when none are left unsaved.
     bool saveUnsavedMarks();
     void MARK_LIST();
