@@ -3,6 +3,8 @@
 #include "prices/priceimport.h"
 #include "prices/pricerefresh.h"
 #include "server/portalserver.h"
+#include "sync/backgroundsync.h"
+#include "sync/synccommand.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
@@ -13,9 +15,9 @@ int main(int argc, char** argv) {
     // Subcommands that work on the data folder and end; no server, no drawing.
     using Command = int (*)(const QStringList&, const QString&, QTextStream&, QTextStream&);
     const std::pair<const char*, Command> commands[] = {
-        {"import", portal::runImport},
-        {"export", portal::runExport},
-        {"refresh", portal::runRefresh},
+        {"import", portal::runImport},   {"export", portal::runExport},
+        {"refresh", portal::runRefresh}, {"sync", portal::sync::runSync},
+        {"key", portal::sync::runKey},   {"status", portal::sync::runStatus},
     };
     for (const auto& [name, run] : commands) {
         if (argc > 1 && qstrcmp(argv[1], name) == 0) {
@@ -157,6 +159,11 @@ int main(int argc, char** argv) {
                                   : host.toString();
     std::printf("listening on http://%s:%u\n", qPrintable(shownHost), unsigned(server.port()));
     std::fflush(stdout);
+
+    // With a key set and [jquants] sync=true in the data folder's quote-portal.ini, the store is
+    // kept current while the portal runs.
+    portal::sync::BackgroundSync background(options.dataDir);
+    background.start();
 
     return app.exec();
 }

@@ -68,8 +68,7 @@ Form1::Form1(const ViewerContext& context, QWidget* parent)
     , m_servers(platform::ServerConfig::load(m_context.serversFile))
     , m_transfer(m_context.transfer)
     , m_retrieval(m_transfer, m_servers, m_context.dataFolder)
-    , m_codeList(marks::CodeList::load(m_context.programFolder + QLatin1Char('/') +
-                                       QString::fromUtf8(marks::CodeList::kFileName))) {
+    , m_codeList(marks::CodeList::loadPreferred(m_context.dataFolder, m_context.programFolder)) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);

@@ -25,6 +25,12 @@ CodeList CodeList::load(const QString& path) {
     return list;
 }
 
+CodeList CodeList::loadPreferred(const QString& dataFolder, const QString& programFolder) {
+    const QString name = QLatin1Char('/') + QString::fromUtf8(kFileName);
+    CodeList own = load(dataFolder + name);
+    return own.size() > 0 ? own : load(programFolder + name);
+}
+
 QString CodeList::row(const QString& code) const {
     const auto it = m_rows.constFind(code);
     if (it != m_rows.constEnd())

@@ -19,6 +19,10 @@ public:
     CodeList() = default;
     // A missing or unreadable file gives an empty list: every lookup gives the placeholder.
     static CodeList load(const QString& path);
+    // The list of the data folder, which the portal's sync keeps current from the exchange's
+    // listing, else the one beside the program (a data folder without a readable list of its
+    // own).
+    static CodeList loadPreferred(const QString& dataFolder, const QString& programFolder);
 
     QString row(const QString& code) const;
     int size() const { return static_cast<int>(m_rows.size()); }

@@ -2,6 +2,8 @@
 
 #include "charts/chartrenderer.h"
 #include "charts/gifencoder.h"
+#include "sync/pricesync.h"
+#include "sync/synccommand.h"
 
 #include <QLocale>
 #include <QMap>
@@ -182,7 +184,26 @@ QString volumeText(qint64 v) {
     return c.toString(v) + QStringLiteral("株");
 }
 
-QByteArray summaryPage(const Listing& l, const History& h) {
+// Where the price came from and how fresh it is, and how far a running sync has come.
+QString freshness(const MarketData& data, const History& h, const Quote& q) {
+    const QString day = q.last.date.toString(QStringLiteral("yyyy/MM/dd"));
+    QString text;
+    if (h.sourceKind == QLatin1String("jquants"))
+        text = sync::serviceTitle(data.storeState(QStringLiteral("jquants.plan"))) + day +
+               QStringLiteral(" 終値");
+    else if (!h.sample)
+        text = QStringLiteral("取込 ") + day;
+    else
+        text = day + QStringLiteral(" 15:30 終値");
+    if (sync::syncRunning(data.dataDir())) {
+        const QString progress = data.storeState(QStringLiteral("jquants.progress"));
+        text += QStringLiteral("<br>\n同期中") +
+                (progress.isEmpty() ? QString() : QStringLiteral(" %1 日").arg(esc(progress)));
+    }
+    return text;
+}
+
+QByteArray summaryPage(const MarketData& data, const Listing& l, const History& h) {
     const Quote q = quoteOf(h);
     return page(QStringLiteral("%1 %2").arg(l.code, l.name),
                 // A mobile page opens with the site's bar, search box and menu; the data follows
@@ -199,10 +220,9 @@ QByteArray summaryPage(const Listing& l, const History& h) {
                     "<div>ポートフォリオ | ヘルプ</div>\n</div>\n"
                     "<div style=\"width:210px;font-size:12px\">\n"
                     "<b>%1</b> (%2)<br>\n<span style=\"font-size:16px\">%3円</span>%7<br>\n"
-                    "前日比 %4<br>\n出来高 %5<br>\n%6 15:30 終値\n</div>")
+                    "前日比 %4<br>\n出来高 %5<br>\n%6\n</div>")
                     .arg(esc(l.name), l.code, yen(q.last.close), changeText(q),
-                         volumeText(q.last.volume),
-                         q.last.date.toString(QStringLiteral("yyyy/MM/dd")), sampleMark(h)));
+                         volumeText(q.last.volume), freshness(data, h, q), sampleMark(h)));
 }
 
 QByteArray searchPage(const QString& word) {
@@ -361,7 +381,7 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
         const Listing* l = listingOf(data, param("word"));
         if (!l)
             return errorPage(404);
-        return html(summaryPage(*l, *data.history(l->code)));
+        return html(summaryPage(data, *l, *data.history(l->code)));
     }
     if (path == "/bin/rs")
         return html(searchPage(param("word")));

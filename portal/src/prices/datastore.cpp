@@ -100,6 +100,12 @@ History storedHistory(const store::PriceStore& store, const QString& code) {
     out.reserve(bars.size());
     for (const store::AdjustedBar& a : bars)
         out.append({a.date, a.open, a.high, a.low, a.close, a.volume});
+    if (!out.isEmpty()) {
+        if (const auto source = store.source(code)) {
+            out.sourceKind = source->kind;
+            out.sourceUpdated = source->updated;
+        }
+    }
     return out;
 }
 

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QTextStream>
 
@@ -257,16 +258,10 @@ QVector<MinuteBar> intradaySession(const QString& code, const Bar& day) {
 }
 
 MarketData::MarketData(const QString& dataDir, const QDate& asOf, int cacheLimit)
-    : m_asOf(lastTradingDay(asOf.isValid() ? asOf : QDate::currentDate()))
+    : m_dataDir(dataDir)
+    , m_asOf(lastTradingDay(asOf.isValid() ? asOf : QDate::currentDate()))
     , m_cacheLimit(std::max(1, cacheLimit)) {
-    // The data folder's list, else the one shipped beside the program: a portal started by hand
-    // on a user's data folder still knows every listed code.
-    const QString name = QLatin1Char('/') + QString::fromUtf8(base::kCodeListFileName);
-    const QString own = dataDir + name;
-    m_listings =
-        readCodeList(QFile::exists(own) ? own : QCoreApplication::applicationDirPath() + name);
-    for (int i = 0; i < m_listings.size(); ++i)
-        m_index.insert(m_listings[i].code, i);
+    loadListings();
     QTextStream err(stderr);
     QString error;
     m_store = openDataStore(dataDir, &error, &err);
@@ -275,6 +270,31 @@ MarketData::MarketData(const QString& dataDir, const QDate& asOf, int cacheLimit
 }
 
 MarketData::~MarketData() = default;
+
+void MarketData::loadListings() {
+    // The data folder's list, else the one shipped beside the program: a portal started by hand
+    // on a user's data folder still knows every listed code.
+    const QString name = QLatin1Char('/') + QString::fromUtf8(base::kCodeListFileName);
+    const QFileInfo own(m_dataDir + name);
+    m_listStamp = own.exists() ? own.lastModified() : QDateTime();
+    m_listings =
+        readCodeList(own.exists() ? own.filePath() : QCoreApplication::applicationDirPath() + name);
+    m_index.clear();
+    for (int i = 0; i < m_listings.size(); ++i)
+        m_index.insert(m_listings[i].code, i);
+}
+
+QString MarketData::storeState(const QString& key) const {
+    QMutexLocker lock(&m_mutex);
+    return m_store ? m_store->state(key) : QString();
+}
+
+void MarketData::reloadListingsIfChanged() {
+    const QFileInfo own(m_dataDir + QLatin1Char('/') + QString::fromUtf8(base::kCodeListFileName));
+    const QDateTime stamp = own.exists() ? own.lastModified() : QDateTime();
+    if (stamp != m_listStamp)
+        loadListings();
+}
 
 const Listing* MarketData::find(const QString& code) const {
     const auto it = m_index.constFind(code);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QDateTime>
 #include <QHash>
 #include <QMutex>
 #include <QString>
@@ -29,6 +30,10 @@ struct Bar {
 struct History : QVector<Bar> {
     using QVector<Bar>::QVector;
     bool sample = false;
+    // Where stored prices came from ("jquants", "import", ...) and when they were written; empty
+    // for invented ones.
+    QString sourceKind;
+    QDateTime sourceUpdated;
 };
 
 struct Listing {
@@ -90,9 +95,15 @@ public:
     ~MarketData();
 
     const QVector<Listing>& listings() const { return m_listings; }
+    // Reads the code list again when its file changed (a sync wrote the exchange's listing).
+    // Only the thread that answers requests calls it, between two requests.
+    void reloadListingsIfChanged();
     const Listing* find(const QString& code) const;
     QString suffixFor(const QString& code) const; // empty for an unknown code
     QDate asOf() const { return m_asOf; }
+    QString dataDir() const { return m_dataDir; }
+    // A value of the store's own state (store::PriceStore::state); empty without a store.
+    QString storeState(const QString& key) const;
     // The history of a listed code: the stored days when there are any, invented otherwise.
     std::shared_ptr<const History> history(const QString& code) const;
     // How many histories are kept now, and how often one was read from the store (for tests).
@@ -105,6 +116,10 @@ private:
         quint64 lastUse = 0;
     };
 
+    void loadListings();
+
+    QString m_dataDir;
+    QDateTime m_listStamp;
     QDate m_asOf;
     int m_cacheLimit;
     QVector<Listing> m_listings;

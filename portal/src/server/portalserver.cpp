@@ -142,6 +142,7 @@ protected:
             QTimer::singleShot(0, socket, [socket] { socket->abort(); });
             return true;
         }
+        m_d->data->reloadListingsIfChanged();
         const Response r =
             faults.status500 ? errorPage(500) : route(*m_d->data, method, path, query, faults);
         m_d->record(method, target, r.status, inFlight, connections);

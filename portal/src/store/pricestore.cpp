@@ -55,6 +55,7 @@ enum Statement {
     UpsertSource,
     UpsertState,
     SelectState,
+    SelectKinds,
     Begin,
     Commit,
     Rollback,
@@ -86,6 +87,11 @@ const char* const kStatements[StatementCount] = {
     "ON CONFLICT (code) DO UPDATE SET kind = ?2, origin = ?3, updated = ?4",
     "INSERT INTO state (key, value) VALUES (?1, ?2) ON CONFLICT (key) DO UPDATE SET value = ?2",
     "SELECT value FROM state WHERE key = ?1",
+    "WITH RECURSIVE c(code) AS (SELECT min(code) FROM bars UNION ALL "
+    "SELECT (SELECT min(code) FROM bars WHERE code > c.code) FROM c WHERE c.code IS NOT NULL) "
+    "SELECT s.kind, count(*), max((SELECT max(day) FROM bars WHERE code = c.code)) FROM c "
+    "LEFT JOIN sources s ON s.code = c.code WHERE c.code IS NOT NULL GROUP BY s.kind "
+    "ORDER BY count(*) DESC",
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
@@ -292,6 +298,17 @@ QStringList PriceStore::codes() const {
     Use s(raw);
     while (sqlite3_step(s) == SQLITE_ROW)
         out.append(columnText(s, 0));
+    return out;
+}
+
+QVector<PriceStore::KindCount> PriceStore::kinds() const {
+    QVector<KindCount> out;
+    sqlite3_stmt* raw = statement(SelectKinds);
+    if (!raw)
+        return out;
+    Use s(raw);
+    while (sqlite3_step(s) == SQLITE_ROW)
+        out.append({columnText(s, 0), sqlite3_column_int(s, 1), dateOf(sqlite3_column_int(s, 2))});
     return out;
 }
 

@@ -71,6 +71,13 @@ public:
     // The codes with stored days, in code order.
     QStringList codes() const;
     std::optional<Source> source(const QString& code) const;
+    // How many codes came from each kind of source, and the newest day among them.
+    struct KindCount {
+        QString kind; // empty for codes stored without a source
+        int codes = 0;
+        QDate newest;
+    };
+    QVector<KindCount> kinds() const;
     // How many days are stored, over every code.
     qint64 barCount() const;
 

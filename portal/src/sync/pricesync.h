@@ -1,0 +1,109 @@
+#pragma once
+
+#include "sync/serviceclient.h"
+#include "sync/synclock.h"
+
+namespace portal::store {
+class PriceStore;
+}
+
+#include <QDate>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+namespace portal::sync {
+
+// The service's plans: how many requests a minute each allows, and which days of daily bars
+// each serves.
+enum class Plan { Free, Light, Standard, Premium };
+std::optional<Plan> planFromText(const QString& text); // "free", "light", ...
+QString planKey(Plan plan);                            // "free"
+QString planTitle(Plan plan);                          // "Free"
+int planRate(Plan plan);                               // 5, 60, 120, 500
+
+struct DayRange {
+    QDate from, to;
+};
+// The days a plan serves on a day (in Japan): Free from 12 weeks ago back two years, the others
+// up to the day itself, back 5, 10 or 20 years.
+DayRange planWindow(Plan plan, const QDate& today);
+
+struct SyncOptions {
+    QString dataDir;
+    Plan plan = Plan::Free;
+    int rate = 0;   // requests per minute; 0: the plan's
+    QDate from, to; // null: the plan's window
+    QString apiBase = QString::fromLatin1(kDefaultApiBase);
+    QByteArray key;
+    QDate today;                             // null: today in Japan
+    SyncClock* clock = nullptr;              // null: the wall clock
+    const std::atomic<bool>* stop = nullptr; // ends the run between two requests
+};
+
+// After each trading day tried.
+struct DayReport {
+    QDate day;
+    int done = 0;  // days tried so far in this run
+    int total = 0; // days this run set out to fetch
+    bool stored = false;
+    int codes = 0;     // codes stored for the day
+    QString why;       // Japanese, when not stored
+    int perMinute = 0; // requests within the last minute
+    qint64 leftMs = 0; // at this rate, for the days left
+};
+
+struct SyncResult {
+    enum Outcome {
+        Done,       // every day there was to fetch is stored
+        SomeFailed, // some days failed and are tried again next time
+        Refused,    // the service refused the key or the plan's window (401, 403)
+        Busy,       // another sync of the same data folder runs
+        Stopped,    // asked to stop
+        Failed,     // nothing could be done: no store, no calendar
+    };
+    Outcome outcome = Failed;
+    QString message; // Japanese; what to do about a failure
+    int daysStored = 0;
+    int daysFailed = 0;
+    int daysPending = 0; // trading days the service has no bars for yet
+    int skippedRecords = 0;
+    int requests = 0;
+    int tooMany = 0;   // answers of 429
+    int refetched = 0; // codes whose history came again after a split
+    bool codeListWritten = false;
+};
+
+// Fetches daily bars of every listed code from the exchange's data service into the data folder's
+// price store: the calendar's trading days of the plan's window that are not stored yet, newest
+// first, one request per day and page; each day is committed in one transaction together with the
+// record that it is done, so an interrupted run leaves the store consistent and the next one goes
+// on from there. The code list of the data folder is made from the service's listing once a day.
+// One run at a time per data folder. Blocking: the command runs it on its own thread, the portal
+// on a thread of its own.
+class PriceSync {
+public:
+    explicit PriceSync(SyncOptions options);
+    std::function<void(const DayReport&)> onDay;
+    std::function<void(const QString&)> onNote; // other things worth telling (Japanese)
+    SyncResult run();
+
+private:
+    SyncOptions m_options;
+};
+
+// True while a sync of the data folder runs, in this process or another.
+bool syncRunning(const QString& dataDir);
+
+// What the store says of the syncs: shown by `quote-portal status` and on the summary page.
+struct SyncState {
+    QString plan;       // "free", ...; empty before the first sync
+    QString progress;   // "123/490" while a sync runs
+    QString lastRun;    // "2026/12/08 17:05"
+    QString lastResult; // Japanese
+};
+SyncState syncState(const store::PriceStore& store, const QString& dataDir);
+
+} // namespace portal::sync
