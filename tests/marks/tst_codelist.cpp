@@ -1,7 +1,9 @@
+#include "base/codepage932.h"
 #include "files.h"
 #include "marks/codelist.h"
 #include "table.h"
 
+#include <QStringEncoder>
 #include <QtTest>
 
 using marks::CodeList;
@@ -101,6 +103,33 @@ private Q_SLOTS:
             CodeList::load(m_dir.filePath(QString::fromUtf8(CodeList::kFileName)));
         QCOMPARE(list.size(), 0);
         QCOMPARE(list.row(QStringLiteral("4674")), QStringLiteral("4674,????,????"));
+    }
+
+    // The data folder's list, which the portal's sync makes from the exchange's listing, comes
+    // before the one beside the program; without a usable one there, the program's serves.
+    void preferredList_data() {
+        QTest::addColumn<QByteArray>("dataList"); // "-": no file
+        QTest::addColumn<QString>("row");
+        const QByteArray line =
+            QStringEncoder(base::codePage932Name())(QStringLiteral("7203,新社名,プライム\r\n"));
+        QTest::newRow("data folder's list") << line << QStringLiteral("7203,新社名,プライム");
+        QTest::newRow("none in the data folder")
+            << QByteArray("-") << QStringLiteral("7203,program,x");
+        QTest::newRow("an empty one") << QByteArray() << QStringLiteral("7203,program,x");
+    }
+    void preferredList() {
+        QFETCH(QByteArray, dataList);
+        QFETCH(QString, row);
+        const QString name = QLatin1Char('/') + QString::fromUtf8(CodeList::kFileName);
+        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("program"))));
+        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("data"))));
+        QVERIFY(testing::writeBytes(m_dir.filePath(QStringLiteral("program")) + name,
+                                    "7203,program,x\r\n"));
+        if (dataList != "-")
+            QVERIFY(testing::writeBytes(m_dir.filePath(QStringLiteral("data")) + name, dataList));
+        const CodeList list = CodeList::loadPreferred(m_dir.filePath(QStringLiteral("data")),
+                                                      m_dir.filePath(QStringLiteral("program")));
+        QCOMPARE(list.row(QStringLiteral("7203")), row);
     }
 
     // The shipped list is in code order and holds the exchange's alphanumeric codes.

@@ -187,7 +187,8 @@ private Q_SLOTS:
         const QString summaryAfter =
             QString::fromUtf8(fetch(server.port(), summaryTarget(code)).body);
         QVERIFY2(summaryAfter.contains(QStringLiteral("3,215円")), qPrintable(summaryAfter));
-        QVERIFY(summaryAfter.contains(QStringLiteral("2026/11/27 15:30 終値")));
+        // Where the price came from, and the day of its close.
+        QVERIFY(summaryAfter.contains(QStringLiteral("取込 2026/11/27")));
         QVERIFY(!summaryAfter.contains(kSample));
         const QString detailAfter =
             QString::fromUtf8(fetch(server.port(), detailTarget(code)).body);
