@@ -1,5 +1,7 @@
 #include "sync/serviceanswers.h"
 
+#include "sync/jsonreader.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -40,19 +42,6 @@ Envelope envelopeOf(const QByteArray& body) {
     return e;
 }
 
-// Fields come as numbers, as strings holding numbers, or null.
-std::optional<double> number(const QJsonValue& v) {
-    if (v.isDouble())
-        return std::isfinite(v.toDouble()) ? std::optional(v.toDouble()) : std::nullopt;
-    if (v.isString()) {
-        bool ok = false;
-        const double d = v.toString().trimmed().toDouble(&ok);
-        if (ok && std::isfinite(d))
-            return d;
-    }
-    return std::nullopt;
-}
-
 QString text(const QJsonValue& v) {
     if (v.isString())
         return v.toString().trimmed();
@@ -63,7 +52,7 @@ QString text(const QJsonValue& v) {
 
 QDate dateOf(const QJsonValue& v) {
     const QString t = text(v);
-    const QDate iso = QDate::fromString(t, Qt::ISODate);
+    const QDate iso = QDate::fromString(t, QStringLiteral("yyyy-MM-dd"));
     return iso.isValid() ? iso : QDate::fromString(t, QStringLiteral("yyyyMMdd"));
 }
 
@@ -80,42 +69,133 @@ std::optional<QString> shortCode(const QString& serviceCode) {
 }
 
 BarsPage readBarsPage(const QByteArray& body) {
+    // Read straight from the bytes: building a document of a day of every code would take as long
+    // as storing it.
     BarsPage page;
-    const Envelope e = envelopeOf(body);
-    page.why = e.why;
-    if (!e.ok)
-        return page;
-    page.ok = true;
-    page.nextKey = e.nextKey;
-    page.bars.reserve(e.data.size());
-    for (const QJsonValue& item : e.data) {
-        const QJsonObject o = item.toObject();
-        const auto code = shortCode(text(o.value(QLatin1String("Code"))));
-        store::DailyBar bar;
-        bar.date = dateOf(o.value(QLatin1String("Date")));
-        if (!code || !bar.date.isValid()) {
-            ++page.skipped;
-            continue;
+    JsonReader json(body);
+    bool haveData = false;
+    using Scalar = JsonReader::Scalar;
+    const auto number = [](const Scalar& s) -> std::optional<double> {
+        if (s.type == Scalar::Number)
+            return s.number;
+        if (s.type == Scalar::Text) {
+            bool ok = false;
+            const double d = s.text.trimmed().toDouble(&ok);
+            if (ok && std::isfinite(d))
+                return d;
         }
-        const auto open = number(o.value(QLatin1String("O")));
-        const auto high = number(o.value(QLatin1String("H")));
-        const auto low = number(o.value(QLatin1String("L")));
-        const auto close = number(o.value(QLatin1String("C")));
-        // A day without trades has no prices: it is kept as such, never as a price of zero.
-        if (open && high && low && close && *low > 0) {
-            bar.open = open;
-            bar.high = high;
-            bar.low = low;
-            bar.close = close;
-            if (const auto v = number(o.value(QLatin1String("Vo"))))
-                bar.volume = qint64(std::llround(*v));
-            if (const auto va = number(o.value(QLatin1String("Va"))))
-                bar.turnover = qint64(std::llround(*va));
+        return std::nullopt;
+    };
+    const auto textOf = [](const Scalar& s) {
+        return s.type == Scalar::Text     ? s.text.trimmed()
+               : s.type == Scalar::Number ? QString::number(s.number, 'f', 0)
+                                          : QString();
+    };
+    QString lastDateText;
+    QDate lastDate;
+    if (json.beginObject()) {
+        while (const auto key = json.nextKey()) {
+            if (*key == QLatin1String("pagination_key")) {
+                const Scalar k = json.scalar();
+                page.nextKey = k.type == Scalar::Text ? k.text : QString();
+                continue;
+            }
+            if (*key != QLatin1String("data") || json.peek() != JsonReader::Kind::Array) {
+                json.skip();
+                continue;
+            }
+            haveData = true;
+            json.beginArray();
+            while (json.nextElement()) {
+                if (json.peek() != JsonReader::Kind::Object) {
+                    json.skip();
+                    ++page.skipped;
+                    continue;
+                }
+                json.beginObject();
+                Scalar code, date, open, high, low, close, volume, turnover, factor;
+                while (const auto field = json.nextKey()) {
+                    Scalar* into = nullptr;
+                    if (field->size() == 1) {
+                        switch (field->front().unicode()) {
+                        case 'O':
+                            into = &open;
+                            break;
+                        case 'H':
+                            into = &high;
+                            break;
+                        case 'L':
+                            into = &low;
+                            break;
+                        case 'C':
+                            into = &close;
+                            break;
+                        }
+                    } else if (*field == QLatin1String("Code")) {
+                        into = &code;
+                    } else if (*field == QLatin1String("Date")) {
+                        into = &date;
+                    } else if (*field == QLatin1String("Vo")) {
+                        into = &volume;
+                    } else if (*field == QLatin1String("Va")) {
+                        into = &turnover;
+                    } else if (*field == QLatin1String("AdjFactor")) {
+                        into = &factor;
+                    }
+                    if (into)
+                        *into = json.scalar();
+                    else
+                        json.skip();
+                }
+                // Every record of a day holds the same date: it is read once.
+                const QString dateText = textOf(date);
+                if (dateText != lastDateText) {
+                    lastDateText = dateText;
+                    const QDate iso = QDate::fromString(dateText, QStringLiteral("yyyy-MM-dd"));
+                    lastDate = iso.isValid()
+                                   ? iso
+                                   : QDate::fromString(dateText, QStringLiteral("yyyyMMdd"));
+                }
+                const auto shortened = shortCode(textOf(code));
+                store::DailyBar bar;
+                bar.date = lastDate;
+                if (!shortened || !bar.date.isValid()) {
+                    ++page.skipped;
+                    continue;
+                }
+                const auto o = number(open), h = number(high), l = number(low), c = number(close);
+                // A day without trades has no prices: it is kept as such, never as a price of
+                // zero.
+                if (o && h && l && c && *l > 0) {
+                    bar.open = o;
+                    bar.high = h;
+                    bar.low = l;
+                    bar.close = c;
+                    if (const auto v = number(volume))
+                        bar.volume = qint64(std::llround(*v));
+                    if (const auto va = number(turnover))
+                        bar.turnover = qint64(std::llround(*va));
+                }
+                const auto f = number(factor);
+                bar.adjustment = f && *f > 0 ? *f : 1.0;
+                page.bars.append({*shortened, bar});
+            }
         }
-        const auto factor = number(o.value(QLatin1String("AdjFactor")));
-        bar.adjustment = factor && *factor > 0 ? *factor : 1.0;
-        page.bars.append({*code, bar});
     }
+    if (json.failed() || !json.atEnd()) {
+        page = BarsPage();
+        page.why =
+            body.trimmed().startsWith('<')
+                ? QStringLiteral("JSON ではなく HTML のページが返されました")
+                : QStringLiteral("応答の JSON が読めません（途中で切れているか壊れています）");
+        return page;
+    }
+    if (!haveData) {
+        page = BarsPage();
+        page.why = QStringLiteral("応答に data がありません");
+        return page;
+    }
+    page.ok = true;
     return page;
 }
 
