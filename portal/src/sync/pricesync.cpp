@@ -229,24 +229,10 @@ public:
                                   [&out](const MasterPage& p) { out += p.listings; });
     }
 
-    // Stores bars in one transaction, with the given state.
-    QString store(const QVector<BarsPage::CodeBar>& bars,
-                  const QList<QPair<QString, QString>>& state) {
-        store::PriceStore::Writer w(m_store);
-        bool ok = w.isOpen();
-        QString lastCode;
-        for (qsizetype i = 0; ok && i < bars.size(); ++i) {
-            ok = w.put(bars[i].code, bars[i].bar);
-            if (ok && bars[i].code != lastCode) {
-                lastCode = bars[i].code;
-                ok = w.setSource(lastCode, kKind, m_options.apiBase);
-            }
-        }
-        for (qsizetype i = 0; ok && i < state.size(); ++i)
-            ok = w.setState(state[i].first, state[i].second);
-        ok = ok && w.setState(kRequestsKey, timesText(m_limiter.recent())) && w.commit();
-        return ok ? QString()
-                  : QStringLiteral("価格データベースに書き込めません（%1）").arg(w.error());
+    // Stores bars in one transaction, with the given state and the pacing so far.
+    QString store(const QVector<BarsPage::CodeBar>& bars, QList<QPair<QString, QString>> state) {
+        state.append({kRequestsKey, timesText(m_limiter.recent())});
+        return storeServiceBars(m_store, bars, m_options.apiBase, state, &m_sourced);
     }
 
     int perMinute() { return int(m_limiter.recent().size()); }
@@ -259,6 +245,7 @@ private:
     RateLimiter m_limiter;
     ServiceClient m_client;
     SyncResult m_result;
+    QSet<QString> m_sourced;
 };
 
 } // namespace
@@ -537,6 +524,30 @@ SyncResult PriceSync::run() {
                       QStringLiteral("%1 日を取得できませんでした。次回の同期で取り直します")
                           .arg(result.daysFailed));
     return finish(SyncResult::Done, {});
+}
+
+QString storeServiceBars(store::PriceStore& store, const QVector<BarsPage::CodeBar>& bars,
+                         const QString& origin, const QList<QPair<QString, QString>>& state,
+                         QSet<QString>* sourced) {
+    store::PriceStore::Writer w(store);
+    bool ok = w.isOpen();
+    QSet<QString> named;
+    for (qsizetype i = 0; ok && i < bars.size(); ++i) {
+        const QString& code = bars[i].code;
+        ok = w.put(code, bars[i].bar);
+        if (!ok || (sourced && sourced->contains(code)) || named.contains(code))
+            continue;
+        named.insert(code);
+        const auto source = store.source(code);
+        if (!source || source->kind != kKind || source->origin != origin)
+            ok = w.setSource(code, kKind, origin);
+    }
+    for (qsizetype i = 0; ok && i < state.size(); ++i)
+        ok = w.setState(state[i].first, state[i].second);
+    ok = ok && w.commit();
+    if (ok && sourced)
+        sourced->unite(named);
+    return ok ? QString() : QStringLiteral("価格データベースに書き込めません（%1）").arg(w.error());
 }
 
 bool syncRunning(const QString& dataDir) {

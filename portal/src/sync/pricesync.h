@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sync/serviceanswers.h"
 #include "sync/serviceclient.h"
 #include "sync/synclock.h"
 
@@ -8,6 +9,7 @@ class PriceStore;
 }
 
 #include <QDate>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -93,6 +95,14 @@ public:
 private:
     SyncOptions m_options;
 };
+
+// Stores bars from the service in one transaction, together with values of the store's state;
+// empty on success, else why (Japanese), the store then unchanged. A code's source is recorded as
+// the service at origin where it was not before; `sourced` remembers the codes known to be, so
+// that a day of every code does not write every code's source again.
+QString storeServiceBars(store::PriceStore& store, const QVector<BarsPage::CodeBar>& bars,
+                         const QString& origin, const QList<QPair<QString, QString>>& state,
+                         QSet<QString>* sourced = nullptr);
 
 // True while a sync of the data folder runs, in this process or another.
 bool syncRunning(const QString& dataDir);
