@@ -10,8 +10,12 @@
 
 namespace portal {
 
-inline constexpr int kChartWidth = 521;
-inline constexpr int kChartHeight = 296;
+// A chart fits what shows of a viewer's pane. A pane is 521 x 296 with a one-pixel sunken frame
+// around the picture; the lower row covers the upper one's lowest 16 rows, and in two panes the
+// window cuts off the right two columns. The portal cannot tell the arrangement from a request,
+// so every chart fits the smaller one: 518 x 279 inside the frame, in both rows.
+inline constexpr int kChartWidth = 518;
+inline constexpr int kChartHeight = 279;
 
 enum class Term { ThreeMonths, SixMonths, OneYear, TwoYears, FiveYears, TenYears };
 
