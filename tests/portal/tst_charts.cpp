@@ -75,10 +75,10 @@ private Q_SLOTS:
         const QImage img = decode(a.body);
         QVERIFY(!img.isNull());
         QCOMPARE(img.size(), QSize(portal::kChartWidth, portal::kChartHeight));
-        // Rising and falling days are told apart by colour.
+        // Rising and falling days are told apart by colour: red and blue unless chosen otherwise.
         if (!target.startsWith("/c/")) {
-            QVERIFY(hasColour(img, portal::colors::rising));
-            QVERIFY(hasColour(img, portal::colors::falling));
+            QVERIFY(hasColour(img, portal::colors::domesticRising));
+            QVERIFY(hasColour(img, portal::colors::domesticFalling));
         }
     }
 
@@ -103,6 +103,57 @@ private Q_SLOTS:
         QVERIFY(hasColour(with, colour));
     }
 
+    // The data folder's quote-portal.ini chooses the candle colours; a value the portal does not
+    // know keeps the domestic ones and says so when the portal starts.
+    void candleColours_data() {
+        // ini: the file's content, null for no file
+        testing::columns<QByteArray, bool, bool>({"ini", "western", "told"});
+        QTest::newRow("no file") << QByteArray() << false << false;
+        QTest::newRow("no [charts]")
+            << QByteArray("[refresh]\nsource=http://127.0.0.1/{code}\n") << false << false;
+        QTest::newRow("domestic") << QByteArray("[charts]\ncandles=domestic\n") << false << false;
+        QTest::newRow("western") << QByteArray("[charts]\ncandles=western\n") << true << false;
+        QTest::newRow("Western, spaced")
+            << QByteArray("[charts]\ncandles = Western \n") << true << false;
+        QTest::newRow("empty") << QByteArray("[charts]\ncandles=\n") << false << false;
+        QTest::newRow("unknown") << QByteArray("[charts]\ncandles=green\n") << false << true;
+        QTest::newRow("list") << QByteArray("[charts]\ncandles=western,domestic\n") << false
+                              << true;
+        QTest::newRow("not an ini") << QByteArray("\xff\xfe\x00[charts\ncandles") << false << false;
+    }
+    void candleColours() {
+        QFETCH(QByteArray, ini);
+        QFETCH(bool, western);
+        QFETCH(bool, told);
+        if (!QFile::exists(programPath()))
+            QSKIP("quote-portal is not built");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        if (!ini.isNull()) {
+            QFile f(dir.filePath(QStringLiteral("quote-portal.ini")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(ini);
+        }
+        Program p;
+        QVERIFY2(p.start({}, dir.path()), qPrintable(p.firstLine));
+        const Answer a = fetch(p.port, chartTarget(m_code, "", "1y"));
+        QCOMPARE(a.status, 200);
+        const QImage img = decode(a.body);
+        const portal::CandleColours shown =
+            portal::candleColours(western ? portal::Candles::Western : portal::Candles::Domestic);
+        const portal::CandleColours other =
+            portal::candleColours(western ? portal::Candles::Domestic : portal::Candles::Western);
+        QVERIFY(hasColour(img, shown.rising));
+        QVERIFY(hasColour(img, shown.falling));
+        QVERIFY(!hasColour(img, other.rising));
+        QVERIFY(!hasColour(img, other.falling));
+
+        const QString err = QString::fromUtf8(p.process.readAllStandardError());
+        QCOMPARE(err.contains(QStringLiteral("[charts] candles=")), told);
+        if (told)
+            QVERIFY2(err.contains(QStringLiteral("domestic か western")), qPrintable(err));
+    }
+
     void tokenOrderRepeatsAndUnknownTokensDoNotMatter() {
         const QByteArray reference = chart("m25,m75", "6m");
         QCOMPARE(chart("m75,m25", "6m"), reference);
@@ -114,15 +165,17 @@ private Q_SLOTS:
 
     void encodedColoursSurvive() {
         // Every drawing colour reaches the GIF unchanged.
-        QImage img(40, 10, QImage::Format_RGB32);
-        const QColor colours[] = {portal::colors::rising, portal::colors::falling,
-                                  portal::colors::band, portal::colors::averages[3]};
-        for (int i = 0; i < 4; ++i)
+        const QColor colours[] = {portal::colors::domesticRising, portal::colors::domesticFalling,
+                                  portal::colors::westernRising,  portal::colors::westernFalling,
+                                  portal::colors::band,           portal::colors::averages[3]};
+        const int n = int(std::size(colours));
+        QImage img(n * 10, 10, QImage::Format_RGB32);
+        for (int i = 0; i < n; ++i)
             for (int y = 0; y < 10; ++y)
                 for (int x = i * 10; x < i * 10 + 10; ++x)
                     img.setPixelColor(x, y, colours[i]);
         const QImage back = decode(portal::encodeGif(img)).convertToFormat(QImage::Format_RGB32);
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < n; ++i)
             QCOMPARE(back.pixelColor(i * 10 + 5, 5), colours[i]);
     }
 

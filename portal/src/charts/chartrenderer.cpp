@@ -82,9 +82,10 @@ void drawPolyline(QPainter& p, const QVector<QPointF>& pts) {
 
 // One candle centred on x: the high-low line and the open-close body, in the colour of the day's
 // move (unchanged in the text colour).
-void drawCandle(QPainter& p, const Scale& s, const Bar& b, int x, int bodyWidth) {
-    const QColor c = b.close > b.open   ? colors::rising
-                     : b.close < b.open ? colors::falling
+void drawCandle(QPainter& p, const Scale& s, const Bar& b, int x, int bodyWidth,
+                const CandleColours& colours) {
+    const QColor c = b.close > b.open   ? colours.rising
+                     : b.close < b.open ? colours.falling
                                         : colors::text;
     p.setPen(c);
     p.drawLine(x, int(s.y(b.high)), x, int(s.y(b.low)));
@@ -245,7 +246,7 @@ Overlays parseOverlays(const QString& params) {
 }
 
 QImage renderTechnicalChart(const Listing& listing, const History& history, Term term,
-                            const Overlays& overlays) {
+                            const Overlays& overlays, const ChartStyle& style) {
     ChartCanvas canvas;
     QPainter& p = canvas.painter();
 
@@ -435,11 +436,12 @@ QImage renderTechnicalChart(const Listing& listing, const History& history, Term
         drawSeries(middle, QPen(colors::band, 1, Qt::DotLine));
     }
 
-    // Candles: rising green, falling red, a level day as a dark bar.
+    // Candles in the style's colours, a level day as a dark bar.
     const int bodyW = std::max(1, int(slot * 0.7));
+    const CandleColours colours = candleColours(style.candles);
     for (int i = 0; i < n; ++i) {
         const Bar& b = all[first + i].bar;
-        drawCandle(p, s, b, int(xAt(i)), bodyW);
+        drawCandle(p, s, b, int(xAt(i)), bodyW, colours);
     }
 
     for (const Line& l : lines)
@@ -471,7 +473,7 @@ QImage renderTechnicalChart(const Listing& listing, const History& history, Term
     return canvas.finish();
 }
 
-QImage renderLastSession(const Listing& listing, const History& history) {
+QImage renderLastSession(const Listing& listing, const History& history, const ChartStyle& style) {
     ChartCanvas canvas;
     QPainter& p = canvas.painter();
     const Bar& day = history.last();
@@ -517,7 +519,7 @@ QImage renderLastSession(const Listing& listing, const History& history) {
         p.setPen(QPen(colors::previousClose, 1, Qt::DashLine));
         p.drawLine(plotLeft + 1, yPrev, plotRight - 1, yPrev);
     }
-    drawCandle(p, s, day, (plotLeft + plotRight) / 2, 41);
+    drawCandle(p, s, day, (plotLeft + plotRight) / 2, 41, candleColours(style.candles));
 
     // The known values, as a table beside the candle.
     static const QLocale english(QLocale::English);
@@ -544,7 +546,8 @@ QImage renderLastSession(const Listing& listing, const History& history) {
     return canvas.finish();
 }
 
-QImage renderIntradayChart(const Listing& listing, const History& history) {
+QImage renderIntradayChart(const Listing& listing, const History& history,
+                           const ChartStyle& style) {
     ChartCanvas canvas;
     QPainter& p = canvas.painter();
     if (history.isEmpty()) {
@@ -553,7 +556,7 @@ QImage renderIntradayChart(const Listing& listing, const History& history) {
     }
     if (!history.sample) {
         p.end();
-        return renderLastSession(listing, history);
+        return renderLastSession(listing, history, style);
     }
     const Bar& day = history.last();
     const double prevClose = history.size() >= 2 ? history[history.size() - 2].close : day.open;

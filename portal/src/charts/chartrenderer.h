@@ -1,5 +1,6 @@
 #pragma once
 
+#include "charts/chartstyle.h"
 #include "prices/marketdata.h"
 
 #include <QImage>
@@ -35,15 +36,18 @@ Overlays parseOverlays(const QString& params);
 
 // A technical chart of one code over a term: candles (daily, weekly or monthly by term), the
 // requested overlays computed from daily closes, a price axis in yen and a date axis.
+// Every chart is drawn with the style's candle colours.
 QImage renderTechnicalChart(const Listing& listing, const History& history, Term term,
-                            const Overlays& overlays);
+                            const Overlays& overlays, const ChartStyle& style = {});
 
 // The last session of the history in minutes, with the previous close as a line. Minute prices
 // exist only for invented histories; for real daily prices the chart is renderLastSession.
-QImage renderIntradayChart(const Listing& listing, const History& history);
+QImage renderIntradayChart(const Listing& listing, const History& history,
+                           const ChartStyle& style = {});
 
 // The last session of a daily history as it is known: one candle against the previous close,
 // open, high, low, close and volume as figures, and a line saying there are no minute prices.
-QImage renderLastSession(const Listing& listing, const History& history);
+QImage renderLastSession(const Listing& listing, const History& history,
+                         const ChartStyle& style = {});
 
 } // namespace portal

@@ -324,7 +324,7 @@ QByteArray detailPage(const MarketData& data, const Listing& l, const Faults& fa
 }
 
 Response route(const MarketData& data, const QByteArray& method, const QByteArray& path,
-               const QByteArray& query, const Faults& faults) {
+               const QByteArray& query, const Faults& faults, const ChartStyle& style) {
     // No address of the portal carries more than a few hundred bytes of query; a longer one is
     // refused before any of it is decoded.
     constexpr int kMaxQuery = 4096;
@@ -344,7 +344,7 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
             return errorPage(404);
         const Overlays overlays = parseOverlays(param("p"));
         return chartAnswer(data, *l, faults, [&](const History& h) {
-            return renderTechnicalChart(*l, h, *term, overlays);
+            return renderTechnicalChart(*l, h, *term, overlays, style);
         });
     }
     static const QRegularExpression intraday(
@@ -355,7 +355,7 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
         if (!l || l->code.at(0) != m.captured(1).at(0))
             return errorPage(404);
         return chartAnswer(data, *l, faults,
-                           [&](const History& h) { return renderIntradayChart(*l, h); });
+                           [&](const History& h) { return renderIntradayChart(*l, h, style); });
     }
     if (path == "/bin/gw") {
         const Listing* l = listingOf(data, param("word"));
