@@ -29,6 +29,25 @@ bool hasColour(const QImage& img, const QColor& c) {
     return false;
 }
 
+// The smallest rectangle holding every pixel of a colour; null when there is none.
+QRect boxOf(const QImage& img, const QColor& c) {
+    const QImage rgb = img.convertToFormat(QImage::Format_RGB32);
+    QRect box;
+    for (int y = 0; y < rgb.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x) {
+            if ((row[x] & 0xFFFFFF) == (c.rgb() & 0xFFFFFF))
+                box |= QRect(x, y, 1, 1);
+        }
+    }
+    return box;
+}
+
+QByteArray intradayTarget(const QString& code) {
+    return "/c/1d/" + code.left(1).toLatin1() + "/" + code.toLatin1() +
+           portal::suffixForCode(code).toLatin1() + ".gif";
+}
+
 QByteArray chartTarget(const QString& code, const QByteArray& params, const QByteArray& term) {
     return "/z?s=" + code.toLatin1() + portal::suffixForCode(code).toLatin1() + "&a=v&p=" + params +
            "&t=" + term + "&l=off&z=m&q=c";
@@ -101,6 +120,77 @@ private Q_SLOTS:
         QVERIFY(!plain.isNull() && !with.isNull());
         QVERIFY(!hasColour(plain, colour));
         QVERIFY(hasColour(with, colour));
+    }
+
+    // dpr=R draws the same chart at R times the pixels; no number, or none, is ratio 1.
+    void pixelRatio_data() {
+        testing::columns<QByteArray, double>({"dpr", "ratio"});
+        QTest::newRow("2") << QByteArray("2") << 2.0;
+        QTest::newRow("1.5") << QByteArray("1.5") << 1.5;
+        QTest::newRow("1.25") << QByteArray("1.25") << 1.25;
+        QTest::newRow("1.1, no pixel lost") << QByteArray("1.1") << 1.1;
+        QTest::newRow("4") << QByteArray("4") << 4.0;
+        QTest::newRow("above 4") << QByteArray("8") << 4.0;
+        QTest::newRow("huge") << QByteArray("1e300") << 4.0;
+        QTest::newRow("1") << QByteArray("1") << 1.0;
+        QTest::newRow("1.00") << QByteArray("1.00") << 1.0;
+        QTest::newRow("below 1") << QByteArray("0.5") << 1.0;
+        QTest::newRow("0") << QByteArray("0") << 1.0;
+        QTest::newRow("negative") << QByteArray("-2") << 1.0;
+        QTest::newRow("empty") << QByteArray("") << 1.0;
+        QTest::newRow("word") << QByteArray("abc") << 1.0;
+        QTest::newRow("comma") << QByteArray("1,5") << 1.0;
+        QTest::newRow("nan") << QByteArray("nan") << 1.0;
+        QTest::newRow("inf") << QByteArray("inf") << 1.0;
+        QTest::newRow("overflow") << QByteArray("1e999") << 1.0;
+        QTest::newRow("percent-encoded 2") << QByteArray("%32") << 2.0;
+    }
+    void pixelRatio() {
+        QFETCH(QByteArray, dpr);
+        QFETCH(double, ratio);
+        const QSize expected(int(std::floor(portal::kChartWidth * ratio + 1e-9)),
+                             int(std::floor(portal::kChartHeight * ratio + 1e-9)));
+        for (const QByteArray& plain :
+             {chartTarget(m_code, "m25,m75,v", "6m"), intradayTarget(m_code)}) {
+            const QByteArray target = plain + (plain.contains('?') ? "&dpr=" : "?dpr=") + dpr;
+            const Answer one = fetch(m_server->port(), plain);
+            const Answer a = fetch(m_server->port(), target);
+            QCOMPARE(a.status, 200);
+            QCOMPARE(a.contentType, QByteArray("image/gif"));
+            const QImage img = decode(a.body);
+            QCOMPARE(img.size(), expected);
+            if (ratio == 1.0) {
+                QVERIFY2(a.body == one.body, target.constData());
+                continue;
+            }
+            // The same chart, larger: the volume bars stand where they stand at ratio 1, in
+            // pixels of ratio 1 (a pixel either way for the rounding of fractional ratios).
+            const QRect base = boxOf(decode(one.body), portal::colors::volume);
+            const QRect scaled = boxOf(img, portal::colors::volume);
+            QVERIFY(!base.isNull() && !scaled.isNull());
+            const auto near = [ratio](int at, int at1) {
+                return std::abs(at / ratio - at1) <= 1.5;
+            };
+            QVERIFY2(near(scaled.left(), base.left()) && near(scaled.top(), base.top()) &&
+                         near(scaled.right() + 1, base.right() + 1) &&
+                         near(scaled.bottom() + 1, base.bottom() + 1),
+                     qPrintable(QStringLiteral("%1: %2,%3 %4x%5 against %6,%7 %8x%9")
+                                    .arg(QString::fromLatin1(target))
+                                    .arg(scaled.x())
+                                    .arg(scaled.y())
+                                    .arg(scaled.width())
+                                    .arg(scaled.height())
+                                    .arg(base.x())
+                                    .arg(base.y())
+                                    .arg(base.width())
+                                    .arg(base.height())));
+        }
+    }
+
+    void pixelRatioTwiceIsRefused() {
+        QCOMPARE(
+            fetch(m_server->port(), chartTarget(m_code, "m25,m75", "6m") + "&dpr=2&dpr=3").status,
+            404);
     }
 
     // The data folder's quote-portal.ini chooses the candle colours; a value the portal does not

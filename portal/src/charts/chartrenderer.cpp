@@ -194,10 +194,13 @@ void drawSampleMark(QPainter& p, const QRect& plot) {
 
 // A chart picture in the background colour and the painter that draws it: lines and fills
 // without smoothing, so they keep the palette's exact colours; text smoothed.
+// At a pixel ratio above 1 the painter scales every coordinate, pen and font by it, so the
+// layout below stays in the pixels of ratio 1.
 class ChartCanvas {
 public:
-    ChartCanvas()
-        : m_image(kChartWidth, kChartHeight, QImage::Format_RGB32) {
+    explicit ChartCanvas(double pixelRatio)
+        : m_image(chartPixelSize(pixelRatio), QImage::Format_RGB32) {
+        m_image.setDevicePixelRatio(pixelRatio);
         m_image.fill(colors::background);
         m_painter.begin(&m_image);
         m_painter.setRenderHint(QPainter::Antialiasing, false);
@@ -216,6 +219,12 @@ private:
 };
 
 } // namespace
+
+QSize chartPixelSize(double pixelRatio) {
+    // The small allowance keeps ratios such as 1.1 from losing a pixel to rounding.
+    return {int(std::floor(kChartWidth * pixelRatio + 1e-9)),
+            int(std::floor(kChartHeight * pixelRatio + 1e-9))};
+}
 
 std::optional<Term> termFromText(const QString& text) {
     for (const TermInfo& t : kTerms) {
@@ -247,7 +256,7 @@ Overlays parseOverlays(const QString& params) {
 
 QImage renderTechnicalChart(const Listing& listing, const History& history, Term term,
                             const Overlays& overlays, const ChartStyle& style) {
-    ChartCanvas canvas;
+    ChartCanvas canvas(style.pixelRatio);
     QPainter& p = canvas.painter();
 
     const TermInfo& info = infoFor(term);
@@ -474,7 +483,7 @@ QImage renderTechnicalChart(const Listing& listing, const History& history, Term
 }
 
 QImage renderLastSession(const Listing& listing, const History& history, const ChartStyle& style) {
-    ChartCanvas canvas;
+    ChartCanvas canvas(style.pixelRatio);
     QPainter& p = canvas.painter();
     const Bar& day = history.last();
     const bool hasPrevious = history.size() >= 2;
@@ -548,7 +557,7 @@ QImage renderLastSession(const Listing& listing, const History& history, const C
 
 QImage renderIntradayChart(const Listing& listing, const History& history,
                            const ChartStyle& style) {
-    ChartCanvas canvas;
+    ChartCanvas canvas(style.pixelRatio);
     QPainter& p = canvas.painter();
     if (history.isEmpty()) {
         drawTitle(p, QStringLiteral("%1 %2  1日").arg(listing.code, listing.name), {});

@@ -4,6 +4,7 @@
 #include "prices/marketdata.h"
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 #include <QVector>
 
@@ -17,6 +18,10 @@ namespace portal {
 // so every chart fits the smaller one: 518 x 279 inside the frame, in both rows.
 inline constexpr int kChartWidth = 518;
 inline constexpr int kChartHeight = 279;
+
+// The pixel size of a chart drawn at a pixel ratio: the size above times the ratio, rounded
+// down, so that it never outgrows the pane on the screen either.
+QSize chartPixelSize(double pixelRatio);
 
 enum class Term { ThreeMonths, SixMonths, OneYear, TwoYears, FiveYears, TenYears };
 
@@ -34,9 +39,11 @@ struct Overlays {
 };
 Overlays parseOverlays(const QString& params);
 
+// Each chart below is drawn in the style's candle colours at chartPixelSize(style.pixelRatio),
+// laid out as at ratio 1; the image carries the ratio.
+
 // A technical chart of one code over a term: candles (daily, weekly or monthly by term), the
 // requested overlays computed from daily closes, a price axis in yen and a date axis.
-// Every chart is drawn with the style's candle colours.
 QImage renderTechnicalChart(const Listing& listing, const History& history, Term term,
                             const Overlays& overlays, const ChartStyle& style = {});
 

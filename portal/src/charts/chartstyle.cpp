@@ -5,12 +5,23 @@
 
 #include <QSettings>
 
+#include <algorithm>
+#include <cmath>
+
 namespace portal {
 
 CandleColours candleColours(Candles candles) {
     if (candles == Candles::Western)
         return {colors::westernRising, colors::westernFalling};
     return {colors::domesticRising, colors::domesticFalling};
+}
+
+double pixelRatioFromText(const QString& text) {
+    bool ok = false;
+    const double ratio = text.toDouble(&ok);
+    if (!ok || !std::isfinite(ratio))
+        return 1.0;
+    return std::clamp(ratio, kMinPixelRatio, kMaxPixelRatio);
 }
 
 Candles candlesFromConfiguration(const QString& dataDir, QString* problem) {

@@ -337,6 +337,10 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
         return params->value(QLatin1String(key));
     };
 
+    // Both chart routes take dpr=R for screens with more pixels than points; without it, or with
+    // a value that is no number, a chart is drawn at ratio 1.
+    ChartStyle chartStyle = style;
+    chartStyle.pixelRatio = pixelRatioFromText(param("dpr"));
     if (path == "/z") {
         const Listing* l = listingWithSuffix(data, param("s"), faults);
         const auto term = termFromText(param("t"));
@@ -344,7 +348,7 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
             return errorPage(404);
         const Overlays overlays = parseOverlays(param("p"));
         return chartAnswer(data, *l, faults, [&](const History& h) {
-            return renderTechnicalChart(*l, h, *term, overlays, style);
+            return renderTechnicalChart(*l, h, *term, overlays, chartStyle);
         });
     }
     static const QRegularExpression intraday(
@@ -354,8 +358,9 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
         const Listing* l = m.hasMatch() ? listingWithSuffix(data, m.captured(2), faults) : nullptr;
         if (!l || l->code.at(0) != m.captured(1).at(0))
             return errorPage(404);
-        return chartAnswer(data, *l, faults,
-                           [&](const History& h) { return renderIntradayChart(*l, h, style); });
+        return chartAnswer(data, *l, faults, [&](const History& h) {
+            return renderIntradayChart(*l, h, chartStyle);
+        });
     }
     if (path == "/bin/gw") {
         const Listing* l = listingOf(data, param("word"));
