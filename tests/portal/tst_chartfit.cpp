@@ -18,23 +18,12 @@ const QStringList kTerms{QStringLiteral("1d"), QStringLiteral("3m"), QStringLite
                          QStringLiteral("1y"), QStringLiteral("2y"), QStringLiteral("5y"),
                          QStringLiteral("ay")};
 
-// Pixels dark enough to be text, in rows [top, bottom) of an image.
-int darkPixels(const QImage& image, int top, int bottom) {
-    int dark = 0;
-    for (int y = std::max(0, top); y < std::min(bottom, image.height()); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            dark += qRed(p) < 110 && qGreen(p) < 110 && qBlue(p) < 110;
-        }
-    }
-    return dark;
-}
-
-int pixelsOf(const QImage& image, const QColor& colour, int top, int bottom) {
+// Pixels in rows [top, bottom) of an image that are what is looked for.
+template <typename Wanted> int pixelsIn(const QImage& image, int top, int bottom, Wanted wanted) {
     int n = 0;
     for (int y = std::max(0, top); y < std::min(bottom, image.height()); ++y) {
         for (int x = 0; x < image.width(); ++x)
-            n += image.pixelColor(x, y) == colour;
+            n += wanted(image.pixelColor(x, y));
     }
     return n;
 }
@@ -101,10 +90,14 @@ private Q_SLOTS:
                      qPrintable(QStringLiteral("%1: %2 pixels hidden").arg(where).arg(hidden)));
 
             // The date or time axis along the bottom, and volume bars just above it.
-            QVERIFY2(darkPixels(chart, chart.height() - 14, chart.height()) > 20,
+            const int h = chart.height();
+            QVERIFY2(pixelsIn(chart, h - 14, h,
+                              [](const QColor& c) {
+                                  return c.red() < 110 && c.green() < 110 && c.blue() < 110;
+                              }) > 20,
                      qPrintable(where));
-            QVERIFY2(pixelsOf(chart, portal::colors::volume, chart.height() - 30,
-                              chart.height() - 14) > 20,
+            QVERIFY2(pixelsIn(chart, h - 30, h - 14,
+                              [](const QColor& c) { return c == portal::colors::volume; }) > 20,
                      qPrintable(where));
         }
         for (int i = int(terms.size()); i < 4; ++i)

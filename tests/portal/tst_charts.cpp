@@ -129,19 +129,12 @@ private Q_SLOTS:
         QTest::newRow("1.5") << QByteArray("1.5") << 1.5;
         QTest::newRow("1.25") << QByteArray("1.25") << 1.25;
         QTest::newRow("1.1, no pixel lost") << QByteArray("1.1") << 1.1;
-        QTest::newRow("4") << QByteArray("4") << 4.0;
         QTest::newRow("above 4") << QByteArray("8") << 4.0;
-        QTest::newRow("huge") << QByteArray("1e300") << 4.0;
         QTest::newRow("1") << QByteArray("1") << 1.0;
-        QTest::newRow("1.00") << QByteArray("1.00") << 1.0;
         QTest::newRow("below 1") << QByteArray("0.5") << 1.0;
-        QTest::newRow("0") << QByteArray("0") << 1.0;
         QTest::newRow("negative") << QByteArray("-2") << 1.0;
-        QTest::newRow("empty") << QByteArray("") << 1.0;
         QTest::newRow("word") << QByteArray("abc") << 1.0;
-        QTest::newRow("comma") << QByteArray("1,5") << 1.0;
         QTest::newRow("nan") << QByteArray("nan") << 1.0;
-        QTest::newRow("inf") << QByteArray("inf") << 1.0;
         QTest::newRow("overflow") << QByteArray("1e999") << 1.0;
         QTest::newRow("percent-encoded 2") << QByteArray("%32") << 2.0;
     }
@@ -174,23 +167,8 @@ private Q_SLOTS:
             QVERIFY2(near(scaled.left(), base.left()) && near(scaled.top(), base.top()) &&
                          near(scaled.right() + 1, base.right() + 1) &&
                          near(scaled.bottom() + 1, base.bottom() + 1),
-                     qPrintable(QStringLiteral("%1: %2,%3 %4x%5 against %6,%7 %8x%9")
-                                    .arg(QString::fromLatin1(target))
-                                    .arg(scaled.x())
-                                    .arg(scaled.y())
-                                    .arg(scaled.width())
-                                    .arg(scaled.height())
-                                    .arg(base.x())
-                                    .arg(base.y())
-                                    .arg(base.width())
-                                    .arg(base.height())));
+                     target.constData());
         }
-    }
-
-    void pixelRatioTwiceIsRefused() {
-        QCOMPARE(
-            fetch(m_server->port(), chartTarget(m_code, "m25,m75", "6m") + "&dpr=2&dpr=3").status,
-            404);
     }
 
     // The data folder's quote-portal.ini chooses the candle colours; a value the portal does not
@@ -199,17 +177,13 @@ private Q_SLOTS:
         // ini: the file's content, null for no file
         testing::columns<QByteArray, bool, bool>({"ini", "western", "told"});
         QTest::newRow("no file") << QByteArray() << false << false;
-        QTest::newRow("no [charts]")
-            << QByteArray("[refresh]\nsource=http://127.0.0.1/{code}\n") << false << false;
         QTest::newRow("domestic") << QByteArray("[charts]\ncandles=domestic\n") << false << false;
         QTest::newRow("western") << QByteArray("[charts]\ncandles=western\n") << true << false;
         QTest::newRow("Western, spaced")
             << QByteArray("[charts]\ncandles = Western \n") << true << false;
         QTest::newRow("empty") << QByteArray("[charts]\ncandles=\n") << false << false;
         QTest::newRow("unknown") << QByteArray("[charts]\ncandles=green\n") << false << true;
-        QTest::newRow("list") << QByteArray("[charts]\ncandles=western,domestic\n") << false
-                              << true;
-        QTest::newRow("not an ini") << QByteArray("\xff\xfe\x00[charts\ncandles") << false << false;
+        QTest::newRow("a picture, no ini") << QByteArray("\x89PNG\r\n\x1a\n", 8) << false << false;
     }
     void candleColours() {
         QFETCH(QByteArray, ini);
