@@ -5,7 +5,6 @@
 #   PREFIX/share/applications, share/icons/hicolor, share/metainfo, share/doc/quorvix
 set(QUORVIX_APP_ID org.quorvix.Quorvix)
 set(QUORVIX_LICENSE "LicenseRef-proprietary" CACHE STRING "SPDX licence of the program")
-set(QUORVIX_HOMEPAGE "https://www.example.org/quorvix" CACHE STRING "Home page address")
 set(QUORVIX_ICON_SIZES 16 32 48 128 256)
 set(QUORVIX_PROGRAM_DIR lib/quorvix)
 

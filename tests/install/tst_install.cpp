@@ -269,6 +269,8 @@ private Q_SLOTS:
 
     void metainfo() {
         const QString path = installed("share/metainfo/" + kAppId + ".metainfo.xml");
+        // The checks over the network only try the addresses the file names, and it names none
+        // (below): the validation offline is the whole validation.
         const Run r = run(QStringLiteral("appstreamcli"),
                           {QStringLiteral("validate"), QStringLiteral("--no-net"), path});
         QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
@@ -276,25 +278,31 @@ private Q_SLOTS:
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QXmlStreamReader xml(&f);
-        QString jaSummary, licence, screenshot, launchable;
+        QString jaSummary, licence, launchable;
+        QStringList addresses;
         while (!xml.atEnd()) {
-            if (xml.readNext() != QXmlStreamReader::StartElement)
+            const QXmlStreamReader::TokenType token = xml.readNext();
+            if (token == QXmlStreamReader::Characters && xml.text().contains(QLatin1String("://")))
+                addresses << xml.text().toString().trimmed();
+            if (token != QXmlStreamReader::StartElement)
                 continue;
             const QString lang = xml.attributes().value(QStringLiteral("xml:lang")).toString();
-            if (xml.name() == QLatin1String("summary") && lang == QLatin1String("ja"))
+            if (xml.name() == QLatin1String("url") || xml.name() == QLatin1String("screenshots"))
+                addresses << xml.name().toString();
+            else if (xml.name() == QLatin1String("summary") && lang == QLatin1String("ja"))
                 jaSummary = xml.readElementText();
             else if (xml.name() == QLatin1String("project_license"))
                 licence = xml.readElementText();
-            else if (xml.name() == QLatin1String("image"))
-                screenshot = xml.readElementText();
             else if (xml.name() == QLatin1String("launchable"))
                 launchable = xml.readElementText();
         }
         QVERIFY(!xml.hasError());
         QVERIFY(jaSummary.contains(QStringLiteral("チャート")));
         QVERIFY(!licence.isEmpty());
-        QVERIFY(screenshot.startsWith(QLatin1String("https://")));
         QCOMPARE(launchable, kAppId + QStringLiteral(".desktop"));
+        // No home page and no screenshot until the project has an address of its own for them:
+        // an invented one fails every check that follows it.
+        QVERIFY2(addresses.isEmpty(), qPrintable(addresses.join(QLatin1Char(' '))));
     }
 
     void package() {

@@ -29,6 +29,25 @@ bool hasColour(const QImage& img, const QColor& c) {
     return false;
 }
 
+// The smallest rectangle holding every pixel of a colour; null when there is none.
+QRect boxOf(const QImage& img, const QColor& c) {
+    const QImage rgb = img.convertToFormat(QImage::Format_RGB32);
+    QRect box;
+    for (int y = 0; y < rgb.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x) {
+            if ((row[x] & 0xFFFFFF) == (c.rgb() & 0xFFFFFF))
+                box |= QRect(x, y, 1, 1);
+        }
+    }
+    return box;
+}
+
+QByteArray intradayTarget(const QString& code) {
+    return "/c/1d/" + code.left(1).toLatin1() + "/" + code.toLatin1() +
+           portal::suffixForCode(code).toLatin1() + ".gif";
+}
+
 QByteArray chartTarget(const QString& code, const QByteArray& params, const QByteArray& term) {
     return "/z?s=" + code.toLatin1() + portal::suffixForCode(code).toLatin1() + "&a=v&p=" + params +
            "&t=" + term + "&l=off&z=m&q=c";
@@ -75,10 +94,10 @@ private Q_SLOTS:
         const QImage img = decode(a.body);
         QVERIFY(!img.isNull());
         QCOMPARE(img.size(), QSize(portal::kChartWidth, portal::kChartHeight));
-        // Rising and falling days are told apart by colour.
+        // Rising and falling days are told apart by colour: red and blue unless chosen otherwise.
         if (!target.startsWith("/c/")) {
-            QVERIFY(hasColour(img, portal::colors::rising));
-            QVERIFY(hasColour(img, portal::colors::falling));
+            QVERIFY(hasColour(img, portal::colors::domesticRising));
+            QVERIFY(hasColour(img, portal::colors::domesticFalling));
         }
     }
 
@@ -103,6 +122,102 @@ private Q_SLOTS:
         QVERIFY(hasColour(with, colour));
     }
 
+    // dpr=R draws the same chart at R times the pixels; no number, or none, is ratio 1.
+    void pixelRatio_data() {
+        testing::columns<QByteArray, double>({"dpr", "ratio"});
+        QTest::newRow("2") << QByteArray("2") << 2.0;
+        QTest::newRow("1.5") << QByteArray("1.5") << 1.5;
+        QTest::newRow("1.25") << QByteArray("1.25") << 1.25;
+        QTest::newRow("1.1, no pixel lost") << QByteArray("1.1") << 1.1;
+        QTest::newRow("above 4") << QByteArray("8") << 4.0;
+        QTest::newRow("1") << QByteArray("1") << 1.0;
+        QTest::newRow("below 1") << QByteArray("0.5") << 1.0;
+        QTest::newRow("negative") << QByteArray("-2") << 1.0;
+        QTest::newRow("word") << QByteArray("abc") << 1.0;
+        QTest::newRow("nan") << QByteArray("nan") << 1.0;
+        QTest::newRow("overflow") << QByteArray("1e999") << 1.0;
+        QTest::newRow("percent-encoded 2") << QByteArray("%32") << 2.0;
+    }
+    void pixelRatio() {
+        QFETCH(QByteArray, dpr);
+        QFETCH(double, ratio);
+        const QSize expected(int(std::floor(portal::kChartWidth * ratio + 1e-9)),
+                             int(std::floor(portal::kChartHeight * ratio + 1e-9)));
+        for (const QByteArray& plain :
+             {chartTarget(m_code, "m25,m75,v", "6m"), intradayTarget(m_code)}) {
+            const QByteArray target = plain + (plain.contains('?') ? "&dpr=" : "?dpr=") + dpr;
+            const Answer one = fetch(m_server->port(), plain);
+            const Answer a = fetch(m_server->port(), target);
+            QCOMPARE(a.status, 200);
+            QCOMPARE(a.contentType, QByteArray("image/gif"));
+            const QImage img = decode(a.body);
+            QCOMPARE(img.size(), expected);
+            if (ratio == 1.0) {
+                QVERIFY2(a.body == one.body, target.constData());
+                continue;
+            }
+            // The same chart, larger: the volume bars stand where they stand at ratio 1, in
+            // pixels of ratio 1 (a pixel either way for the rounding of fractional ratios).
+            const QRect base = boxOf(decode(one.body), portal::colors::volume);
+            const QRect scaled = boxOf(img, portal::colors::volume);
+            QVERIFY(!base.isNull() && !scaled.isNull());
+            const auto near = [ratio](int at, int at1) {
+                return std::abs(at / ratio - at1) <= 1.5;
+            };
+            QVERIFY2(near(scaled.left(), base.left()) && near(scaled.top(), base.top()) &&
+                         near(scaled.right() + 1, base.right() + 1) &&
+                         near(scaled.bottom() + 1, base.bottom() + 1),
+                     target.constData());
+        }
+    }
+
+    // The data folder's quote-portal.ini chooses the candle colours; a value the portal does not
+    // know keeps the domestic ones and says so when the portal starts.
+    void candleColours_data() {
+        // ini: the file's content, null for no file
+        testing::columns<QByteArray, bool, bool>({"ini", "western", "told"});
+        QTest::newRow("no file") << QByteArray() << false << false;
+        QTest::newRow("domestic") << QByteArray("[charts]\ncandles=domestic\n") << false << false;
+        QTest::newRow("western") << QByteArray("[charts]\ncandles=western\n") << true << false;
+        QTest::newRow("Western, spaced")
+            << QByteArray("[charts]\ncandles = Western \n") << true << false;
+        QTest::newRow("empty") << QByteArray("[charts]\ncandles=\n") << false << false;
+        QTest::newRow("unknown") << QByteArray("[charts]\ncandles=green\n") << false << true;
+        QTest::newRow("a picture, no ini") << QByteArray("\x89PNG\r\n\x1a\n", 8) << false << false;
+    }
+    void candleColours() {
+        QFETCH(QByteArray, ini);
+        QFETCH(bool, western);
+        QFETCH(bool, told);
+        if (!QFile::exists(programPath()))
+            QSKIP("quote-portal is not built");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        if (!ini.isNull()) {
+            QFile f(dir.filePath(QStringLiteral("quote-portal.ini")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(ini);
+        }
+        Program p;
+        QVERIFY2(p.start({}, dir.path()), qPrintable(p.firstLine));
+        const Answer a = fetch(p.port, chartTarget(m_code, "", "1y"));
+        QCOMPARE(a.status, 200);
+        const QImage img = decode(a.body);
+        const portal::CandleColours shown =
+            portal::candleColours(western ? portal::Candles::Western : portal::Candles::Domestic);
+        const portal::CandleColours other =
+            portal::candleColours(western ? portal::Candles::Domestic : portal::Candles::Western);
+        QVERIFY(hasColour(img, shown.rising));
+        QVERIFY(hasColour(img, shown.falling));
+        QVERIFY(!hasColour(img, other.rising));
+        QVERIFY(!hasColour(img, other.falling));
+
+        const QString err = QString::fromUtf8(p.process.readAllStandardError());
+        QCOMPARE(err.contains(QStringLiteral("[charts] candles=")), told);
+        if (told)
+            QVERIFY2(err.contains(QStringLiteral("domestic か western")), qPrintable(err));
+    }
+
     void tokenOrderRepeatsAndUnknownTokensDoNotMatter() {
         const QByteArray reference = chart("m25,m75", "6m");
         QCOMPARE(chart("m75,m25", "6m"), reference);
@@ -114,15 +229,17 @@ private Q_SLOTS:
 
     void encodedColoursSurvive() {
         // Every drawing colour reaches the GIF unchanged.
-        QImage img(40, 10, QImage::Format_RGB32);
-        const QColor colours[] = {portal::colors::rising, portal::colors::falling,
-                                  portal::colors::band, portal::colors::averages[3]};
-        for (int i = 0; i < 4; ++i)
+        const QColor colours[] = {portal::colors::domesticRising, portal::colors::domesticFalling,
+                                  portal::colors::westernRising,  portal::colors::westernFalling,
+                                  portal::colors::band,           portal::colors::averages[3]};
+        const int n = int(std::size(colours));
+        QImage img(n * 10, 10, QImage::Format_RGB32);
+        for (int i = 0; i < n; ++i)
             for (int y = 0; y < 10; ++y)
                 for (int x = i * 10; x < i * 10 + 10; ++x)
                     img.setPixelColor(x, y, colours[i]);
         const QImage back = decode(portal::encodeGif(img)).convertToFormat(QImage::Format_RGB32);
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < n; ++i)
             QCOMPARE(back.pixelColor(i * 10 + 5, 5), colours[i]);
     }
 

@@ -1,4 +1,5 @@
 // Fault switches of the stand-in portal, in the process and as options of the program.
+#include "charts/chartrenderer.h"
 #include "portalclient.h"
 #include "table.h"
 
@@ -229,7 +230,7 @@ private Q_SLOTS:
         QImage img;
         if (check == "image") {
             QVERIFY(img.loadFromData(a.body));
-            QCOMPARE(img.size(), QSize(521, 296));
+            QCOMPARE(img.size(), QSize(portal::kChartWidth, portal::kChartHeight));
         } else if (check == "notimage") {
             QCOMPARE(a.body.at(0), 'G');
             QVERIFY(!img.loadFromData(a.body));

@@ -197,7 +197,7 @@ private Q_SLOTS:
         const QImage chartAfter = decode(fetch(server.port(), chartTarget(code, "6m")).body);
         QCOMPARE(chartAfter.size(), QSize(portal::kChartWidth, portal::kChartHeight));
         QCOMPARE(spreadOf(chartAfter, portal::colors::sample).count, 0);
-        QVERIFY(spreadOf(chartAfter, portal::colors::rising).count > 0);
+        QVERIFY(spreadOf(chartAfter, portal::colors::domesticRising).count > 0);
 
         // No invented day: the one-day chart draws no minute path, only the known session.
         const QImage dayAfter = decode(fetch(server.port(), intradayTarget(code)).body);
@@ -205,7 +205,7 @@ private Q_SLOTS:
         QCOMPARE(spreadOf(dayAfter, portal::colors::sample).count, 0);
         QCOMPARE(spreadOf(dayAfter, portal::colors::intraday).count, 0);
         // The session's candle: 11/27 closed above its open.
-        QVERIFY(spreadOf(dayAfter, portal::colors::rising).count > 100);
+        QVERIFY(spreadOf(dayAfter, portal::colors::domesticRising).count > 100);
 
         // Other codes stay samples.
         QVERIFY(

@@ -82,9 +82,10 @@ void drawPolyline(QPainter& p, const QVector<QPointF>& pts) {
 
 // One candle centred on x: the high-low line and the open-close body, in the colour of the day's
 // move (unchanged in the text colour).
-void drawCandle(QPainter& p, const Scale& s, const Bar& b, int x, int bodyWidth) {
-    const QColor c = b.close > b.open   ? colors::rising
-                     : b.close < b.open ? colors::falling
+void drawCandle(QPainter& p, const Scale& s, const Bar& b, int x, int bodyWidth,
+                const CandleColours& colours) {
+    const QColor c = b.close > b.open   ? colours.rising
+                     : b.close < b.open ? colours.falling
                                         : colors::text;
     p.setPen(c);
     p.drawLine(x, int(s.y(b.high)), x, int(s.y(b.low)));
@@ -193,10 +194,13 @@ void drawSampleMark(QPainter& p, const QRect& plot) {
 
 // A chart picture in the background colour and the painter that draws it: lines and fills
 // without smoothing, so they keep the palette's exact colours; text smoothed.
+// At a pixel ratio above 1 the painter scales every coordinate, pen and font by it, so the
+// layout below stays in the pixels of ratio 1.
 class ChartCanvas {
 public:
-    ChartCanvas()
-        : m_image(kChartWidth, kChartHeight, QImage::Format_RGB32) {
+    explicit ChartCanvas(double pixelRatio)
+        : m_image(chartPixelSize(pixelRatio), QImage::Format_RGB32) {
+        m_image.setDevicePixelRatio(pixelRatio);
         m_image.fill(colors::background);
         m_painter.begin(&m_image);
         m_painter.setRenderHint(QPainter::Antialiasing, false);
@@ -215,6 +219,12 @@ private:
 };
 
 } // namespace
+
+QSize chartPixelSize(double pixelRatio) {
+    // The small allowance keeps ratios such as 1.1 from losing a pixel to rounding.
+    return {int(std::floor(kChartWidth * pixelRatio + 1e-9)),
+            int(std::floor(kChartHeight * pixelRatio + 1e-9))};
+}
 
 std::optional<Term> termFromText(const QString& text) {
     for (const TermInfo& t : kTerms) {
@@ -245,8 +255,8 @@ Overlays parseOverlays(const QString& params) {
 }
 
 QImage renderTechnicalChart(const Listing& listing, const History& history, Term term,
-                            const Overlays& overlays) {
-    ChartCanvas canvas;
+                            const Overlays& overlays, const ChartStyle& style) {
+    ChartCanvas canvas(style.pixelRatio);
     QPainter& p = canvas.painter();
 
     const TermInfo& info = infoFor(term);
@@ -435,11 +445,12 @@ QImage renderTechnicalChart(const Listing& listing, const History& history, Term
         drawSeries(middle, QPen(colors::band, 1, Qt::DotLine));
     }
 
-    // Candles: rising green, falling red, a level day as a dark bar.
+    // Candles in the style's colours, a level day as a dark bar.
     const int bodyW = std::max(1, int(slot * 0.7));
+    const CandleColours colours = candleColours(style.candles);
     for (int i = 0; i < n; ++i) {
         const Bar& b = all[first + i].bar;
-        drawCandle(p, s, b, int(xAt(i)), bodyW);
+        drawCandle(p, s, b, int(xAt(i)), bodyW, colours);
     }
 
     for (const Line& l : lines)
@@ -471,8 +482,8 @@ QImage renderTechnicalChart(const Listing& listing, const History& history, Term
     return canvas.finish();
 }
 
-QImage renderLastSession(const Listing& listing, const History& history) {
-    ChartCanvas canvas;
+QImage renderLastSession(const Listing& listing, const History& history, const ChartStyle& style) {
+    ChartCanvas canvas(style.pixelRatio);
     QPainter& p = canvas.painter();
     const Bar& day = history.last();
     const bool hasPrevious = history.size() >= 2;
@@ -517,7 +528,7 @@ QImage renderLastSession(const Listing& listing, const History& history) {
         p.setPen(QPen(colors::previousClose, 1, Qt::DashLine));
         p.drawLine(plotLeft + 1, yPrev, plotRight - 1, yPrev);
     }
-    drawCandle(p, s, day, (plotLeft + plotRight) / 2, 41);
+    drawCandle(p, s, day, (plotLeft + plotRight) / 2, 41, candleColours(style.candles));
 
     // The known values, as a table beside the candle.
     static const QLocale english(QLocale::English);
@@ -544,8 +555,9 @@ QImage renderLastSession(const Listing& listing, const History& history) {
     return canvas.finish();
 }
 
-QImage renderIntradayChart(const Listing& listing, const History& history) {
-    ChartCanvas canvas;
+QImage renderIntradayChart(const Listing& listing, const History& history,
+                           const ChartStyle& style) {
+    ChartCanvas canvas(style.pixelRatio);
     QPainter& p = canvas.painter();
     if (history.isEmpty()) {
         drawTitle(p, QStringLiteral("%1 %2  1日").arg(listing.code, listing.name), {});
@@ -553,7 +565,7 @@ QImage renderIntradayChart(const Listing& listing, const History& history) {
     }
     if (!history.sample) {
         p.end();
-        return renderLastSession(listing, history);
+        return renderLastSession(listing, history, style);
     }
     const Bar& day = history.last();
     const double prevClose = history.size() >= 2 ? history[history.size() - 2].close : day.open;

@@ -16,10 +16,11 @@ int kTextEdgeFirst = 0; // palette range that smoothed text edges map to
 int kTextEdgeEnd = 0;
 
 QVector<QRgb> buildPalette() {
-    QVector<QColor> base = {
-        colors::background, colors::text,   colors::axis,  colors::grid, colors::rising,
-        colors::falling,    colors::volume, colors::band,  colors::sar,  colors::previousClose,
-        colors::intraday,   colors::title,  colors::sample};
+    QVector<QColor> base = {colors::background, colors::text, colors::axis, colors::grid};
+    base += QVector<QColor>{colors::domesticRising, colors::domesticFalling, colors::westernRising,
+                            colors::westernFalling};
+    base += QVector<QColor>{colors::volume,   colors::band,  colors::sar,   colors::previousClose,
+                            colors::intraday, colors::title, colors::sample};
     for (const QColor& c : colors::averages)
         base.append(c);
     QVector<QRgb> pal;

@@ -16,8 +16,11 @@ inline const QColor background{255, 255, 255};
 inline const QColor text{20, 20, 20};
 inline const QColor axis{90, 90, 90};
 inline const QColor grid{222, 222, 222};
-inline const QColor rising{16, 150, 72};
-inline const QColor falling{214, 39, 40};
+// Candles in the domestic colours (the default) and in the western ones.
+inline const QColor domesticRising{220, 20, 40};
+inline const QColor domesticFalling{20, 80, 220};
+inline const QColor westernRising{16, 150, 72};
+inline const QColor westernFalling{214, 39, 40};
 inline const QColor volume{110, 140, 190};
 inline const QColor band{120, 120, 200};
 inline const QColor sar{30, 30, 160};
@@ -29,8 +32,8 @@ inline const QColor title{0, 40, 110};
 inline const QColor sample{244, 170, 120};
 // One colour per moving-average token, in token order m25 m75 m65 m130 m260 e25 e75 e65 e130 e260.
 inline const QColor averages[10] = {
-    {240, 130, 0},  {0, 110, 220}, {150, 60, 190}, {140, 90, 40},   {0, 150, 150},
-    {230, 40, 170}, {90, 60, 255}, {120, 140, 0},  {250, 110, 140}, {0, 100, 90},
+    {240, 130, 0},  {170, 40, 210}, {150, 60, 190}, {140, 90, 40},   {0, 150, 150},
+    {230, 40, 170}, {90, 60, 255},  {120, 140, 0},  {250, 110, 140}, {0, 100, 90},
 };
 } // namespace colors
 

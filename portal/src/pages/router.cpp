@@ -344,7 +344,7 @@ QByteArray detailPage(const MarketData& data, const Listing& l, const Faults& fa
 }
 
 Response route(const MarketData& data, const QByteArray& method, const QByteArray& path,
-               const QByteArray& query, const Faults& faults) {
+               const QByteArray& query, const Faults& faults, const ChartStyle& style) {
     // No address of the portal carries more than a few hundred bytes of query; a longer one is
     // refused before any of it is decoded.
     constexpr int kMaxQuery = 4096;
@@ -357,6 +357,10 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
         return params->value(QLatin1String(key));
     };
 
+    // Both chart routes take dpr=R for screens with more pixels than points; without it, or with
+    // a value that is no number, a chart is drawn at ratio 1.
+    ChartStyle chartStyle = style;
+    chartStyle.pixelRatio = pixelRatioFromText(param("dpr"));
     if (path == "/z") {
         const Listing* l = listingWithSuffix(data, param("s"), faults);
         const auto term = termFromText(param("t"));
@@ -364,7 +368,7 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
             return errorPage(404);
         const Overlays overlays = parseOverlays(param("p"));
         return chartAnswer(data, *l, faults, [&](const History& h) {
-            return renderTechnicalChart(*l, h, *term, overlays);
+            return renderTechnicalChart(*l, h, *term, overlays, chartStyle);
         });
     }
     static const QRegularExpression intraday(
@@ -374,8 +378,9 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
         const Listing* l = m.hasMatch() ? listingWithSuffix(data, m.captured(2), faults) : nullptr;
         if (!l || l->code.at(0) != m.captured(1).at(0))
             return errorPage(404);
-        return chartAnswer(data, *l, faults,
-                           [&](const History& h) { return renderIntradayChart(*l, h); });
+        return chartAnswer(data, *l, faults, [&](const History& h) {
+            return renderIntradayChart(*l, h, chartStyle);
+        });
     }
     if (path == "/bin/gw") {
         const Listing* l = listingOf(data, param("word"));

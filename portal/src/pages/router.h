@@ -1,5 +1,6 @@
 #pragma once
 
+#include "charts/chartstyle.h"
 #include "prices/marketdata.h"
 #include "server/portalserver.h"
 
@@ -15,9 +16,10 @@ struct Response {
 
 // Turns one request target (path and query, still percent-encoded) into an answer. Knows every
 // route of the portal; faults that change content (non-image charts, detail marker) are applied
-// here, faults of the transport (delay, drop, status 500) by the server.
+// here, faults of the transport (delay, drop, status 500) by the server. Charts are drawn in the
+// portal's style, at the pixel ratio the request asks for with dpr=R.
 Response route(const MarketData& data, const QByteArray& method, const QByteArray& path,
-               const QByteArray& query, const Faults& faults);
+               const QByteArray& query, const Faults& faults, const ChartStyle& style = {});
 
 // The HTML page of an answer that has no content of its own (404, 500).
 Response errorPage(int status);

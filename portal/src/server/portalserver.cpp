@@ -12,6 +12,7 @@
 #include <QMutexLocker>
 #include <QSemaphore>
 #include <QTcpSocket>
+#include <QTextStream>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -50,8 +51,9 @@ namespace {
 // What the server thread and the owner's thread share.
 struct ServerState {
     std::unique_ptr<MarketData> data;
-    bool keepLog = true;  // guarded by mutex
-    mutable QMutex mutex; // guards faults and log
+    ChartStyle chartStyle; // set before the server starts, then only read
+    bool keepLog = true;   // guarded by mutex
+    mutable QMutex mutex;  // guards faults and log
     Faults faults;
     QList<LogEntry> log;
 
@@ -143,8 +145,9 @@ protected:
             return true;
         }
         m_d->data->reloadListingsIfChanged();
-        const Response r =
-            faults.status500 ? errorPage(500) : route(*m_d->data, method, path, query, faults);
+        const Response r = faults.status500
+                               ? errorPage(500)
+                               : route(*m_d->data, method, path, query, faults, m_d->chartStyle);
         m_d->record(method, target, r.status, inFlight, connections);
 
         // A client that asks for the connection to end gets it ended after the answer.
@@ -237,6 +240,10 @@ PortalServer::PortalServer(const PortalOptions& options)
     const QString dir =
         options.dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : options.dataDir;
     d->state.data = std::make_unique<MarketData>(dir, options.asOf);
+    QString problem;
+    d->state.chartStyle.candles = candlesFromConfiguration(dir, &problem);
+    if (!problem.isEmpty())
+        QTextStream(stderr) << problem << Qt::endl;
 }
 
 PortalServer::~PortalServer() {
