@@ -29,6 +29,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <QWebEngineView>
 
@@ -49,6 +50,8 @@ const QString kNoCodeFoundMessage =
 const QString kServerUnreachableMessage =
     QStringLiteral("チャートサーバーに接続できません。サーバーの設定と接続を確認して下さい。");
 const QString kNoMarkShownMessage = QStringLiteral("表示できるマーク銘柄がありませんでした。");
+const QString kSearchHint = QStringLiteral("検索中 %1 … Escで中止");
+const QString kMarkStepHint = QStringLiteral("マーク検索中 %1/%2 … Escで中止");
 
 QIcon makeIcon() {
     QIcon icon;
@@ -77,6 +80,7 @@ Form1::Form1(const ViewerContext& context, QWidget* parent)
     setWindowIcon(makeIcon());
     m_input = new InputHold(this);
     createControls();
+    createKeys();
     startPortal();
     Form_Load();
 }
@@ -124,6 +128,18 @@ void Form1::createControls() {
     Picture1[1]->setGeometry(twips(3480, 4200, 7815, 4440));
     Picture1[2]->setGeometry(twips(11280, 0, 7815, 4440));
     Picture1[3]->setGeometry(twips(11280, 4200, 7815, 4440));
+
+    // A search's progress, over the first pane while it is blank.
+    m_searchHint = new QLabel(Picture1[0]);
+    m_searchHint->setObjectName(QStringLiteral("SearchHint"));
+    m_searchHint->setGeometry(Picture1[0]->contentsRect());
+    m_searchHint->setAlignment(Qt::AlignCenter);
+    QFont hintFont = m_searchHint->font();
+    hintFont.setPointSize(14);
+    m_searchHint->setFont(hintFont);
+    m_searchHint->hide();
+    m_hintTimer.setSingleShot(true);
+    connect(&m_hintTimer, &QTimer::timeout, this, &Form1::showSearchHint);
 
     WebBrowser2 = new QWebEngineView(Picture1[1]);
     WebBrowser2->setObjectName(QStringLiteral("WebBrowser2"));
@@ -214,6 +230,35 @@ void Form1::createControls() {
     connect(List1, &QListWidget::itemDoubleClicked, this, &Form1::List1_DblClick);
 }
 
+void Form1::createKeys() {
+    struct StepKey {
+        QPushButton* button;
+        QKeySequence key;
+        const char* name;
+    };
+    const StepKey keys[] = {
+        {Command6, QKeySequence(Qt::Key_PageDown), "PageDown"},
+        {Command7, QKeySequence(Qt::Key_PageUp), "PageUp"},
+        {Command8, QKeySequence(Qt::CTRL | Qt::Key_PageDown), "Ctrl+PageDown"},
+        {Command9, QKeySequence(Qt::CTRL | Qt::Key_PageUp), "Ctrl+PageUp"},
+    };
+    for (const StepKey& k : keys) {
+        k.button->setToolTip(
+            QStringLiteral("%1（%2）").arg(k.button->text(), QLatin1String(k.name)));
+        auto* shortcut = new QShortcut(k.key, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        QPushButton* button = k.button;
+        // As a click: only an enabled button acts.
+        connect(shortcut, &QShortcut::activated, this, [button] {
+            if (button->isEnabled())
+                button->click();
+        });
+    }
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, &Form1::stopSearch);
+}
+
 // ---- Lifecycle -------------------------------------------------------------------------------
 
 void Form1::Form_Load() {
@@ -293,6 +338,7 @@ void Form1::closeEvent(QCloseEvent* event) {
         m_search->disconnect(this);
         m_search.release()->deleteLater();
     }
+    hideSearchHint();
     if (m_display) {
         m_display->cancel();
         m_display->disconnect(this);
@@ -423,7 +469,7 @@ void Form1::Text1_DblClick() {
 
 void Form1::GRAF_DISP(const QString& code, std::function<void(bool)> then) {
     PicCLS();
-    const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
+    const chart::ChartOptions options = chartOptions();
     auto display = std::make_unique<chart::DisplayOperation>(m_retrieval);
     chart::DisplayOperation* op = display.get();
     runDisplay(std::move(display), options,
@@ -441,7 +487,7 @@ void Form1::GRAF_DISP(const QString& code, std::function<void(bool)> then) {
 }
 
 void Form1::retryDisplay(const QString& code, std::function<void(bool)> then) {
-    const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
+    const chart::ChartOptions options = chartOptions();
     auto display = std::make_unique<chart::DisplayOperation>(m_retrieval);
     chart::DisplayOperation* op = display.get();
     runDisplay(std::move(display), options, std::move(then));
@@ -489,7 +535,7 @@ void Form1::runDisplay(std::unique_ptr<chart::DisplayOperation> display,
             [this](int pane, const QString&, const QByteArray& bytes) {
                 // A fifth or later term is written to its file but has no pane.
                 if (pane < static_cast<int>(Picture1.size()))
-                    loadPicture(pane, bytes);
+                    loadPicture(pane, bytes, m_display->pixelRatio());
             });
     connect(m_display.get(), &chart::DisplayOperation::finished, this,
             [this, options, then = std::move(then)] {
@@ -516,7 +562,7 @@ void Form1::runDisplay(std::unique_ptr<chart::DisplayOperation> display,
 
 void Form1::showProbed(std::unique_ptr<chart::DisplayFetch> fetch, std::function<void()> then) {
     PicCLS();
-    const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
+    const chart::ChartOptions options = chartOptions();
     auto display = std::make_unique<chart::DisplayOperation>(m_retrieval);
     chart::DisplayOperation* op = display.get();
     const QString code = fetch->code();
@@ -528,13 +574,25 @@ void Form1::showProbed(std::unique_ptr<chart::DisplayFetch> fetch, std::function
     op->show(std::move(fetch), options);
 }
 
-void Form1::loadPicture(int pane, const QByteArray& bytes) {
+chart::ChartOptions Form1::chartOptions() const {
+    chart::ChartOptions options = chart::ChartOptions::read(*m_store);
+    // Read at each display: Qt tells no change of the ratio.
+    options.pixelRatio = devicePixelRatioF();
+    return options;
+}
+
+void Form1::loadPicture(int pane, const QByteArray& bytes, double askedRatio) {
     // Decoded from the bytes in hand: loading the file would go through the pixmap cache,
     // which knows a file by name, time and size and could give back an earlier chart.
+    if (pane == 0)
+        m_searchHint->hide();
     QPixmap picture;
-    if (picture.loadFromData(bytes))
+    if (picture.loadFromData(bytes)) {
+        // Drawn at the window's ratio, it fills the pane at full sharpness.
+        picture.setDevicePixelRatio(
+            chart::shownRatio(picture.width(), askedRatio, Picture1[pane]->width()));
         Picture1[pane]->setPixmap(picture);
-    else
+    } else
         Picture1[pane]->clear();
 }
 
@@ -557,8 +615,8 @@ void Form1::Command7_Click() {
 }
 
 void Form1::codeStep(chart::StepDirection direction) {
-    auto search = std::make_unique<chart::CodeSearchOperation>(
-        m_retrieval, chart::ChartOptions::read(*m_store), m_codeList.alphanumericCodes());
+    auto search = std::make_unique<chart::CodeSearchOperation>(m_retrieval, chartOptions(),
+                                                               m_codeList.alphanumericCodes());
     chart::CodeSearchOperation* op = search.get();
     startSearch(std::move(search));
     whenPortalReady(op, [op, text = Text1->text(), direction] { op->start(text, direction); });
@@ -577,9 +635,10 @@ void Form1::markStep(chart::StepDirection direction) {
                                           [this](int position) {
                                               G_intMARK = position;
                                           }};
-    auto search = std::make_unique<chart::MarkStepOperation>(
-        m_retrieval, chart::ChartOptions::read(*m_store), std::move(marks));
+    auto search =
+        std::make_unique<chart::MarkStepOperation>(m_retrieval, chartOptions(), std::move(marks));
     chart::MarkStepOperation* op = search.get();
+    m_markShown = G_intMARK;
     startSearch(std::move(search));
     whenPortalReady(op, [op, direction] { op->start(direction); });
 }
@@ -596,11 +655,67 @@ void Form1::startSearch(std::unique_ptr<chart::SearchOperation> search) {
         return true;
     });
     connect(m_search.get(), &chart::SearchOperation::finished, this, &Form1::searchEnded);
+    connect(m_search.get(), &chart::SearchOperation::candidateJudged, this,
+            &Form1::candidateJudged);
     PicCLS();
+}
+
+void Form1::candidateJudged(const QString& code) {
+    // A mark step tells where in the marks it is (the position is the candidate's), a code
+    // search the code it tries.
+    if (qobject_cast<chart::MarkStepOperation*>(m_search.get())) {
+        m_hintText = kMarkStepHint.arg(G_intMARK).arg(marks::MarkString(G_strMARK).countReal());
+    } else {
+        m_hintText = kSearchHint.arg(code);
+    }
+    if (m_hintTimer.isActive())
+        return; // the latest text goes up when the timer runs out
+    const qint64 since = m_hintShown.isValid() ? m_hintShown.elapsed() : kHintIntervalMs;
+    if (since >= kHintIntervalMs)
+        showSearchHint();
+    else
+        m_hintTimer.start(static_cast<int>(kHintIntervalMs - since));
+}
+
+void Form1::showSearchHint() {
+    if (!m_search || !m_search->isRunning())
+        return;
+    m_hintShown.start();
+    m_searchHint->setText(m_hintText);
+    // Never over a chart a display between two candidates put there.
+    m_searchHint->setVisible(Picture1[0]->pixmap().isNull());
+}
+
+void Form1::hideSearchHint() {
+    m_hintTimer.stop();
+    m_hintShown.invalidate();
+    m_hintText.clear();
+    m_searchHint->hide();
+    m_searchHint->clear();
+}
+
+QString Form1::searchHint() const {
+    return m_searchHint->isHidden() ? QString() : m_searchHint->text();
+}
+
+void Form1::stopSearch() {
+    // Only while candidates are tried: a winner being shown is a display, and ends as one.
+    if (!m_search || !m_search->isRunning())
+        return;
+    const bool marks = qobject_cast<chart::MarkStepOperation*>(m_search.get()) != nullptr;
+    m_search->cancel();
+    m_search->disconnect(this);
+    // The step moved the position ahead of what it showed; the caption and the list row were
+    // not touched yet.
+    if (marks)
+        G_intMARK = m_markShown;
+    hideSearchHint();
+    endSearch(QString());
 }
 
 void Form1::searchEnded() {
     using Outcome = chart::SearchOperation::Outcome;
+    hideSearchHint();
     const Outcome outcome = m_search->outcome();
     m_lastDisplay = m_search->lastResult();
     switch (outcome) {
@@ -608,6 +723,7 @@ void Form1::searchEnded() {
         const bool marks = qobject_cast<chart::MarkStepOperation*>(m_search.get()) != nullptr;
         showProbed(m_search->takeWinner(), [this, marks] {
             if (marks) {
+                m_markShown = G_intMARK;
                 setMarkPositionCaption();
                 List1->setCurrentRow(G_intMARK - 1);
             }
@@ -679,6 +795,7 @@ void Form1::adoptMarkFile(const QString& path, const QString& markLine) {
     G_strMARK = markLine;
     m_fileMarks = markLine;
     G_intMARK = 0;
+    m_markShown = 0;
     enableMarkSearch();
     if (!G_strMARK.isEmpty())
         MARK_LIST();
@@ -805,6 +922,7 @@ void Form1::List1_DblClick() {
     const int row = List1->row(selected.first());
     BUSY_IN();
     G_intMARK = row + 1;
+    m_markShown = G_intMARK;
     setMarkPositionCaption();
     const QString code = selected.first()->text().left(4);
     GRAF_DISP(code, [this, code](bool) {
