@@ -2,10 +2,12 @@
 
 #include "base/codeform.h"
 #include "base/markline.h"
+#include "chart/chartimage.h"
 #include "chart/composition.h"
 #include "chart/displayoperation.h"
 #include "chart/searchoperation.h"
 #include "desktop/guiclipboard.h"
+#include "desktop/guifiledialog.h"
 #include "desktop/guimessagebox.h"
 #include "desktop/guiwebview.h"
 #include "launch/launcher.h"
@@ -15,22 +17,28 @@
 #include "marks/markfile.h"
 #include "marks/markstring.h"
 #include "platform/appicon.h"
+#include "platform/filereplace.h"
 #include "platform/portalstarter.h"
 #include "platform/twips.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QTimer>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 #include <memory>
@@ -122,6 +130,9 @@ void Form1::createControls() {
         pane->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         pane->setAutoFillBackground(true);
         pane->setObjectName(QStringLiteral("Picture1_%1").arg(i));
+        pane->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(pane, &QLabel::customContextMenuRequested, this,
+                [this, i](const QPoint& at) { showChartMenu(i, at); });
         Picture1[i] = pane;
     }
     Picture1[0]->setGeometry(twips(3480, 0, 7815, 4440));
@@ -532,10 +543,13 @@ void Form1::runDisplay(std::unique_ptr<chart::DisplayOperation> display,
     m_display->setParent(this);
     m_input->hold();
     connect(m_display.get(), &chart::DisplayOperation::paneShown, this,
-            [this](int pane, const QString&, const QByteArray& bytes) {
+            [this](int pane, const QString& gifPath, const QByteArray& bytes) {
                 // A fifth or later term is written to its file but has no pane.
-                if (pane < static_cast<int>(Picture1.size()))
+                if (pane < static_cast<int>(Picture1.size())) {
                     loadPicture(pane, bytes, m_display->pixelRatio());
+                    m_paneCharts[pane].code = m_display->code();
+                    m_paneCharts[pane].term = chart::termOfFile(gifPath);
+                }
             });
     connect(m_display.get(), &chart::DisplayOperation::finished, this,
             [this, options, then = std::move(then)] {
@@ -592,8 +606,11 @@ void Form1::loadPicture(int pane, const QByteArray& bytes, double askedRatio) {
         picture.setDevicePixelRatio(
             chart::shownRatio(picture.width(), askedRatio, Picture1[pane]->width()));
         Picture1[pane]->setPixmap(picture);
-    } else
+        m_paneCharts[pane] = PaneChart{picture.toImage(), QString(), -1};
+    } else {
+        m_paneCharts[pane] = PaneChart{};
         Picture1[pane]->clear();
+    }
 }
 
 void Form1::PicCLS() {
@@ -603,9 +620,69 @@ void Form1::PicCLS() {
     WebBrowser3->setUrl(blank);
     for (QLabel* pane : Picture1)
         pane->clear();
+    m_paneCharts.fill(PaneChart{});
 }
 
-// ---- Code stepping and mark stepping ---------------------------------------------------------
+// ---- Saving and copying a chart
+// ---------------------------------------------------------------
+
+void Form1::showChartMenu(int pane, const QPoint& at) {
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("ChartMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const bool shown = !m_paneCharts[pane].image.isNull();
+    QAction* save =
+        menu->addAction(QStringLiteral("画像を保存…"), this, [this, pane] { saveChart(pane); });
+    QAction* copy =
+        menu->addAction(QStringLiteral("画像をコピー"), this, [this, pane] { copyChart(pane); });
+    save->setEnabled(shown);
+    copy->setEnabled(shown);
+    menu->popup(Picture1[pane]->mapToGlobal(at));
+}
+
+void Form1::copyChart(int pane) {
+    if (!m_paneCharts[pane].image.isNull())
+        platform::setClipboardImage(m_paneCharts[pane].image);
+}
+
+void Form1::saveChart(int pane) {
+    const PaneChart chart = m_paneCharts[pane];
+    if (chart.image.isNull())
+        return;
+    // The chart carries no date; the summary pane, showing the same code, tells its last price.
+    QPointer<Form1> window(this);
+    WebBrowser1->page()->toPlainText([window, chart](const QString& text) {
+        if (!window)
+            return;
+        const QDate date = chart::lastPriceDate(text).value_or(
+            chart::dateInJapan(QDateTime::currentDateTimeUtc()));
+        // Out of the page's callback before a dialog opens.
+        QTimer::singleShot(0, window, [window, chart, date] { window->saveChartAs(chart, date); });
+    });
+}
+
+void Form1::saveChartAs(const PaneChart& chart, const QDate& lastPrice) {
+    if (m_chartFolder.isEmpty()) {
+        const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+        m_chartFolder = QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
+    }
+    const QString name = chart::chartImageFileName(chart.code, chart.term, lastPrice);
+    std::optional<QString> path;
+    runModal([&] {
+        path = platform::chooseSaveFile(
+            this, QStringLiteral("画像を保存"), QStringLiteral("PNG 画像 (*.png)"),
+            m_chartFolder + QLatin1Char('/') + name, QStringLiteral("png"));
+    });
+    if (!path)
+        return;
+    m_chartFolder = QFileInfo(*path).absolutePath();
+    const QByteArray png = chart::pngBytes(chart.image);
+    if (png.isEmpty() || !platform::replaceFile(*path, png))
+        showMessage(QStringLiteral("画像を保存できませんでした。\n%1").arg(*path));
+}
+
+// ---- Code stepping and mark stepping
+// ---------------------------------------------------------
 
 void Form1::Command6_Click() {
     codeStep(chart::StepDirection::Up);
@@ -764,7 +841,8 @@ void Form1::endSearch(const QString& message) {
     BUSY_OUT();
 }
 
-// ---- Marks -----------------------------------------------------------------------------------
+// ---- Marks
+// -----------------------------------------------------------------------------------
 
 void Form1::reloadMarks(const QString& path) {
     const base::MarkLineRead read = base::readMarkLineChecked(path, marks::kMaxMarkLineBytes);
@@ -873,8 +951,8 @@ void Form1::MARK_CHECK(const QString& code) {
 
 std::optional<QString> Form1::codeBoxMark() const {
     // The code box is read as the display request reads it, so that a button enabled after
-    // displaying " 4674" or "４６７４" marks the code displayed. Only a whole code fits the mark
-    // string's layout.
+    // displaying " 4674" or "４６７４" marks the code displayed. Only a whole code fits the
+    // mark string's layout.
     const std::optional<QString> code = chart::codeToDisplay(Text1->text());
     if (!code || !base::isCode(*code))
         return std::nullopt;
@@ -932,7 +1010,8 @@ void Form1::List1_DblClick() {
     });
 }
 
-// ---- Clipboard -------------------------------------------------------------------------------
+// ---- Clipboard
+// -------------------------------------------------------------------------------
 
 void Form1::Command2_Click() {
     const std::optional<QString> text = platform::clipboardText();
@@ -946,7 +1025,8 @@ void Form1::Command3_Click() {
     platform::setClipboardText(Text1->text());
 }
 
-// ---- Pages and tools -------------------------------------------------------------------------
+// ---- Pages and tools
+// -------------------------------------------------------------------------
 
 void Form1::IE_DISP(const QString& address) {
     launch::openInBrowser(address);

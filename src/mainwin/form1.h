@@ -12,6 +12,7 @@
 #include "settings/settingsstore.h"
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QSet>
 #include <QTimer>
 #include <QWidget>
@@ -160,6 +161,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // What each pane shows, for 画像を保存… and 画像をコピー: the image at its full resolution,
+    // the code and the term.
+    struct PaneChart {
+        QImage image;
+        QString code;
+        int term = -1;
+    };
+
     void createControls();
     // The step keys and Escape, and the tooltips that name the keys.
     void createKeys();
@@ -232,6 +241,13 @@ private:
     // would.
     void runModal(const std::function<void()>& dialog);
     void openPortalPage(launch::PortalPage page);
+    // A right click on a chart pane: 画像を保存… and 画像をコピー, when it shows a chart.
+    void showChartMenu(int pane, const QPoint& at);
+    // The pane's chart as a PNG, under CODE_TERM_YYYYMMDD.png by default, the date that of its
+    // last price as the summary pane tells it (today in Japan when it tells none).
+    void saveChart(int pane);
+    void saveChartAs(const PaneChart& chart, const QDate& lastPrice);
+    void copyChart(int pane);
 
     // Window-level state. Whether the last GRAF_DISP fetched a chart (the historic G_bGETGIFERR)
     // is m_lastDisplay.failed.
@@ -278,6 +294,8 @@ private:
     std::unique_ptr<chart::SearchOperation> m_search;
     std::unique_ptr<chart::DisplayOperation> m_display;
     InputHold* m_input = nullptr;
+    std::array<PaneChart, 4> m_paneCharts;
+    QString m_chartFolder; // where the last chart was saved this session
     // The search's progress in the first pane, updated at most every kHintIntervalMs.
     static constexpr int kHintIntervalMs = 100;
     QLabel* m_searchHint = nullptr;
