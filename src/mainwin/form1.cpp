@@ -623,8 +623,7 @@ void Form1::PicCLS() {
     m_paneCharts.fill(PaneChart{});
 }
 
-// ---- Saving and copying a chart
-// ---------------------------------------------------------------
+// ---- Saving and copying a chart -------------------------------------------------------------
 
 void Form1::showChartMenu(int pane, const QPoint& at) {
     auto* menu = new QMenu(this);
@@ -681,8 +680,7 @@ void Form1::saveChartAs(const PaneChart& chart, const QDate& lastPrice) {
         showMessage(QStringLiteral("画像を保存できませんでした。\n%1").arg(*path));
 }
 
-// ---- Code stepping and mark stepping
-// ---------------------------------------------------------
+// ---- Code stepping and mark stepping ---------------------------------------------------------
 
 void Form1::Command6_Click() {
     codeStep(chart::StepDirection::Up);
@@ -841,8 +839,7 @@ void Form1::endSearch(const QString& message) {
     BUSY_OUT();
 }
 
-// ---- Marks
-// -----------------------------------------------------------------------------------
+// ---- Marks -----------------------------------------------------------------------------------
 
 void Form1::reloadMarks(const QString& path) {
     const base::MarkLineRead read = base::readMarkLineChecked(path, marks::kMaxMarkLineBytes);
@@ -1010,8 +1007,7 @@ void Form1::List1_DblClick() {
     });
 }
 
-// ---- Clipboard
-// -------------------------------------------------------------------------------
+// ---- Clipboard -------------------------------------------------------------------------------
 
 void Form1::Command2_Click() {
     const std::optional<QString> text = platform::clipboardText();
@@ -1025,8 +1021,7 @@ void Form1::Command3_Click() {
     platform::setClipboardText(Text1->text());
 }
 
-// ---- Pages and tools
-// -------------------------------------------------------------------------
+// ---- Pages and tools -------------------------------------------------------------------------
 
 void Form1::IE_DISP(const QString& address) {
     launch::openInBrowser(address);
