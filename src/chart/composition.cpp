@@ -1,5 +1,7 @@
 #include "composition.h"
 
+#include <cmath>
+
 namespace chart {
 
 namespace {
@@ -80,15 +82,41 @@ QString termParameters(const ChartOptions& options, const QString& parameterStri
     return options.normal ? QString::fromLatin1(term.standardPair) : parameterString;
 }
 
-QString technicalAddress(const QString& base, const QString& code, const QString& exchange,
-                         const QString& params, const Term& term) {
-    return base + QLatin1String("/z?s=") + code + exchange + QLatin1String("&a=v&p=") + params +
-           QLatin1String(term.suffix) + QLatin1String("&l=off&z=m&q=c");
+QString ratioParameter(double ratio) {
+    if (!(ratio > 1.0) || !std::isfinite(ratio))
+        return QString();
+    QString text = QString::number(std::round(ratio * 100.0) / 100.0, 'f', 2);
+    while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text == QLatin1String("1") ? QString() : text;
 }
 
-QString intradayAddress(const QString& base, const QString& code, const QString& exchange) {
-    return base + QLatin1String("/c/1d/") + code.left(1) + QLatin1Char('/') + code + exchange +
-           QLatin1String(".gif");
+QString technicalAddress(const QString& base, const QString& code, const QString& exchange,
+                         const QString& params, const Term& term, double ratio) {
+    QString address = base + QLatin1String("/z?s=") + code + exchange + QLatin1String("&a=v&p=") +
+                      params + QLatin1String(term.suffix) + QLatin1String("&l=off&z=m&q=c");
+    const QString r = ratioParameter(ratio);
+    if (!r.isEmpty())
+        address += QLatin1String("&dpr=") + r;
+    return address;
+}
+
+QString intradayAddress(const QString& base, const QString& code, const QString& exchange,
+                        double ratio) {
+    QString address = base + QLatin1String("/c/1d/") + code.left(1) + QLatin1Char('/') + code +
+                      exchange + QLatin1String(".gif");
+    const QString r = ratioParameter(ratio);
+    if (!r.isEmpty())
+        address += QLatin1String("?dpr=") + r;
+    return address;
+}
+
+double shownRatio(int imageWidth, double askedRatio, int paneWidth) {
+    if (ratioParameter(askedRatio).isEmpty() || imageWidth <= paneWidth)
+        return 1.0;
+    return ratioParameter(askedRatio).toDouble();
 }
 
 QString mobileSummaryAddress(const QString& gatewayBase, const QString& code) {

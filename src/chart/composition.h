@@ -38,6 +38,9 @@ struct ChartOptions {
     std::array<bool, 13> overlays{};
     bool normal = true;    // NORMAL
     bool fourPanes = true; // GRAF
+    // The window's device pixel ratio when the display was asked for (not a setting): above 1,
+    // the charts are asked for at that ratio.
+    double pixelRatio = 1.0;
 
     static ChartOptions read(const settings::SettingsStore& store);
 };
@@ -50,11 +53,25 @@ QString parameterString(const ChartOptions& options);
 QString termParameters(const ChartOptions& options, const QString& parameterString,
                        const Term& term);
 
-// base + "/z?s=" + code + suffix + "&a=v&p=" + params + term suffix + "&l=off&z=m&q=c"
+// The device pixel ratio as a chart address carries it: rounded to two decimals, without
+// trailing zeros ("2", "1.5", "1.25", "1.33"). Empty at a ratio that rounds to 1 or less: the
+// addresses are then exactly those of a screen without scaling.
+QString ratioParameter(double ratio);
+
+// base + "/z?s=" + code + suffix + "&a=v&p=" + params + term suffix + "&l=off&z=m&q=c", and
+// "&dpr=" + R after it when the ratio is above 1.
 QString technicalAddress(const QString& base, const QString& code, const QString& exchange,
-                         const QString& params, const Term& term);
-// base + "/c/1d/" + first character of code + "/" + code + suffix + ".gif"
-QString intradayAddress(const QString& base, const QString& code, const QString& exchange);
+                         const QString& params, const Term& term, double ratio = 1.0);
+// base + "/c/1d/" + first character of code + "/" + code + suffix + ".gif", and "?dpr=" + R
+// after it when the ratio is above 1.
+QString intradayAddress(const QString& base, const QString& code, const QString& exchange,
+                        double ratio = 1.0);
+
+// The device pixel ratio a received chart is shown at, so that it fills its pane at full
+// sharpness: the ratio it was asked for when the image is wider than the pane (the portal drew
+// it at that ratio), else 1 (a portal that ignores the parameter draws every chart to fit a
+// pane at ratio 1).
+double shownRatio(int imageWidth, double askedRatio, int paneWidth);
 
 // The summary panel's page: base + "/bin/gw?url=" + encoded(base + "/bin/rs") +
 // "&ag=i&cr=i&src=p&word=" + code + "&site=12"; ":" as "%3A", "/" as "%2F".

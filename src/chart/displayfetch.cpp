@@ -86,9 +86,11 @@ void DisplayFetch::launch(int r) {
     const QString& suffix = run.order.at(run.next);
     const QString address =
         term.kind == TermKind::Intraday
-            ? intradayAddress(m_servers.base(platform::ServerRole::ChartImage), m_code, suffix)
+            ? intradayAddress(m_servers.base(platform::ServerRole::ChartImage), m_code, suffix,
+                              m_options.pixelRatio)
             : technicalAddress(m_servers.base(platform::ServerRole::TechnicalChart), m_code, suffix,
-                               termParameters(m_options, m_params, term), term);
+                               termParameters(m_options, m_params, term), term,
+                               m_options.pixelRatio);
     run.ticket = m_transfer.fetch(
         address, [this, r](platform::FetchResult answer) { onAnswer(r, std::move(answer)); });
 }

@@ -82,6 +82,7 @@ public:
     bool isFinished() const { return m_state == State::Finished; }
     bool succeeded() const { return isFinished() && !m_result.failed; }
     const QString& code() const { return m_code; }
+    const ChartOptions& options() const { return m_options; }
     const RetrievalResult& result() const { return m_result; }
     // The accepted terms in pane order; on success, every enabled term.
     std::vector<TermImage> images() const;

@@ -28,6 +28,7 @@ void DisplayOperation::start(const QString& code, const ChartOptions& options) {
 void DisplayOperation::show(std::unique_ptr<DisplayFetch> probed, const ChartOptions& options) {
     m_code = probed->code();
     m_options = options;
+    m_options.pixelRatio = probed->options().pixelRatio; // its images were asked at that ratio
     m_running = true;
     m_fetch = std::move(probed);
     m_retrieval.commit(*m_fetch, [this](int pane, const QString& path, const QByteArray& bytes) {

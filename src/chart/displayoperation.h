@@ -35,6 +35,8 @@ public:
 
     bool isRunning() const { return m_running; }
     const QString& code() const { return m_code; }
+    // The ratio the charts were asked for at (a search's winner: the search's).
+    double pixelRatio() const { return m_options.pixelRatio; }
     const RetrievalResult& result() const { return m_result; }
     // Where the detail pane goes: set when the display succeeded with the detail page on.
     const QString& detailAddress() const { return m_detailAddress; }

@@ -91,6 +91,8 @@ CodeSearchOperation::CodeSearchOperation(ChartRetrieval& retrieval, const ChartO
     , m_search(std::move(clock)) {}
 
 void CodeSearchOperation::start(const QString& codeBoxText, StepDirection direction) {
+    if (!isRunning())
+        return; // cancelled before it started
     m_direction = direction;
     m_toProbe = CodeSearch::firstCandidate(codeBoxText, direction, m_alphanumeric);
     nextTurn();
@@ -156,6 +158,8 @@ MarkStepOperation::MarkStepOperation(ChartRetrieval& retrieval, const ChartOptio
     , m_marks(std::move(marks)) {}
 
 void MarkStepOperation::start(StepDirection direction) {
+    if (!isRunning())
+        return; // cancelled before it started: the position stays
     m_direction = direction;
     advance();
     m_probePosition = m_marks.position();

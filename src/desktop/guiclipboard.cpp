@@ -24,4 +24,11 @@ void setClipboardText(const QString& text) {
     clipboard->setText(text);
 }
 
+void setClipboardImage(const QImage& image) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return;
+    clipboard->setImage(image);
+}
+
 } // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 
 #include <optional>
@@ -10,5 +11,7 @@ namespace platform {
 std::optional<QString> clipboardText();
 // Clears the clipboard and puts text on it; a clipboard that cannot be set changes nothing.
 void setClipboardText(const QString& text);
+// Puts an image on the clipboard, in place of what it held.
+void setClipboardImage(const QImage& image);
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 
 namespace platform {
 
@@ -17,6 +18,28 @@ std::optional<QString> chooseOpenFile(QWidget* parent, const QString& title, con
         dialog.setDirectory(preset.absolutePath());
         dialog.selectFile(preset.fileName());
     }
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return chosen.first();
+}
+
+std::optional<QString> chooseSaveFile(QWidget* parent, const QString& title, const QString& filter,
+                                      const QString& fileName, const QString& defaultSuffix) {
+    QFileDialog dialog(parent, title);
+    dialog.setObjectName(QStringLiteral("SaveFileDialog"));
+    if (QGuiApplication::platformName() == QLatin1String("offscreen") ||
+        QGuiApplication::platformName() == QLatin1String("minimal"))
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(defaultSuffix);
+    const QFileInfo preset(fileName);
+    dialog.setDirectory(preset.absolutePath());
+    dialog.selectFile(preset.fileName());
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     const QStringList chosen = dialog.selectedFiles();

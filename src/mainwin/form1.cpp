@@ -2,10 +2,12 @@
 
 #include "base/codeform.h"
 #include "base/markline.h"
+#include "chart/chartimage.h"
 #include "chart/composition.h"
 #include "chart/displayoperation.h"
 #include "chart/searchoperation.h"
 #include "desktop/guiclipboard.h"
+#include "desktop/guifiledialog.h"
 #include "desktop/guimessagebox.h"
 #include "desktop/guiwebview.h"
 #include "launch/launcher.h"
@@ -15,21 +17,28 @@
 #include "marks/markfile.h"
 #include "marks/markstring.h"
 #include "platform/appicon.h"
+#include "platform/filereplace.h"
 #include "platform/portalstarter.h"
 #include "platform/twips.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
+#include <QStandardPaths>
 #include <QTimer>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 #include <memory>
@@ -49,6 +58,8 @@ const QString kNoCodeFoundMessage =
 const QString kServerUnreachableMessage =
     QStringLiteral("チャートサーバーに接続できません。サーバーの設定と接続を確認して下さい。");
 const QString kNoMarkShownMessage = QStringLiteral("表示できるマーク銘柄がありませんでした。");
+const QString kSearchHint = QStringLiteral("検索中 %1 … Escで中止");
+const QString kMarkStepHint = QStringLiteral("マーク検索中 %1/%2 … Escで中止");
 
 QIcon makeIcon() {
     QIcon icon;
@@ -76,6 +87,7 @@ Form1::Form1(const ViewerContext& context, QWidget* parent)
     setWindowIcon(makeIcon());
     m_input = new InputHold(this);
     createControls();
+    createKeys();
     startPortal();
     Form_Load();
 }
@@ -117,12 +129,27 @@ void Form1::createControls() {
         pane->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         pane->setAutoFillBackground(true);
         pane->setObjectName(QStringLiteral("Picture1_%1").arg(i));
+        pane->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(pane, &QLabel::customContextMenuRequested, this,
+                [this, i](const QPoint& at) { showChartMenu(i, at); });
         Picture1[i] = pane;
     }
     Picture1[0]->setGeometry(twips(3480, 0, 7815, 4440));
     Picture1[1]->setGeometry(twips(3480, 4200, 7815, 4440));
     Picture1[2]->setGeometry(twips(11280, 0, 7815, 4440));
     Picture1[3]->setGeometry(twips(11280, 4200, 7815, 4440));
+
+    // A search's progress, over the first pane while it is blank.
+    m_searchHint = new QLabel(Picture1[0]);
+    m_searchHint->setObjectName(QStringLiteral("SearchHint"));
+    m_searchHint->setGeometry(Picture1[0]->contentsRect());
+    m_searchHint->setAlignment(Qt::AlignCenter);
+    QFont hintFont = m_searchHint->font();
+    hintFont.setPointSize(14);
+    m_searchHint->setFont(hintFont);
+    m_searchHint->hide();
+    m_hintTimer.setSingleShot(true);
+    connect(&m_hintTimer, &QTimer::timeout, this, &Form1::showSearchHint);
 
     WebBrowser2 = new QWebEngineView(Picture1[1]);
     WebBrowser2->setObjectName(QStringLiteral("WebBrowser2"));
@@ -213,6 +240,35 @@ void Form1::createControls() {
     connect(List1, &QListWidget::itemDoubleClicked, this, &Form1::List1_DblClick);
 }
 
+void Form1::createKeys() {
+    struct StepKey {
+        QPushButton* button;
+        QKeySequence key;
+        const char* name;
+    };
+    const StepKey keys[] = {
+        {Command6, QKeySequence(Qt::Key_PageDown), "PageDown"},
+        {Command7, QKeySequence(Qt::Key_PageUp), "PageUp"},
+        {Command8, QKeySequence(Qt::CTRL | Qt::Key_PageDown), "Ctrl+PageDown"},
+        {Command9, QKeySequence(Qt::CTRL | Qt::Key_PageUp), "Ctrl+PageUp"},
+    };
+    for (const StepKey& k : keys) {
+        k.button->setToolTip(
+            QStringLiteral("%1（%2）").arg(k.button->text(), QLatin1String(k.name)));
+        auto* shortcut = new QShortcut(k.key, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        QPushButton* button = k.button;
+        // As a click: only an enabled button acts.
+        connect(shortcut, &QShortcut::activated, this, [button] {
+            if (button->isEnabled())
+                button->click();
+        });
+    }
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, &Form1::stopSearch);
+}
+
 // ---- Lifecycle -------------------------------------------------------------------------------
 
 void Form1::Form_Load() {
@@ -292,6 +348,7 @@ void Form1::closeEvent(QCloseEvent* event) {
         m_search->disconnect(this);
         m_search.release()->deleteLater();
     }
+    hideSearchHint();
     if (m_display) {
         m_display->cancel();
         m_display->disconnect(this);
@@ -422,7 +479,7 @@ void Form1::Text1_DblClick() {
 
 void Form1::GRAF_DISP(const QString& code, std::function<void(bool)> then) {
     PicCLS();
-    const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
+    const chart::ChartOptions options = chartOptions();
     auto display = std::make_unique<chart::DisplayOperation>(m_retrieval);
     chart::DisplayOperation* op = display.get();
     runDisplay(std::move(display), options,
@@ -440,7 +497,7 @@ void Form1::GRAF_DISP(const QString& code, std::function<void(bool)> then) {
 }
 
 void Form1::retryDisplay(const QString& code, std::function<void(bool)> then) {
-    const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
+    const chart::ChartOptions options = chartOptions();
     auto display = std::make_unique<chart::DisplayOperation>(m_retrieval);
     chart::DisplayOperation* op = display.get();
     runDisplay(std::move(display), options, std::move(then));
@@ -485,10 +542,13 @@ void Form1::runDisplay(std::unique_ptr<chart::DisplayOperation> display,
     m_display->setParent(this);
     m_input->hold();
     connect(m_display.get(), &chart::DisplayOperation::paneShown, this,
-            [this](int pane, const QString&, const QByteArray& bytes) {
+            [this](int pane, const QString& gifPath, const QByteArray& bytes) {
                 // A fifth or later term is written to its file but has no pane.
-                if (pane < static_cast<int>(Picture1.size()))
-                    loadPicture(pane, bytes);
+                if (pane < static_cast<int>(Picture1.size())) {
+                    loadPicture(pane, bytes, m_display->pixelRatio());
+                    m_paneCharts[pane].code = m_display->code();
+                    m_paneCharts[pane].term = chart::termOfFile(gifPath);
+                }
             });
     connect(m_display.get(), &chart::DisplayOperation::finished, this,
             [this, options, then = std::move(then)] {
@@ -515,7 +575,7 @@ void Form1::runDisplay(std::unique_ptr<chart::DisplayOperation> display,
 
 void Form1::showProbed(std::unique_ptr<chart::DisplayFetch> fetch, std::function<void()> then) {
     PicCLS();
-    const chart::ChartOptions options = chart::ChartOptions::read(*m_store);
+    const chart::ChartOptions options = chartOptions();
     auto display = std::make_unique<chart::DisplayOperation>(m_retrieval);
     chart::DisplayOperation* op = display.get();
     const QString code = fetch->code();
@@ -527,14 +587,29 @@ void Form1::showProbed(std::unique_ptr<chart::DisplayFetch> fetch, std::function
     op->show(std::move(fetch), options);
 }
 
-void Form1::loadPicture(int pane, const QByteArray& bytes) {
+chart::ChartOptions Form1::chartOptions() const {
+    chart::ChartOptions options = chart::ChartOptions::read(*m_store);
+    // Read at each display: Qt tells no change of the ratio.
+    options.pixelRatio = devicePixelRatioF();
+    return options;
+}
+
+void Form1::loadPicture(int pane, const QByteArray& bytes, double askedRatio) {
     // Decoded from the bytes in hand: loading the file would go through the pixmap cache,
     // which knows a file by name, time and size and could give back an earlier chart.
+    if (pane == 0)
+        m_searchHint->hide();
     QPixmap picture;
-    if (picture.loadFromData(bytes))
+    if (picture.loadFromData(bytes)) {
+        // Drawn at the window's ratio, it fills the pane at full sharpness.
+        picture.setDevicePixelRatio(
+            chart::shownRatio(picture.width(), askedRatio, Picture1[pane]->width()));
         Picture1[pane]->setPixmap(picture);
-    else
+        m_paneCharts[pane] = PaneChart{picture.toImage(), QString(), -1};
+    } else {
+        m_paneCharts[pane] = PaneChart{};
         Picture1[pane]->clear();
+    }
 }
 
 void Form1::PicCLS() {
@@ -544,6 +619,64 @@ void Form1::PicCLS() {
     WebBrowser3->setUrl(blank);
     for (QLabel* pane : Picture1)
         pane->clear();
+    m_paneCharts.fill(PaneChart{});
+}
+
+// ---- Saving and copying a chart -------------------------------------------------------------
+
+void Form1::showChartMenu(int pane, const QPoint& at) {
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("ChartMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const bool shown = !m_paneCharts[pane].image.isNull();
+    QAction* save =
+        menu->addAction(QStringLiteral("画像を保存…"), this, [this, pane] { saveChart(pane); });
+    QAction* copy =
+        menu->addAction(QStringLiteral("画像をコピー"), this, [this, pane] { copyChart(pane); });
+    save->setEnabled(shown);
+    copy->setEnabled(shown);
+    menu->popup(Picture1[pane]->mapToGlobal(at));
+}
+
+void Form1::copyChart(int pane) {
+    if (!m_paneCharts[pane].image.isNull())
+        platform::setClipboardImage(m_paneCharts[pane].image);
+}
+
+void Form1::saveChart(int pane) {
+    const PaneChart chart = m_paneCharts[pane];
+    if (chart.image.isNull())
+        return;
+    // The chart carries no date; the summary pane, showing the same code, tells its last price.
+    QPointer<Form1> window(this);
+    WebBrowser1->page()->toPlainText([window, chart](const QString& text) {
+        if (!window)
+            return;
+        const QDate date = chart::lastPriceDate(text).value_or(
+            chart::dateInJapan(QDateTime::currentDateTimeUtc()));
+        // Out of the page's callback before a dialog opens.
+        QTimer::singleShot(0, window, [window, chart, date] { window->saveChartAs(chart, date); });
+    });
+}
+
+void Form1::saveChartAs(const PaneChart& chart, const QDate& lastPrice) {
+    if (m_chartFolder.isEmpty()) {
+        const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+        m_chartFolder = QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
+    }
+    const QString name = chart::chartImageFileName(chart.code, chart.term, lastPrice);
+    std::optional<QString> path;
+    runModal([&] {
+        path = platform::chooseSaveFile(
+            this, QStringLiteral("画像を保存"), QStringLiteral("PNG 画像 (*.png)"),
+            m_chartFolder + QLatin1Char('/') + name, QStringLiteral("png"));
+    });
+    if (!path)
+        return;
+    m_chartFolder = QFileInfo(*path).absolutePath();
+    const QByteArray png = chart::pngBytes(chart.image);
+    if (png.isEmpty() || !platform::replaceFile(*path, png))
+        showMessage(QStringLiteral("画像を保存できませんでした。\n%1").arg(*path));
 }
 
 // ---- Code stepping and mark stepping ---------------------------------------------------------
@@ -556,8 +689,8 @@ void Form1::Command7_Click() {
 }
 
 void Form1::codeStep(chart::StepDirection direction) {
-    auto search = std::make_unique<chart::CodeSearchOperation>(
-        m_retrieval, chart::ChartOptions::read(*m_store), m_codeList.alphanumericCodes());
+    auto search = std::make_unique<chart::CodeSearchOperation>(m_retrieval, chartOptions(),
+                                                               m_codeList.alphanumericCodes());
     chart::CodeSearchOperation* op = search.get();
     startSearch(std::move(search));
     whenPortalReady(op, [op, text = Text1->text(), direction] { op->start(text, direction); });
@@ -576,9 +709,10 @@ void Form1::markStep(chart::StepDirection direction) {
                                           [this](int position) {
                                               G_intMARK = position;
                                           }};
-    auto search = std::make_unique<chart::MarkStepOperation>(
-        m_retrieval, chart::ChartOptions::read(*m_store), std::move(marks));
+    auto search =
+        std::make_unique<chart::MarkStepOperation>(m_retrieval, chartOptions(), std::move(marks));
     chart::MarkStepOperation* op = search.get();
+    m_markShown = G_intMARK;
     startSearch(std::move(search));
     whenPortalReady(op, [op, direction] { op->start(direction); });
 }
@@ -595,11 +729,67 @@ void Form1::startSearch(std::unique_ptr<chart::SearchOperation> search) {
         return true;
     });
     connect(m_search.get(), &chart::SearchOperation::finished, this, &Form1::searchEnded);
+    connect(m_search.get(), &chart::SearchOperation::candidateJudged, this,
+            &Form1::candidateJudged);
     PicCLS();
+}
+
+void Form1::candidateJudged(const QString& code) {
+    // A mark step tells where in the marks it is (the position is the candidate's), a code
+    // search the code it tries.
+    if (qobject_cast<chart::MarkStepOperation*>(m_search.get())) {
+        m_hintText = kMarkStepHint.arg(G_intMARK).arg(marks::MarkString(G_strMARK).countReal());
+    } else {
+        m_hintText = kSearchHint.arg(code);
+    }
+    if (m_hintTimer.isActive())
+        return; // the latest text goes up when the timer runs out
+    const qint64 since = m_hintShown.isValid() ? m_hintShown.elapsed() : kHintIntervalMs;
+    if (since >= kHintIntervalMs)
+        showSearchHint();
+    else
+        m_hintTimer.start(static_cast<int>(kHintIntervalMs - since));
+}
+
+void Form1::showSearchHint() {
+    if (!m_search || !m_search->isRunning())
+        return;
+    m_hintShown.start();
+    m_searchHint->setText(m_hintText);
+    // Never over a chart a display between two candidates put there.
+    m_searchHint->setVisible(Picture1[0]->pixmap().isNull());
+}
+
+void Form1::hideSearchHint() {
+    m_hintTimer.stop();
+    m_hintShown.invalidate();
+    m_hintText.clear();
+    m_searchHint->hide();
+    m_searchHint->clear();
+}
+
+QString Form1::searchHint() const {
+    return m_searchHint->isHidden() ? QString() : m_searchHint->text();
+}
+
+void Form1::stopSearch() {
+    // Only while candidates are tried: a winner being shown is a display, and ends as one.
+    if (!m_search || !m_search->isRunning())
+        return;
+    const bool marks = qobject_cast<chart::MarkStepOperation*>(m_search.get()) != nullptr;
+    m_search->cancel();
+    m_search->disconnect(this);
+    // The step moved the position ahead of what it showed; the caption and the list row were
+    // not touched yet.
+    if (marks)
+        G_intMARK = m_markShown;
+    hideSearchHint();
+    endSearch(QString());
 }
 
 void Form1::searchEnded() {
     using Outcome = chart::SearchOperation::Outcome;
+    hideSearchHint();
     const Outcome outcome = m_search->outcome();
     m_lastDisplay = m_search->lastResult();
     switch (outcome) {
@@ -607,6 +797,7 @@ void Form1::searchEnded() {
         const bool marks = qobject_cast<chart::MarkStepOperation*>(m_search.get()) != nullptr;
         showProbed(m_search->takeWinner(), [this, marks] {
             if (marks) {
+                m_markShown = G_intMARK;
                 setMarkPositionCaption();
                 List1->setCurrentRow(G_intMARK - 1);
             }
@@ -678,6 +869,7 @@ void Form1::adoptMarkFile(const QString& path, const QString& markLine) {
     G_strMARK = markLine;
     m_fileMarks = markLine;
     G_intMARK = 0;
+    m_markShown = 0;
     enableMarkSearch();
     if (!G_strMARK.isEmpty())
         MARK_LIST();
@@ -755,8 +947,8 @@ void Form1::MARK_CHECK(const QString& code) {
 
 std::optional<QString> Form1::codeBoxMark() const {
     // The code box is read as the display request reads it, so that a button enabled after
-    // displaying " 4674" or "４６７４" marks the code displayed. Only a whole code fits the mark
-    // string's layout.
+    // displaying " 4674" or "４６７４" marks the code displayed. Only a whole code fits the
+    // mark string's layout.
     const std::optional<QString> code = chart::codeToDisplay(Text1->text());
     if (!code || !base::isCode(*code))
         return std::nullopt;
@@ -804,6 +996,7 @@ void Form1::List1_DblClick() {
     const int row = List1->row(selected.first());
     BUSY_IN();
     G_intMARK = row + 1;
+    m_markShown = G_intMARK;
     setMarkPositionCaption();
     const QString code = selected.first()->text().left(4);
     GRAF_DISP(code, [this, code](bool) {

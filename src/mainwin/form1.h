@@ -11,7 +11,10 @@
 #include "platform/serverconfig.h"
 #include "settings/settingsstore.h"
 
+#include <QElapsedTimer>
+#include <QImage>
 #include <QSet>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -72,6 +75,10 @@ class PortalStarter;
 // | WebBrowser1      | the summary panel           | (shows the mobile summary page)                |
 // | WebBrowser2 / 3  | detail pane, 2 / 4 panes    | (shows the detail page when 詳細情報 is on)    |
 // clang-format on
+//
+// Keys, wherever the focus is in the window: PageDown / PageUp click 昇順検索 / 降順検索,
+// Ctrl+PageDown / Ctrl+PageUp click マーク昇順検索 / マーク降順検索 (each only when its button is
+// enabled), and Escape stops a running search where it is (stopSearch()).
 class Form1 : public QWidget, public MainWindowLink {
     Q_OBJECT
 
@@ -109,6 +116,9 @@ public:
     const chart::RetrievalResult& lastDisplay() const { return m_lastDisplay; }
     // True while a search (code or mark stepping) runs.
     bool searching() const { return m_search != nullptr; }
+    // The progress hint in the first pane while a search runs ("検索中 5123 … Escで中止"); empty
+    // when none shows.
+    QString searchHint() const;
     // True while a display runs: from the request until its panes, pages and mark buttons are
     // set, the showing of a search's winner included.
     bool displaying() const { return m_display != nullptr; }
@@ -141,13 +151,27 @@ public Q_SLOTS:
     void Command16_Click();
     void Command17_Click();
     void List1_DblClick();
+    // Escape: a running code search or mark step stops where it is. The code box and the panes
+    // stay as they are, the mark position goes back to the last mark shown, and the busy state
+    // is left, with no message. Nothing happens when no search runs.
+    void stopSearch();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // What each pane shows, for 画像を保存… and 画像をコピー: the image at its full resolution,
+    // the code and the term.
+    struct PaneChart {
+        QImage image;
+        QString code;
+        int term = -1;
+    };
+
     void createControls();
+    // The step keys and Escape, and the tooltips that name the keys.
+    void createKeys();
     // Starts the quote-portal beside the program when the context asks for it and the chart
     // server is a loopback address nothing listens on.
     void startPortal();
@@ -187,6 +211,10 @@ private:
     void markStep(chart::StepDirection direction);
     void startSearch(std::unique_ptr<chart::SearchOperation> search);
     void searchEnded();
+    // The hint for the candidate just judged, shown at most ten times a second.
+    void candidateJudged(const QString& code);
+    void showSearchHint();
+    void hideSearchHint();
     // Ends the search: its message, if any, then the busy state lifted.
     void endSearch(const QString& message);
     // A search's winner, probed ahead: PicCLS, its charts written and shown, the rest of
@@ -203,18 +231,32 @@ private:
     // Runs go now, or once the portal the window is starting has its outcome; dropped with the
     // operation.
     void whenPortalReady(QObject* operation, std::function<void()> go);
-    void loadPicture(int pane, const QByteArray& bytes);
+    // The chart in bytes, asked for at askedRatio, into the pane.
+    void loadPicture(int pane, const QByteArray& bytes, double askedRatio);
+    // The chart options a display or search starts with: the settings, and the window's device
+    // pixel ratio now.
+    chart::ChartOptions chartOptions() const;
     void showMessage(const QString& text);
     // A modal dialog between two candidates pauses the search, as a handler running inside it
     // would.
     void runModal(const std::function<void()>& dialog);
     void openPortalPage(launch::PortalPage page);
+    // A right click on a chart pane: 画像を保存… and 画像をコピー, when it shows a chart.
+    void showChartMenu(int pane, const QPoint& at);
+    // The pane's chart as a PNG, under CODE_TERM_YYYYMMDD.png by default, the date that of its
+    // last price as the summary pane tells it (today in Japan when it tells none).
+    void saveChart(int pane);
+    void saveChartAs(const PaneChart& chart, const QDate& lastPrice);
+    void copyChart(int pane);
 
     // Window-level state. Whether the last GRAF_DISP fetched a chart (the historic G_bGETGIFERR)
     // is m_lastDisplay.failed.
     QString G_strMARK;
     int G_intMARK = 0;
     QString G_strMARKFILENAME;
+    // The position of the last mark shown: where an Escape during a mark step leaves G_intMARK
+    // (the step moves G_intMARK as it goes).
+    int m_markShown = 0;
 
     // Controls, named as in the table above.
     QPushButton* Command1 = nullptr;
@@ -252,6 +294,14 @@ private:
     std::unique_ptr<chart::SearchOperation> m_search;
     std::unique_ptr<chart::DisplayOperation> m_display;
     InputHold* m_input = nullptr;
+    std::array<PaneChart, 4> m_paneCharts;
+    QString m_chartFolder; // where the last chart was saved this session
+    // The search's progress in the first pane, updated at most every kHintIntervalMs.
+    static constexpr int kHintIntervalMs = 100;
+    QLabel* m_searchHint = nullptr;
+    QString m_hintText;
+    QElapsedTimer m_hintShown;
+    QTimer m_hintTimer;
     bool m_unloaded = false;
     bool m_endingOnSignal = false;
     std::unique_ptr<platform::PortalStarter> m_portal;

@@ -69,11 +69,15 @@ bool InputHold::eventFilter(QObject* watched, QEvent* event) {
         if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
             return false;
         break;
+    case QEvent::Shortcut:
+        // Escape stops a search at once, as its key does.
+        if (static_cast<QShortcutEvent*>(event)->key() == QKeySequence(Qt::Key_Escape))
+            return false;
+        break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
     case QEvent::Wheel:
-    case QEvent::Shortcut:
     case QEvent::ContextMenu:
         break;
     default:

@@ -12,9 +12,9 @@ class QWidget;
 
 // Holds the mouse and key input given to one window while a display runs, and hands it on once
 // the display has ended, in the order it came, to whatever is there then, as if it had just been
-// given: a button that was disabled meanwhile ignores its click, a shortcut acts. Escape and
-// everything that is not input (closing, painting, timers) pass at once. A held event that
-// starts another display keeps the rest held behind it.
+// given: a button that was disabled meanwhile ignores its click, a shortcut acts. Escape (its key
+// and its shortcut) and everything that is not input (closing, painting, timers) pass at once. A
+// held event that starts another display keeps the rest held behind it.
 class InputHold : public QObject {
     Q_OBJECT
 

@@ -227,6 +227,61 @@ private Q_SLOTS:
         if (!quote.isEmpty())
             QCOMPARE(chart::detailQuoteAddress(kBase, code), quote);
     }
+
+    // On a HiDPI screen the charts are asked for at the window's ratio; at ratio 1 (and below)
+    // the addresses are exactly those without it.
+    void pixelRatioAddresses_data() {
+        testing::columns<double, QString>({"ratio", "parameter"});
+        QTest::newRow("1") << 1.0 << "";
+        QTest::newRow("1.25") << 1.25 << "1.25";
+        QTest::newRow("1.5") << 1.5 << "1.5";
+        QTest::newRow("2") << 2.0 << "2";
+        QTest::newRow("2.5") << 2.5 << "2.5";
+        QTest::newRow("3") << 3.0 << "3";
+        QTest::newRow("1.333333") << 1.333333 << "1.33";
+        QTest::newRow("1.666667") << 1.666667 << "1.67";
+        QTest::newRow("1.1") << 1.1 << "1.1";
+        QTest::newRow("2.999 rounds to 3") << 2.999 << "3";
+        QTest::newRow("1.001 rounds to 1") << 1.001 << "";
+        QTest::newRow("0.5") << 0.5 << "";
+        QTest::newRow("0") << 0.0 << "";
+    }
+
+    void pixelRatioAddresses() {
+        QFETCH(double, ratio);
+        QFETCH(QString, parameter);
+
+        QCOMPARE(chart::ratioParameter(ratio), parameter);
+        const chart::Term& threeMonths = chart::terms()[1];
+        const QString technicalAt1 = technical("4674", ".t", "m25,m75", "3m");
+        const QString intradayAt1 = kBase + "/c/1d/4/4674.t.gif";
+        QCOMPARE(chart::technicalAddress(kBase, "4674", ".t", "m25,m75", threeMonths),
+                 technicalAt1);
+        QCOMPARE(chart::intradayAddress(kBase, "4674", ".t"), intradayAt1);
+        QCOMPARE(chart::technicalAddress(kBase, "4674", ".t", "m25,m75", threeMonths, ratio),
+                 parameter.isEmpty() ? technicalAt1 : technicalAt1 + "&dpr=" + parameter);
+        QCOMPARE(chart::intradayAddress(kBase, "4674", ".t", ratio),
+                 parameter.isEmpty() ? intradayAt1 : intradayAt1 + "?dpr=" + parameter);
+    }
+
+    // A chart wider than its pane was drawn at the ratio asked for; one that fits came from a
+    // portal that ignores the parameter and is shown as it is.
+    void shownRatio_data() {
+        testing::columns<int, double, double>({"imageWidth", "asked", "shown"});
+        QTest::newRow("ratio 1") << 521 << 1.0 << 1.0;
+        QTest::newRow("2, drawn at 2") << 1042 << 2.0 << 2.0;
+        QTest::newRow("1.5, drawn at 1.5") << 782 << 1.5 << 1.5;
+        QTest::newRow("1.333333, drawn at 1.33") << 693 << 1.333333 << 1.33;
+        QTest::newRow("2, drawn at 1") << 521 << 2.0 << 1.0;
+        QTest::newRow("1.25, drawn at 1") << 519 << 1.25 << 1.0;
+    }
+
+    void shownRatio() {
+        QFETCH(int, imageWidth);
+        QFETCH(double, asked);
+        QFETCH(double, shown);
+        QCOMPARE(chart::shownRatio(imageWidth, asked, 521), shown);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestComposition)
