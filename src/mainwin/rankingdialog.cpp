@@ -84,6 +84,7 @@ void RankingDialog::createControls(const QStringList& markets) {
     m_table = new QTableWidget(0, 4, this);
     m_table->setObjectName(QStringLiteral("list"));
     m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);

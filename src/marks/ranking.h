@@ -77,8 +77,9 @@ public:
     bool busy() const { return !m_reply.isNull(); }
     QString base() const { return m_base; }
 
-    // A question without an answer by then has failed.
-    static constexpr int kTimeoutMs = 60000;
+    // A question without an answer by then has failed. Generous: the first ranking of a portal
+    // that holds no prices invents a history for every listed code.
+    static constexpr int kTimeoutMs = 120000;
 
 Q_SIGNALS:
     void newestDayFetched(const marks::NewestDay& day);

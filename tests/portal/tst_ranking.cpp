@@ -221,7 +221,8 @@ private Q_SLOTS:
     }
 
     void namesInUtf8() {
-        const QVector<Row> rows = rowsOf(fetch(m_server->port(), rankTarget("down")).body);
+        const QVector<Row> rows =
+            rowsOf(fetch(m_server->port(), rankTarget(QStringLiteral("down"))).body);
         QCOMPARE(rows.size(), 1);
         QCOMPARE(rows[0].name, QStringLiteral("下落"));
     }
@@ -241,12 +242,45 @@ private Q_SLOTS:
     }
 
     void inventedPricesStillRank() {
-        const Answer a = fetch(m_sampleServer->port(), rankTarget("turnover", QString(), 5));
+        const Answer a =
+            fetch(m_sampleServer->port(), rankTarget(QStringLiteral("turnover"), QString(), 5));
         QCOMPARE(a.status, 200);
         const QVector<Row> rows = rowsOf(a.body);
         QCOMPARE(rows.size(), 5);
         for (int i = 1; i < rows.size(); ++i)
             QVERIFY(rows[i - 1].value >= rows[i].value);
+    }
+
+    // Invented histories are kept between rankings: the second answer is the first one, and a
+    // price stored meanwhile ends their use at once.
+    void inventedThenStored() {
+        QTemporaryDir dir;
+        QVERIFY(writeCodeList(dir.path()));
+        portal::PortalServer server(portal::PortalOptions{dir.path(), kDay});
+        QVERIFY(server.start());
+        const QByteArray target = rankTarget(QStringLiteral("golden"), QString(), 100);
+        const Answer first = fetch(server.port(), target);
+        QCOMPARE(first.status, 200);
+        for (const char* kind : {"up", "down", "volume", "turnover", "high", "low"})
+            QCOMPARE(fetch(server.port(), rankTarget(QString::fromLatin1(kind))).status, 200);
+        QCOMPARE(fetch(server.port(), target).body, first.body);
+        QVERIFY(fetch(server.port(), "/rank/latest").body.endsWith(",1\r\n"));
+
+        {
+            auto store = PriceStore::open(PriceStore::pathIn(dir.path()), nullptr);
+            QVERIFY(store);
+            PriceStore::Writer w(*store);
+            QVERIFY(w.put(QStringLiteral("1002"), flat(kDay.addDays(-1), 100)));
+            QVERIFY(w.put(QStringLiteral("1002"), flat(kDay, 120)));
+            QVERIFY(w.commit());
+        }
+        QCOMPARE(fetch(server.port(), "/rank/latest").body,
+                 QByteArray("date,sample\r\n2026-12-04,0\r\n"));
+        const QVector<Row> rows =
+            rowsOf(fetch(server.port(), rankTarget(QStringLiteral("up"))).body);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].code, QStringLiteral("1002"));
+        QCOMPARE(rows[0].value, 20.0);
     }
 
     void badParameters_data() {

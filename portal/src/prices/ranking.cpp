@@ -1,5 +1,8 @@
 #include "prices/ranking.h"
 
+#include <QHash>
+#include <QMutex>
+
 #include <algorithm>
 #include <array>
 
@@ -37,16 +40,117 @@ int indexOf(const History& h, const QDate& date) {
     return it != h.cend() && it->date == date ? int(it - h.cbegin()) : -1;
 }
 
+// What a ranking keeps of an invented history: the bars of its last year, compact. An
+// invented history is the same at every request (it depends on the code and the portal's day
+// alone), but inventing one takes about a millisecond and the histories of every code do not fit
+// in MarketData's cache: without this, every ranking over invented prices would invent them all
+// again, some seconds each time.
+struct CompactBar {
+    qint32 day = 0; // Julian day
+    float high = 0, low = 0, close = 0;
+    quint32 volume = 0;
+};
+
+struct InventedTail {
+    static constexpr int kLeadBars = 80; // more than the longest average needs before a day
+
+    bool whole = false; // the tail is the whole history
+    QVector<CompactBar> bars;
+
+    // The bars of the last day's year, and kLeadBars before its first.
+    static InventedTail of(const History& h) {
+        InventedTail tail;
+        const QDate from(h.last().date.year(), 1, 1);
+        int first = int(h.size()) - 1;
+        while (first > 0 && h[first - 1].date >= from)
+            --first;
+        first = std::max(0, first - kLeadBars);
+        tail.whole = first == 0;
+        tail.bars.reserve(int(h.size()) - first);
+        for (int i = first; i < h.size(); ++i) {
+            const Bar& b = h[i];
+            tail.bars.append({qint32(b.date.toJulianDay()), float(b.high), float(b.low),
+                              float(b.close),
+                              quint32(std::clamp<qint64>(b.volume, 0, 0xffffffff))});
+        }
+        return tail;
+    }
+
+    // Whether the tail holds all that a ranking of date looks at: the day, every earlier day of
+    // its year and the days its averages need. Any tail serves the question of the newest day.
+    bool serves(const QDate& date) const {
+        if (whole || bars.isEmpty() || !date.isValid())
+            return true;
+        const QDate first = QDate::fromJulianDay(bars.first().day);
+        return first < QDate(date.year(), 1, 1) && date.addDays(-kLeadBars * 7 / 5 - 14) > first;
+    }
+
+    History history() const {
+        History h;
+        h.sample = true;
+        h.reserve(bars.size());
+        for (const CompactBar& c : bars) {
+            Bar b;
+            b.date = QDate::fromJulianDay(c.day);
+            b.high = c.high;
+            b.low = c.low;
+            b.open = b.close = c.close;
+            b.volume = c.volume;
+            h.append(b);
+        }
+        return h;
+    }
+};
+
+// The invented tails of one MarketData, good as long as nothing was stored since they were taken.
+// A commit to the store empties MarketData's cache; the last history this took from it (probe)
+// coming back as another one is the sign of that, or of the probe's going out of the cache, and
+// either way the tails are taken anew.
+struct InventedTails {
+    const MarketData* data = nullptr;
+    QString probeCode;
+    std::shared_ptr<const History> probe;
+    QHash<QString, InventedTail> tails;
+
+    void validate(const MarketData& of) {
+        if (data != &of || !probe || of.history(probeCode) != probe) {
+            tails.clear();
+            probe.reset();
+        }
+        data = &of;
+    }
+};
+
+QMutex tailsMutex;
+InventedTails& inventedTails() {
+    static InventedTails tails;
+    return tails;
+}
+
 // The listed codes asked for, with their histories handed to each in turn; a history is read
-// once and dropped at once, as every code's would not fit in memory.
+// once and dropped at once, as every code's would not fit in memory. Invented histories come from
+// their tails where those serve the day.
 template <typename Visit>
-void forEachHistory(const MarketData& data, const QString& market, Visit visit) {
+void forEachHistory(const MarketData& data, const QString& market, const QDate& date, Visit visit) {
+    QMutexLocker lock(&tailsMutex);
+    InventedTails& memo = inventedTails();
+    memo.validate(data);
     for (const Listing& l : data.listings()) {
         if (!market.isEmpty() && l.market != market)
             continue;
+        if (const auto tail = memo.tails.constFind(l.code);
+            tail != memo.tails.constEnd() && tail->serves(date)) {
+            visit(l, tail->history());
+            continue;
+        }
         const auto h = data.history(l.code);
-        if (h && !h->isEmpty())
-            visit(l, *h);
+        if (!h || h->isEmpty())
+            continue;
+        if (h->sample)
+            memo.tails.insert(l.code, InventedTail::of(*h));
+        memo.probe = h;
+        memo.probeCode = l.code;
+        visit(l, *h);
     }
 }
 
@@ -133,7 +237,7 @@ std::optional<double> rankValue(RankKind kind, const History& h, const QDate& da
 
 RankDay newestRankDay(const MarketData& data) {
     RankDay stored, invented{QDate(), true};
-    forEachHistory(data, QString(), [&](const Listing&, const History& h) {
+    forEachHistory(data, QString(), QDate(), [&](const Listing&, const History& h) {
         RankDay& day = h.sample ? invented : stored;
         if (!day.newest.isValid() || h.last().date > day.newest)
             day.newest = h.last().date;
@@ -150,7 +254,7 @@ Ranking rankCodes(const MarketData& data, RankKind kind, const QString& market, 
     // Invented prices are ranked only as long as no stored ones have turned up.
     QVector<RankedCode> stored, invented;
     bool anyStored = false;
-    forEachHistory(data, market, [&](const Listing& l, const History& h) {
+    forEachHistory(data, market, day, [&](const Listing& l, const History& h) {
         if (h.sample && anyStored)
             return;
         anyStored = anyStored || !h.sample;
