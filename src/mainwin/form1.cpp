@@ -14,6 +14,7 @@
 #include "launch/portalpages.h"
 #include "mainwin/form2.h"
 #include "mainwin/inputhold.h"
+#include "mainwin/rankingdialog.h"
 #include "marks/markfile.h"
 #include "marks/markstring.h"
 #include "platform/appicon.h"
@@ -1062,7 +1063,23 @@ void Form1::Command17_Click() {
     const launch::WorkbookSearch workbook =
         launch::findWorkbook({m_context.programFolder, m_context.dataFolder});
     if (!workbook.path) {
-        showMessage(launch::missingWorkbookMessage(workbook));
+        // Without the workbook, the viewer's own ranking dialog makes the mark file.
+        auto* dialog =
+            new RankingDialog(m_servers.base(platform::ServerRole::TechnicalChart),
+                              marks::codeListMarkets(m_context.programFolder + QLatin1Char('/') +
+                                                     QString::fromUtf8(marks::CodeList::kFileName)),
+                              m_context.dataFolder, this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        // The saved file is taken as MARKファイル切替 takes a chosen one, caption included.
+        connect(dialog, &RankingDialog::markFileSaved, this, [this](const QString& path) {
+            if (const std::optional<QString> line = base::readMarkLine(path))
+                adoptMarkFile(path, *line);
+            else
+                fallBackToDefaultMarkFile();
+            setMarkCaption();
+        });
+        dialog->open();
+        whenPortalReady(dialog, [dialog] { dialog->start(); });
         return;
     }
     const auto spreadsheet = launch::findSpreadsheet();

@@ -69,7 +69,7 @@ class PortalStarter;
 // |                  | ニュース, 掲示板, レポート  |                                                |
 // | Command15        | サポートページを開く        | Command15_Click: the support page              |
 // | Command16        | 電卓                        | Command16_Click: start a calculator            |
-// | Command17        | ランキングMARKファイル作成  | Command17_Click: open MAKEMARK.xls             |
+// | Command17        | ランキングMARKファイル作成  | Command17_Click: MAKEMARK.xls, else rankings   |
 // | List1            | the mark list               | List1_DblClick: display the mark double-clicked|
 // | Picture1_0..3    | the chart panes             | (shows the fetched charts)                     |
 // | WebBrowser1      | the summary panel           | (shows the mobile summary page)                |

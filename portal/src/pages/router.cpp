@@ -2,6 +2,7 @@
 
 #include "charts/chartrenderer.h"
 #include "charts/gifencoder.h"
+#include "pages/rankpage.h"
 #include "sync/pricesync.h"
 #include "sync/synccommand.h"
 
@@ -450,6 +451,8 @@ Response route(const MarketData& data, const QByteArray& method, const QByteArra
                          QStringLiteral("<h1>Quorvix Chart Viewer サポート</h1>\n"
                                         "<p>よくある質問、設定ファイルの説明、"
                                         "お問い合わせ窓口のご案内です。</p>")));
+    if (path == "/rank" || path == "/rank/latest")
+        return rankPage(data, path, *params);
     return errorPage(404);
 }
 
