@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -106,6 +107,12 @@ public:
     QString storeState(const QString& key) const;
     // The history of a listed code: the stored days when there are any, invented otherwise.
     std::shared_ptr<const History> history(const QString& code) const;
+    // What a ranking reads of the store: the codes it holds and its newest day, and one code's
+    // days from `from` to `to` with the splits among them folded in (prices compare within the
+    // span as they do in the whole history). Empty without a store.
+    QSet<QString> storedCodes() const;
+    QDate newestStoredDay() const;
+    History storedSpan(const QString& code, const QDate& from, const QDate& to) const;
     // How many histories are kept now, and how often one was read from the store (for tests).
     int cachedHistories() const;
     int storeReads() const;
@@ -130,6 +137,8 @@ private:
     mutable QHash<QString, Entry> m_cache;
     mutable quint64 m_useCounter = 0;
     mutable int m_storeReads = 0;
+    mutable QSet<QString> m_storedCodes; // as of m_storedCodesVersion
+    mutable qint64 m_storedCodesVersion = -1;
 };
 
 } // namespace portal

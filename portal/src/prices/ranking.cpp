@@ -2,9 +2,11 @@
 
 #include <QHash>
 #include <QMutex>
+#include <QSet>
 
 #include <algorithm>
 #include <array>
+#include <thread>
 
 namespace portal {
 
@@ -102,23 +104,12 @@ struct InventedTail {
     }
 };
 
-// The invented tails of one MarketData, good as long as nothing was stored since they were taken.
-// A commit to the store empties MarketData's cache; the last history this took from it (probe)
-// coming back as another one is the sign of that, or of the probe's going out of the cache, and
-// either way the tails are taken anew.
+// The invented tails of the listed codes at one portal day. Invented histories depend on the code
+// and that day alone, so they stay good for as long as the portal runs on the same day.
 struct InventedTails {
     const MarketData* data = nullptr;
-    QString probeCode;
-    std::shared_ptr<const History> probe;
+    QDate asOf;
     QHash<QString, InventedTail> tails;
-
-    void validate(const MarketData& of) {
-        if (data != &of || !probe || of.history(probeCode) != probe) {
-            tails.clear();
-            probe.reset();
-        }
-        data = &of;
-    }
 };
 
 QMutex tailsMutex;
@@ -127,31 +118,90 @@ InventedTails& inventedTails() {
     return tails;
 }
 
-// The listed codes asked for, with their histories handed to each in turn; a history is read
-// once and dropped at once, as every code's would not fit in memory. Invented histories come from
-// their tails where those serve the day.
+// The first day a ranking of a kind on a day looks at: as many trading days before it as the kind
+// compares with, with room for holidays, or the first day of its year.
+QDate spanStart(RankKind kind, const QDate& date) {
+    switch (kind) {
+    case RankKind::Up:
+    case RankKind::Down:
+        return date.addDays(-20);
+    case RankKind::Turnover:
+        return date;
+    case RankKind::Volume:
+        return date.addDays(-(26 * 7 / 5 + 20));
+    case RankKind::Golden:
+        return date.addDays(-(76 * 7 / 5 + 25));
+    case RankKind::High:
+    case RankKind::Low:
+        return QDate(date.year(), 1, 1);
+    }
+    return date;
+}
+
+// The listed codes of a market (empty: every market) with the prices a ranking of kind on date
+// reads, handed to visit one after the other. Where any of the codes has stored prices, those
+// codes, each read from the store for the span the kind needs; else the invented histories, made
+// on every core at the first ranking and kept compact for the next.
 template <typename Visit>
-void forEachHistory(const MarketData& data, const QString& market, const QDate& date, Visit visit) {
+bool forEachHistory(const MarketData& data, const QString& market, RankKind kind, const QDate& date,
+                    Visit visit) {
+    QVector<const Listing*> listed;
+    for (const Listing& l : data.listings()) {
+        if (market.isEmpty() || l.market == market)
+            listed.append(&l);
+    }
+    const QSet<QString> stored = data.storedCodes();
+    const bool anyStored = std::any_of(listed.begin(), listed.end(), [&stored](const Listing* l) {
+        return stored.contains(l->code);
+    });
+    if (anyStored) {
+        const QDate from = spanStart(kind, date);
+        for (const Listing* l : std::as_const(listed)) {
+            if (!stored.contains(l->code))
+                continue;
+            const History h = data.storedSpan(l->code, from, date);
+            if (!h.isEmpty())
+                visit(*l, h);
+        }
+        return true;
+    }
+
     QMutexLocker lock(&tailsMutex);
     InventedTails& memo = inventedTails();
-    memo.validate(data);
-    for (const Listing& l : data.listings()) {
-        if (!market.isEmpty() && l.market != market)
-            continue;
-        if (const auto tail = memo.tails.constFind(l.code);
-            tail != memo.tails.constEnd() && tail->serves(date)) {
-            visit(l, tail->history());
-            continue;
-        }
-        const auto h = data.history(l.code);
-        if (!h || h->isEmpty())
-            continue;
-        if (h->sample)
-            memo.tails.insert(l.code, InventedTail::of(*h));
-        memo.probe = h;
-        memo.probeCode = l.code;
-        visit(l, *h);
+    if (memo.data != &data || memo.asOf != data.asOf()) {
+        memo = InventedTails();
+        memo.data = &data;
+        memo.asOf = data.asOf();
     }
+    QVector<const Listing*> missing;
+    for (const Listing* l : std::as_const(listed)) {
+        const auto tail = memo.tails.constFind(l->code);
+        if (tail == memo.tails.constEnd() || !tail->serves(date))
+            missing.append(l);
+    }
+    // Some milliseconds a code: the first ranking of invented prices shares them out.
+    QVector<InventedTail> made(missing.size());
+    const int workers = std::max(1, std::min(int(std::thread::hardware_concurrency()), 8));
+    std::vector<std::thread> threads;
+    for (int w = 0; w < workers; ++w) {
+        threads.emplace_back([&, w] {
+            for (qsizetype i = w; i < missing.size(); i += workers) {
+                const History h = syntheticHistory(missing[i]->code, memo.asOf);
+                if (!h.isEmpty())
+                    made[i] = InventedTail::of(h);
+            }
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    for (qsizetype i = 0; i < missing.size(); ++i)
+        memo.tails.insert(missing[i]->code, std::move(made[i]));
+    for (const Listing* l : std::as_const(listed)) {
+        const auto tail = memo.tails.constFind(l->code);
+        if (tail != memo.tails.constEnd() && !tail->bars.isEmpty())
+            visit(*l, tail->history());
+    }
+    return false;
 }
 
 } // namespace
@@ -236,13 +286,9 @@ std::optional<double> rankValue(RankKind kind, const History& h, const QDate& da
 }
 
 RankDay newestRankDay(const MarketData& data) {
-    RankDay stored, invented{QDate(), true};
-    forEachHistory(data, QString(), QDate(), [&](const Listing&, const History& h) {
-        RankDay& day = h.sample ? invented : stored;
-        if (!day.newest.isValid() || h.last().date > day.newest)
-            day.newest = h.last().date;
-    });
-    return stored.newest.isValid() ? stored : invented;
+    const QDate stored = data.newestStoredDay();
+    // Invented histories end on the portal's day.
+    return stored.isValid() ? RankDay{stored, false} : RankDay{data.asOf(), true};
 }
 
 Ranking rankCodes(const MarketData& data, RankKind kind, const QString& market, int count,
@@ -251,21 +297,13 @@ Ranking rankCodes(const MarketData& data, RankKind kind, const QString& market, 
     if (!day.isValid())
         day = newestRankDay(data).newest;
 
-    // Invented prices are ranked only as long as no stored ones have turned up.
-    QVector<RankedCode> stored, invented;
-    bool anyStored = false;
-    forEachHistory(data, market, day, [&](const Listing& l, const History& h) {
-        if (h.sample && anyStored)
-            return;
-        anyStored = anyStored || !h.sample;
-        if (const auto value = rankValue(kind, h, day))
-            (h.sample ? invented : stored).append({l.code, l.name, *value});
-    });
-
     Ranking ranking;
     ranking.date = day;
-    ranking.sample = !anyStored;
-    ranking.rows = anyStored ? std::move(stored) : std::move(invented);
+    ranking.sample =
+        !forEachHistory(data, market, kind, day, [&](const Listing& l, const History& h) {
+            if (const auto value = rankValue(kind, h, day))
+                ranking.rows.append({l.code, l.name, *value});
+        });
     const bool ascending = lowestFirst(kind);
     auto before = [ascending](const RankedCode& a, const RankedCode& b) {
         if (a.value != b.value)

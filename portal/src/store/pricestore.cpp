@@ -44,6 +44,7 @@ CREATE TABLE IF NOT EXISTS state (
 
 enum Statement {
     SelectCode,
+    SelectCodeRange,
     SelectDay,
     SelectCodes,
     SelectSource,
@@ -65,6 +66,8 @@ enum Statement {
 const char* const kStatements[StatementCount] = {
     "SELECT day, open, high, low, close, volume, turnover, adjustment FROM bars WHERE code = ?1 "
     "ORDER BY day",
+    "SELECT day, open, high, low, close, volume, turnover, adjustment FROM bars WHERE code = ?1 "
+    "AND day BETWEEN ?2 AND ?3 ORDER BY day",
     // One day across every code: the codes are walked through the key, one seek each, and each
     // code's day is one more seek, where "WHERE day = ?" alone would read every row of the table.
     "WITH RECURSIVE c(code) AS (SELECT min(code) FROM bars UNION ALL "
@@ -273,6 +276,20 @@ QVector<DailyBar> PriceStore::bars(const QString& code) const {
         return out;
     Use s(raw);
     bindText(s, 1, code);
+    while (sqlite3_step(s) == SQLITE_ROW)
+        out.append(barFrom(s, 1, dateOf(sqlite3_column_int(s, 0))));
+    return out;
+}
+
+QVector<DailyBar> PriceStore::bars(const QString& code, const QDate& from, const QDate& to) const {
+    QVector<DailyBar> out;
+    sqlite3_stmt* raw = statement(SelectCodeRange);
+    if (!raw)
+        return out;
+    Use s(raw);
+    bindText(s, 1, code);
+    sqlite3_bind_int(s, 2, dayNumber(from));
+    sqlite3_bind_int(s, 3, dayNumber(to));
     while (sqlite3_step(s) == SQLITE_ROW)
         out.append(barFrom(s, 1, dateOf(sqlite3_column_int(s, 0))));
     return out;

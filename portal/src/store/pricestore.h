@@ -62,6 +62,8 @@ public:
 
     // A code's days, oldest first.
     QVector<DailyBar> bars(const QString& code) const;
+    // A code's days from `from` to `to`, both included: one range of the key.
+    QVector<DailyBar> bars(const QString& code, const QDate& from, const QDate& to) const;
     // Every code's bar of one day, in code order (the read a ranking makes).
     struct CodeBar {
         QString code;
