@@ -11,6 +11,7 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <thread>
 
@@ -127,6 +128,37 @@ private Q_SLOTS:
         for (const CommandRun& r : {set, sync, status})
             QVERIFY(!(r.out + r.err).contains(QString::fromUtf8(key())));
         QVERIFY(!m_cmdlines.contains(key()));
+    }
+
+    // Killed outright in the middle, the next sync goes on: no day missing, none twice.
+    void killedSyncResumes() {
+        QProcessEnvironment env = environment();
+        env.insert(QStringLiteral("JQUANTS_API_KEY"), QString::fromUtf8(key()));
+        QStringList args = syncArgs();
+        args[args.indexOf(QStringLiteral("6000"))] = QStringLiteral("600");
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.start(programPath(), args);
+        QVERIFY(first.waitForStarted(10000));
+        int days = 0;
+        while (days < 3) {
+            QVERIFY(first.waitForReadyRead(30000));
+            while (first.canReadLine())
+                days += first.readLine().contains("/19 13 ") ? 1 : 0;
+        }
+        ::kill(pid_t(first.processId()), SIGKILL);
+        QVERIFY(first.waitForFinished(10000));
+
+        const CommandRun rest = run(syncArgs(), {}, env);
+        QCOMPARE(rest.status, 0);
+        const int stored = int(rest.out.split(QLatin1Char('\n'))
+                                   .filter(QStringLiteral(" 13 銘柄"))
+                                   .filter(QStringLiteral("/"))
+                                   .size());
+        QVERIFY2(stored >= 1 && stored <= kTradingDays - 3, qPrintable(rest.out));
+        const auto store = openStore();
+        QCOMPARE(store->barCount(), qint64(kTradingDays * 13));
+        QCOMPARE(store->bars(QStringLiteral("1312")).size(), kTradingDays);
     }
 
     void refusedBeforeAnyRequest_data() {
