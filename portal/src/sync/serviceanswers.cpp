@@ -199,43 +199,40 @@ BarsPage readBarsPage(const QByteArray& body) {
     return page;
 }
 
-CalendarPage readCalendarPage(const QByteArray& body) {
-    CalendarPage page;
+// A small page (the calendar, the listing), read through a JSON document: each record handed to
+// take, what the page came with set on it.
+template <typename Page, typename Take> Page readPage(const QByteArray& body, Take take) {
+    Page page;
     const Envelope e = envelopeOf(body);
     page.why = e.why;
     if (!e.ok)
         return page;
     page.ok = true;
     page.nextKey = e.nextKey;
-    for (const QJsonValue& item : e.data) {
-        const QJsonObject o = item.toObject();
+    for (const QJsonValue& item : e.data)
+        take(page, item.toObject());
+    return page;
+}
+
+CalendarPage readCalendarPage(const QByteArray& body) {
+    return readPage<CalendarPage>(body, [](CalendarPage& page, const QJsonObject& o) {
         const QString division = text(o.value(QLatin1String("HolDiv")));
         const QDate date = dateOf(o.value(QLatin1String("Date")));
         if (date.isValid() && (division == QLatin1String("1") || division == QLatin1String("2")))
             page.tradingDays.append(date);
-    }
-    return page;
+    });
 }
 
 MasterPage readMasterPage(const QByteArray& body) {
-    MasterPage page;
-    const Envelope e = envelopeOf(body);
-    page.why = e.why;
-    if (!e.ok)
-        return page;
-    page.ok = true;
-    page.nextKey = e.nextKey;
-    for (const QJsonValue& item : e.data) {
-        const QJsonObject o = item.toObject();
+    return readPage<MasterPage>(body, [](MasterPage& page, const QJsonObject& o) {
         const auto code = shortCode(text(o.value(QLatin1String("Code"))));
         const QString name = text(o.value(QLatin1String("CoName")));
         if (!code || name.isEmpty()) {
             ++page.skipped;
-            continue;
+            return;
         }
         page.listings.append({*code, name, text(o.value(QLatin1String("MktNm")))});
-    }
-    return page;
+    });
 }
 
 QString serviceMessage(const QByteArray& body) {

@@ -52,6 +52,20 @@ QString planOptionHelp() {
     return QStringLiteral("J-Quants plan: free, light, standard or premium.");
 }
 
+// The plan of --plan where given; false, with why on err, for a plan there is none of.
+bool planGiven(const QCommandLineParser& parser, const QCommandLineOption& option, Plan& plan,
+               QTextStream& err) {
+    if (!parser.isSet(option))
+        return true;
+    const auto p = planFromText(parser.value(option));
+    if (!p) {
+        err << QStringLiteral("--plan は free、light、standard、premium のどれかです") << Qt::endl;
+        return false;
+    }
+    plan = *p;
+    return true;
+}
+
 } // namespace
 
 SyncSettings readSyncSettings(const QString& dataDir) {
@@ -114,15 +128,8 @@ int runSync(const QStringList& args, const QString& programDir, QTextStream& out
     options.plan = settings.plan;
     options.apiBase = settings.apiBase;
     options.rate = settings.rate;
-    if (parser.isSet(plan)) {
-        const auto p = planFromText(parser.value(plan));
-        if (!p) {
-            err << QStringLiteral("--plan は free、light、standard、premium のどれかです")
-                << Qt::endl;
-            return 2;
-        }
-        options.plan = *p;
-    }
+    if (!planGiven(parser, plan, options.plan, err))
+        return 2;
     if (parser.isSet(rate)) {
         bool ok = false;
         options.rate = parser.value(rate).toInt(&ok);
@@ -235,15 +242,8 @@ int runKey(const QStringList& args, const QString& programDir, QTextStream& out,
     }
     const QString dataDir = dataFolderFrom(parser, programDir);
     Plan chosen = readSyncSettings(dataDir).plan;
-    if (parser.isSet(plan)) {
-        const auto p = planFromText(parser.value(plan));
-        if (!p) {
-            err << QStringLiteral("--plan は free、light、standard、premium のどれかです")
-                << Qt::endl;
-            return 2;
-        }
-        chosen = *p;
-    }
+    if (!planGiven(parser, plan, chosen, err))
+        return 2;
 
     // Typed at a terminal, the key is not echoed.
     const bool terminal = ::isatty(STDIN_FILENO) == 1;
