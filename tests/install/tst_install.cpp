@@ -447,7 +447,8 @@ private Q_SLOTS:
         QVERIFY(summary.answered());
         const QString page = QString::fromUtf8(summary.body);
         QVERIFY2(page.contains(QStringLiteral("(%1)").arg(code)), qPrintable(page));
-        QVERIFY2(page.contains(QStringLiteral("2025/03/07 15:30")), qPrintable(page));
+        // The imported prices, and the day of their last close.
+        QVERIFY2(page.contains(QStringLiteral("取込 2025/03/07")), qPrintable(page));
         QVERIFY2(!page.contains(QStringLiteral("サンプルデータ")), qPrintable(page));
     }
 
