@@ -19,21 +19,29 @@ struct Envelope {
     QString nextKey;
 };
 
+// Why an answer that is no JSON object is not read.
+QString notJson(const QByteArray& body) {
+    return body.trimmed().startsWith('<')
+               ? QStringLiteral("JSON ではなく HTML のページが返されました")
+               : QStringLiteral("応答の JSON が読めません（途中で切れているか壊れています）");
+}
+
+QString noData() {
+    return QStringLiteral("応答に data がありません");
+}
+
 Envelope envelopeOf(const QByteArray& body) {
     Envelope e;
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) {
-        const QByteArray start = body.trimmed().left(64).toLower();
-        e.why = start.startsWith('<') ? QStringLiteral("JSON ではなく HTML のページが返されました")
-                                      : QStringLiteral("応答の JSON が読めません（途中で切れて"
-                                                       "いるか壊れています）");
+        e.why = notJson(body);
         return e;
     }
     const QJsonObject top = doc.object();
     const QJsonValue data = top.value(QLatin1String("data"));
     if (!data.isArray()) {
-        e.why = QStringLiteral("応答に data がありません");
+        e.why = noData();
         return e;
     }
     e.ok = true;
@@ -50,10 +58,14 @@ QString text(const QJsonValue& v) {
     return {};
 }
 
+// The service writes "2026-01-05"; "20260105" is read as well.
+QDate dateFrom(const QString& text) {
+    const QDate iso = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+    return iso.isValid() ? iso : QDate::fromString(text, QStringLiteral("yyyyMMdd"));
+}
+
 QDate dateOf(const QJsonValue& v) {
-    const QString t = text(v);
-    const QDate iso = QDate::fromString(t, QStringLiteral("yyyy-MM-dd"));
-    return iso.isValid() ? iso : QDate::fromString(t, QStringLiteral("yyyyMMdd"));
+    return dateFrom(text(v));
 }
 
 } // namespace
@@ -151,10 +163,7 @@ BarsPage readBarsPage(const QByteArray& body) {
                 const QString dateText = textOf(date);
                 if (dateText != lastDateText) {
                     lastDateText = dateText;
-                    const QDate iso = QDate::fromString(dateText, QStringLiteral("yyyy-MM-dd"));
-                    lastDate = iso.isValid()
-                                   ? iso
-                                   : QDate::fromString(dateText, QStringLiteral("yyyyMMdd"));
+                    lastDate = dateFrom(dateText);
                 }
                 const auto shortened = shortCode(textOf(code));
                 store::DailyBar bar;
@@ -182,17 +191,10 @@ BarsPage readBarsPage(const QByteArray& body) {
             }
         }
     }
-    if (json.failed() || !json.atEnd()) {
+    if (json.failed() || !json.atEnd() || !haveData) {
+        const bool wholeJson = !json.failed() && json.atEnd();
         page = BarsPage();
-        page.why =
-            body.trimmed().startsWith('<')
-                ? QStringLiteral("JSON ではなく HTML のページが返されました")
-                : QStringLiteral("応答の JSON が読めません（途中で切れているか壊れています）");
-        return page;
-    }
-    if (!haveData) {
-        page = BarsPage();
-        page.why = QStringLiteral("応答に data がありません");
+        page.why = wholeJson ? noData() : notJson(body);
         return page;
     }
     page.ok = true;
