@@ -379,15 +379,22 @@ SyncResult PriceSync::run() {
         return finish(SyncResult::Failed, QStringLiteral("取得する期間がありません（%1 - %2）")
                                               .arg(shownDay(range.from), shownDay(range.to)));
 
+    // Whatever the run is doing, a refusal ends it with what the service said, and a stop request
+    // ends it quietly.
+    const auto ends = [](const Run::Reply& r) {
+        return r.got == Run::Got::Refused || r.got == Run::Got::Stopped;
+    };
+    const auto end = [&finish](const Run::Reply& r) {
+        return r.got == Run::Got::Refused ? finish(SyncResult::Refused, r.why)
+                                          : finish(SyncResult::Stopped, {});
+    };
+
     QVector<QDate> calendar;
-    if (const Run::Reply r = run.tradingDays(range, calendar); r.got != Run::Got::Answer) {
-        const auto outcome = r.got == Run::Got::Refused   ? SyncResult::Refused
-                             : r.got == Run::Got::Stopped ? SyncResult::Stopped
-                                                          : SyncResult::Failed;
-        return finish(outcome,
-                      r.got == Run::Got::Refused
-                          ? r.why
-                          : QStringLiteral("取引カレンダーを取得できません（%1）").arg(r.why));
+    if (const Run::Reply r = run.tradingDays(range, calendar); ends(r)) {
+        return end(r);
+    } else if (r.got != Run::Got::Answer) {
+        return finish(SyncResult::Failed,
+                      QStringLiteral("取引カレンダーを取得できません（%1）").arg(r.why));
     }
 
     // The code list, once a day.
@@ -395,10 +402,8 @@ SyncResult PriceSync::run() {
     if (store->state(kMasterKey) != todayText) {
         QVector<Listing> listings;
         const Run::Reply r = run.master(listings);
-        if (r.got == Run::Got::Refused)
-            return finish(SyncResult::Refused, r.why);
-        if (r.got == Run::Got::Stopped)
-            return finish(SyncResult::Stopped, {});
+        if (ends(r))
+            return end(r);
         QString why = r.got == Run::Got::Answer && listings.isEmpty()
                           ? QStringLiteral("銘柄がありません")
                           : r.why;
@@ -443,10 +448,8 @@ SyncResult PriceSync::run() {
         report.day = day;
         report.done = i + 1;
         report.total = total;
-        if (r.got == Run::Got::Refused)
-            return finish(SyncResult::Refused, r.why);
-        if (r.got == Run::Got::Stopped)
-            return finish(SyncResult::Stopped, {});
+        if (ends(r))
+            return end(r);
         if (r.got == Run::Got::Failed) {
             ++result.daysFailed;
             report.why = r.why;
@@ -497,10 +500,8 @@ SyncResult PriceSync::run() {
                                        {QStringLiteral("from"), range.from.toString(Qt::ISODate)},
                                        {QStringLiteral("to"), range.to.toString(Qt::ISODate)}},
                                       bars);
-        if (r.got == Run::Got::Refused)
-            return finish(SyncResult::Refused, r.why);
-        if (r.got == Run::Got::Stopped)
-            return finish(SyncResult::Stopped, {});
+        if (ends(r))
+            return end(r);
         if (r.got == Run::Got::Failed) {
             note(QStringLiteral("%1 の株価を取り直せません（%2）。次回に取り直します")
                      .arg(code, r.why));
