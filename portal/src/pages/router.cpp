@@ -187,20 +187,18 @@ QString volumeText(qint64 v) {
 
 // Where the price came from and how fresh it is, and how far a running sync has come.
 QString freshness(const MarketData& data, const History& h, const Quote& q) {
+    const sync::SyncState state = sync::syncState(
+        data.dataDir(), [&data](const QString& key) { return data.storeState(key); });
     const QString day = q.last.date.toString(QStringLiteral("yyyy/MM/dd"));
     QString text;
     if (h.sourceKind == QLatin1String("jquants"))
-        text = sync::serviceTitle(data.storeState(QStringLiteral("jquants.plan"))) + day +
-               QStringLiteral(" 終値");
+        text = sync::serviceTitle(state.plan) + day + QStringLiteral(" 終値");
     else if (!h.sample)
         text = QStringLiteral("取込 ") + day;
     else
         text = day + QStringLiteral(" 15:30 終値");
-    if (sync::syncRunning(data.dataDir())) {
-        const QString progress = data.storeState(QStringLiteral("jquants.progress"));
-        text += QStringLiteral("<br>\n同期中") +
-                (progress.isEmpty() ? QString() : QStringLiteral(" %1 日").arg(esc(progress)));
-    }
+    if (state.running)
+        text += QStringLiteral("<br>\n") + esc(state.runningText());
     return text;
 }
 

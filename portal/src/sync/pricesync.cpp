@@ -555,15 +555,24 @@ bool syncRunning(const QString& dataDir) {
     return FolderLock(dataDir, LOCK_SH).busy();
 }
 
-SyncState syncState(const store::PriceStore& store, const QString& dataDir) {
+QString SyncState::runningText() const {
+    if (!running)
+        return {};
+    return progress.isEmpty() ? QStringLiteral("同期中")
+                              : QStringLiteral("同期中 %1 日").arg(progress);
+}
+
+SyncState syncState(const QString& dataDir,
+                    const std::function<QString(const QString& key)>& stateOf) {
     SyncState s;
-    s.plan = store.state(kPlanKey);
-    if (syncRunning(dataDir))
-        s.progress = store.state(kProgressKey);
-    const QDateTime last = QDateTime::fromString(store.state(kLastRunKey), Qt::ISODate);
+    s.plan = stateOf(kPlanKey);
+    s.running = syncRunning(dataDir);
+    if (s.running)
+        s.progress = stateOf(kProgressKey);
+    const QDateTime last = QDateTime::fromString(stateOf(kLastRunKey), Qt::ISODate);
     if (last.isValid())
         s.lastRun = last.toUTC().addSecs(9 * 3600).toString(QStringLiteral("yyyy/MM/dd HH:mm"));
-    s.lastResult = store.state(kLastResultKey);
+    s.lastResult = stateOf(kLastResultKey);
     return s;
 }
 

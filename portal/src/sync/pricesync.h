@@ -109,11 +109,16 @@ bool syncRunning(const QString& dataDir);
 
 // What the store says of the syncs: shown by `quote-portal status` and on the summary page.
 struct SyncState {
-    QString plan;       // "free", ...; empty before the first sync
-    QString progress;   // "123/490" while a sync runs
+    QString plan; // "free", ...; empty before the first sync
+    bool running = false;
+    QString progress;   // "123/490" while a sync runs, once its first day is stored
     QString lastRun;    // "2026/12/08 17:05"
     QString lastResult; // Japanese
+    // "同期中 123/490 日" ("同期中" before the first day); empty when no sync runs.
+    QString runningText() const;
 };
-SyncState syncState(const store::PriceStore& store, const QString& dataDir);
+// stateOf reads a value of the store's own state (store::PriceStore::state).
+SyncState syncState(const QString& dataDir,
+                    const std::function<QString(const QString& key)>& stateOf);
 
 } // namespace portal::sync

@@ -313,7 +313,8 @@ int runStatus(const QStringList& args, const QString& programDir, QTextStream& o
                                                                 : QStringLiteral("取込");
         parts.append(QStringLiteral("%1 %2").arg(kind, english.toString(k.codes)));
     }
-    const SyncState sync = syncState(*store, dataDir);
+    const SyncState sync =
+        syncState(dataDir, [&store](const QString& key) { return store->state(key); });
     out << QStringLiteral("価格データベース: %1").arg(store->path()) << Qt::endl;
     out << QStringLiteral("実際の株価のある銘柄: %1").arg(english.toString(real));
     if (!parts.isEmpty())
@@ -330,10 +331,8 @@ int runStatus(const QStringList& args, const QString& programDir, QTextStream& o
                    .arg(sync.lastRun, serviceTitle(sync.plan), sync.lastResult)
             << Qt::endl;
     }
-    if (!sync.progress.isEmpty())
-        out << QStringLiteral("同期中 %1 日").arg(sync.progress) << Qt::endl;
-    else if (syncRunning(dataDir))
-        out << QStringLiteral("同期中") << Qt::endl;
+    if (sync.running)
+        out << sync.runningText() << Qt::endl;
     const SyncSettings settings = readSyncSettings(dataDir);
     out << QStringLiteral("ポータルの自動同期: %1")
                .arg(settings.enabled ? QStringLiteral("する（%1）").arg(planTitle(settings.plan))
