@@ -43,7 +43,6 @@ CREATE TABLE IF NOT EXISTS state (
 )sql";
 
 enum Statement {
-    SelectCode,
     SelectCodeRange,
     SelectDay,
     SelectCodes,
@@ -64,8 +63,6 @@ enum Statement {
 };
 
 const char* const kStatements[StatementCount] = {
-    "SELECT day, open, high, low, close, volume, turnover, adjustment FROM bars WHERE code = ?1 "
-    "ORDER BY day",
     "SELECT day, open, high, low, close, volume, turnover, adjustment FROM bars WHERE code = ?1 "
     "AND day BETWEEN ?2 AND ?3 ORDER BY day",
     // One day across every code: the codes are walked through the key, one seek each, and each
@@ -270,26 +267,22 @@ QString PriceStore::lastError() const {
 }
 
 QVector<DailyBar> PriceStore::bars(const QString& code) const {
-    QVector<DailyBar> out;
-    sqlite3_stmt* raw = statement(SelectCode);
-    if (!raw)
-        return out;
-    Use s(raw);
-    bindText(s, 1, code);
-    while (sqlite3_step(s) == SQLITE_ROW)
-        out.append(barFrom(s, 1, dateOf(sqlite3_column_int(s, 0))));
-    return out;
+    return barsBetween(code, 0, 99991231);
 }
 
 QVector<DailyBar> PriceStore::bars(const QString& code, const QDate& from, const QDate& to) const {
+    return barsBetween(code, dayNumber(from), dayNumber(to));
+}
+
+QVector<DailyBar> PriceStore::barsBetween(const QString& code, int first, int last) const {
     QVector<DailyBar> out;
     sqlite3_stmt* raw = statement(SelectCodeRange);
     if (!raw)
         return out;
     Use s(raw);
     bindText(s, 1, code);
-    sqlite3_bind_int(s, 2, dayNumber(from));
-    sqlite3_bind_int(s, 3, dayNumber(to));
+    sqlite3_bind_int(s, 2, first);
+    sqlite3_bind_int(s, 3, last);
     while (sqlite3_step(s) == SQLITE_ROW)
         out.append(barFrom(s, 1, dateOf(sqlite3_column_int(s, 0))));
     return out;

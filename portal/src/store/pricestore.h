@@ -124,6 +124,8 @@ private:
     PriceStore(sqlite3* db, const QString& path);
     sqlite3_stmt* statement(int which) const;
     QString lastError() const;
+    // A code's days with day numbers (yyyymmdd) from first to last.
+    QVector<DailyBar> barsBetween(const QString& code, int first, int last) const;
 
     sqlite3* m_db = nullptr;
     QString m_path;
