@@ -6,6 +6,20 @@
 
 namespace platform {
 
+namespace {
+
+// The file the user chose in the dialog; nullopt when it was cancelled.
+std::optional<QString> chosenFile(QFileDialog& dialog) {
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return chosen.first();
+}
+
+} // namespace
+
 std::optional<QString> chooseOpenFile(QWidget* parent, const QString& title, const QString& filter,
                                       const QString& fileName) {
     QFileDialog dialog(parent, title);
@@ -18,12 +32,7 @@ std::optional<QString> chooseOpenFile(QWidget* parent, const QString& title, con
         dialog.setDirectory(preset.absolutePath());
         dialog.selectFile(preset.fileName());
     }
-    if (dialog.exec() != QDialog::Accepted)
-        return std::nullopt;
-    const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty())
-        return std::nullopt;
-    return chosen.first();
+    return chosenFile(dialog);
 }
 
 std::optional<QString> chooseSaveFile(QWidget* parent, const QString& title, const QString& filter,
@@ -40,12 +49,7 @@ std::optional<QString> chooseSaveFile(QWidget* parent, const QString& title, con
     const QFileInfo preset(fileName);
     dialog.setDirectory(preset.absolutePath());
     dialog.selectFile(preset.fileName());
-    if (dialog.exec() != QDialog::Accepted)
-        return std::nullopt;
-    const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty())
-        return std::nullopt;
-    return chosen.first();
+    return chosenFile(dialog);
 }
 
 } // namespace platform
