@@ -1,6 +1,7 @@
 // The price database on its own: what is written reads back the same through another connection,
 // days without trades and split factors included; split-adjusted prices; what a write counts; a
 // write that is not committed leaves nothing; files that are no database of ours are refused.
+#include "dailybars.h"
 #include "files.h"
 #include "store/pricestore.h"
 #include "table.h"
@@ -17,19 +18,6 @@ Q_DECLARE_METATYPE(DailyBar)
 Q_DECLARE_METATYPE(QVector<DailyBar>)
 
 namespace {
-
-DailyBar traded(const QDate& date, double open, double high, double low, double close,
-                qint64 volume, double adjustment = 1.0) {
-    DailyBar b;
-    b.date = date;
-    b.open = open;
-    b.high = high;
-    b.low = low;
-    b.close = close;
-    b.volume = volume;
-    b.adjustment = adjustment;
-    return b;
-}
 
 DailyBar noTrades(const QDate& date) {
     DailyBar b;
@@ -71,16 +59,17 @@ private Q_SLOTS:
     void roundTrip_data() {
         testing::columns<DailyBar>({"bar"});
         const QDate d(2024, 9, 30);
-        QTest::newRow("a day of trades") << traded(d, 2740, 2760, 2600, 2613.5, 2000);
+        QTest::newRow("a day of trades") << tradedBar(d, 2740, 2760, 2600, 2613.5, 2000);
         QTest::newRow("a day without trades") << noTrades(d);
-        DailyBar withTurnover = traded(d, 100, 110, 90, 105, 5000);
+        DailyBar withTurnover = tradedBar(d, 100, 110, 90, 105, 5000);
         withTurnover.turnover = Q_INT64_C(524999999999);
         QTest::newRow("turnover of hundreds of billions") << withTurnover;
-        QTest::newRow("a split's factor") << traded(d, 1000, 1000, 1000, 1000, 1, 0.5);
-        QTest::newRow("a factor of a reverse split") << traded(d, 50, 50, 50, 50, 1, 10.0);
-        QTest::newRow("prices in the millions") << traded(d, 5000000, 5200000, 4900000, 5100000, 1);
-        QTest::newRow("a tenth of a yen") << traded(d, 0.1, 0.2, 0.1, 0.2, 7);
-        QTest::newRow("the earliest day") << traded(QDate(1949, 5, 16), 1, 1, 1, 1, 0);
+        QTest::newRow("a split's factor") << tradedBar(d, 1000, 1000, 1000, 1000, 1, 0.5);
+        QTest::newRow("a factor of a reverse split") << tradedBar(d, 50, 50, 50, 50, 1, 10.0);
+        QTest::newRow("prices in the millions")
+            << tradedBar(d, 5000000, 5200000, 4900000, 5100000, 1);
+        QTest::newRow("a tenth of a yen") << tradedBar(d, 0.1, 0.2, 0.1, 0.2, 7);
+        QTest::newRow("the earliest day") << tradedBar(QDate(1949, 5, 16), 1, 1, 1, 1, 0);
         DailyBar volumeOnly = noTrades(d);
         volumeOnly.volume = 0;
         QTest::newRow("no price, volume zero") << volumeOnly;
@@ -119,30 +108,30 @@ private Q_SLOTS:
         testing::columns<QVector<DailyBar>, QString>({"bars", "expected"});
         const QDate d1(2024, 9, 26), d2(2024, 9, 27), d3(2024, 9, 30), d4(2024, 10, 1);
         QTest::newRow("no factor: as stored")
-            << QVector<DailyBar>{traded(d1, 100, 110, 90, 105, 10),
-                                 traded(d2, 105, 106, 100, 101, 20)}
+            << QVector<DailyBar>{tradedBar(d1, 100, 110, 90, 105, 10),
+                                 tradedBar(d2, 105, 106, 100, 101, 20)}
             << QStringLiteral("100/110/90/105 v10; 105/106/100/101 v20");
         // Two-for-one from d3 on: the days before it halve, their volumes double.
         QTest::newRow("a split")
-            << QVector<DailyBar>{traded(d1, 1000, 1100, 900, 1050, 10),
-                                 traded(d2, 1050, 1060, 1000, 1010, 20),
-                                 traded(d3, 505, 510, 500, 507, 40, 0.5)}
+            << QVector<DailyBar>{tradedBar(d1, 1000, 1100, 900, 1050, 10),
+                                 tradedBar(d2, 1050, 1060, 1000, 1010, 20),
+                                 tradedBar(d3, 505, 510, 500, 507, 40, 0.5)}
             << QStringLiteral("500/550/450/525 v20; 525/530/500/505 v40; 505/510/500/507 v40");
         QTest::newRow("two splits multiply")
-            << QVector<DailyBar>{traded(d1, 1200, 1200, 1200, 1200, 1),
-                                 traded(d2, 600, 600, 600, 600, 2, 0.5),
-                                 traded(d3, 200, 200, 200, 200, 6, 1.0 / 3)}
+            << QVector<DailyBar>{tradedBar(d1, 1200, 1200, 1200, 1200, 1),
+                                 tradedBar(d2, 600, 600, 600, 600, 2, 0.5),
+                                 tradedBar(d3, 200, 200, 200, 200, 6, 1.0 / 3)}
             << QStringLiteral("200/200/200/200 v6; 200/200/200/200 v6; 200/200/200/200 v6");
         // A day without trades is no candle, and its factor still applies to the days before.
         QTest::newRow("a day without trades carries a split")
-            << QVector<DailyBar>{traded(d1, 800, 800, 800, 800, 5), noTrades(d2),
-                                 traded(d3, 400, 400, 400, 400, 10)}
+            << QVector<DailyBar>{tradedBar(d1, 800, 800, 800, 800, 5), noTrades(d2),
+                                 tradedBar(d3, 400, 400, 400, 400, 10)}
             << QStringLiteral("800/800/800/800 v5; 400/400/400/400 v10");
         DailyBar split = noTrades(d2);
         split.adjustment = 0.5;
         QTest::newRow("a split on a day without trades")
-            << QVector<DailyBar>{traded(d1, 800, 800, 800, 800, 5), split,
-                                 traded(d4, 400, 400, 400, 400, 10)}
+            << QVector<DailyBar>{tradedBar(d1, 800, 800, 800, 800, 5), split,
+                                 tradedBar(d4, 400, 400, 400, 400, 10)}
             << QStringLiteral("400/400/400/400 v10; 400/400/400/400 v10");
     }
     void adjusted() {
@@ -165,16 +154,16 @@ private Q_SLOTS:
         const QDate d1(2024, 9, 26), d2(2024, 9, 27);
         {
             PriceStore::Writer w(*store);
-            QVERIFY(w.put(QStringLiteral("7203"), traded(d1, 1, 1, 1, 1, 1)));
-            QVERIFY(w.put(QStringLiteral("7203"), traded(d2, 2, 2, 2, 2, 2)));
+            QVERIFY(w.put(QStringLiteral("7203"), tradedBar(d1, 1, 1, 1, 1, 1)));
+            QVERIFY(w.put(QStringLiteral("7203"), tradedBar(d2, 2, 2, 2, 2, 2)));
             QVERIFY(w.commit());
         }
         PriceStore::Writer w(*store);
-        QVERIFY(w.put(QStringLiteral("7203"), traded(d1, 1, 1, 1, 1, 1)));
-        QVERIFY(w.put(QStringLiteral("7203"), traded(d2, 2, 2, 2, 3, 2)));
-        QVERIFY(w.put(QStringLiteral("7203"), traded(d2.addDays(3), 3, 3, 3, 3, 3)));
+        QVERIFY(w.put(QStringLiteral("7203"), tradedBar(d1, 1, 1, 1, 1, 1)));
+        QVERIFY(w.put(QStringLiteral("7203"), tradedBar(d2, 2, 2, 2, 3, 2)));
+        QVERIFY(w.put(QStringLiteral("7203"), tradedBar(d2.addDays(3), 3, 3, 3, 3, 3)));
         // A price that rounds to the stored tenth is the same day again.
-        QVERIFY(w.put(QStringLiteral("7203"), traded(d1, 1.04, 1, 1, 1, 1)));
+        QVERIFY(w.put(QStringLiteral("7203"), tradedBar(d1, 1.04, 1, 1, 1, 1)));
         QVERIFY(w.commit());
         QCOMPARE(w.count().added, 1);
         QCOMPARE(w.count().replaced, 1);
@@ -187,14 +176,14 @@ private Q_SLOTS:
         QVERIFY(store);
         {
             PriceStore::Writer w(*store);
-            QVERIFY(w.put(QStringLiteral("7203"), traded(QDate(2024, 9, 26), 1, 1, 1, 1, 1)));
+            QVERIFY(w.put(QStringLiteral("7203"), tradedBar(QDate(2024, 9, 26), 1, 1, 1, 1, 1)));
             QVERIFY(w.setState(QStringLiteral("sync"), QStringLiteral("2024-09-26")));
         }
         QCOMPARE(store->barCount(), 0);
         QCOMPARE(store->state(QStringLiteral("sync")), QString());
         // The store takes the next write as if nothing had happened.
         PriceStore::Writer w(*store);
-        QVERIFY(w.put(QStringLiteral("7203"), traded(QDate(2024, 9, 26), 1, 1, 1, 1, 1)));
+        QVERIFY(w.put(QStringLiteral("7203"), tradedBar(QDate(2024, 9, 26), 1, 1, 1, 1, 1)));
         QVERIFY(w.commit());
         QCOMPARE(open()->barCount(), 1);
     }

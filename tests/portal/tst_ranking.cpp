@@ -5,6 +5,7 @@
 #include "table.h"
 
 #include "base/codepage932.h"
+#include "dailybars.h"
 #include "store/pricestore.h"
 
 #include <QStringEncoder>
@@ -42,21 +43,8 @@ QVector<QDate> lastWeekdays(int count, const QDate& last) {
     return days;
 }
 
-DailyBar bar(const QDate& date, double open, double high, double low, double close,
-             qint64 volume = 1000, double adjustment = 1.0) {
-    DailyBar b;
-    b.date = date;
-    b.open = open;
-    b.high = high;
-    b.low = low;
-    b.close = close;
-    b.volume = volume;
-    b.adjustment = adjustment;
-    return b;
-}
-
 DailyBar flat(const QDate& date, double price, qint64 volume = 1000) {
-    return bar(date, price, price, price, price, volume);
+    return tradedBar(date, price, price, price, price, volume);
 }
 
 struct Row {
@@ -120,29 +108,30 @@ class TestRanking : public QObject {
         const QVector<QDate> before = lastWeekdays(100, kDay.addDays(-1)); // all in 2026
         QCOMPARE(before.first().year(), 2026);
         // Up 10 %: a new high, and a 25-day average just over the flat 75-day one.
-        putFlat(w, QStringLiteral("1001"), before, 100, bar(kDay, 100, 110, 100, 110));
+        putFlat(w, QStringLiteral("1001"), before, 100, tradedBar(kDay, 100, 110, 100, 110));
         // Down 5 %: a new low.
-        putFlat(w, QStringLiteral("1002"), before, 200, bar(kDay, 200, 200, 190, 190));
+        putFlat(w, QStringLiteral("1002"), before, 200, tradedBar(kDay, 200, 200, 190, 190));
         // Up 5 % on three times the volume.
-        putFlat(w, QStringLiteral("1003"), before, 100, bar(kDay, 100, 105, 100, 105, 3000));
+        putFlat(w, QStringLiteral("1003"), before, 100, tradedBar(kDay, 100, 105, 100, 105, 3000));
         // No prices on the day.
         putFlat(w, QStringLiteral("1004"), before, 100, std::nullopt);
         // Up 20 %, but only ten days of history.
         putFlat(w, QStringLiteral("1005"), lastWeekdays(9, kDay.addDays(-1)), 50,
-                bar(kDay, 50, 60, 50, 60));
+                tradedBar(kDay, 50, 60, 50, 60));
         // 100 yen, then 25 days at 90, then 500: the 25-day average crosses the 75-day one.
         for (int i = 0; i < before.size(); ++i)
             QVERIFY(
                 w.put(QStringLiteral("1006"), flat(before[i], i < before.size() - 25 ? 100 : 90)));
-        QVERIFY(w.put(QStringLiteral("1006"), bar(kDay, 90, 500, 90, 500)));
+        QVERIFY(w.put(QStringLiteral("1006"), tradedBar(kDay, 90, 500, 90, 500)));
         // A high of 500 last December; 100 all this year, 102 on the day: a new high of the year.
         for (const QDate& d : weekdays(QDate(2025, 12, 1), QDate(2025, 12, 30)))
-            QVERIFY(w.put(QStringLiteral("1008"), bar(d, 450, 500, 400, 450)));
+            QVERIFY(w.put(QStringLiteral("1008"), tradedBar(d, 450, 500, 400, 450)));
         putFlat(w, QStringLiteral("1008"), weekdays(QDate(2026, 1, 5), kDay.addDays(-1)), 100,
-                bar(kDay, 100, 102, 100, 102));
+                tradedBar(kDay, 100, 102, 100, 102));
         // Two for one on the day: 200 before, 104 after, on double the volume. Adjusted, that is
         // up 4 %, a new high, no new low, and no surge of volume.
-        putFlat(w, QStringLiteral("1009"), before, 200, bar(kDay, 100, 104, 100, 104, 2000, 0.5));
+        putFlat(w, QStringLiteral("1009"), before, 200,
+                tradedBar(kDay, 100, 104, 100, 104, 2000, 0.5));
         QVERIFY(w.commit());
     }
 
