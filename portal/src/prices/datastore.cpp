@@ -94,17 +94,20 @@ std::unique_ptr<store::PriceStore> openDataStore(const QString& dataDir, QString
     return store;
 }
 
-History storedHistory(const store::PriceStore& store, const QString& code) {
+History adjustedHistory(const QVector<store::DailyBar>& days) {
     History out;
-    const QVector<store::AdjustedBar> bars = store::adjusted(store.bars(code));
+    const QVector<store::AdjustedBar> bars = store::adjusted(days);
     out.reserve(bars.size());
     for (const store::AdjustedBar& a : bars)
         out.append({a.date, a.open, a.high, a.low, a.close, a.volume});
+    return out;
+}
+
+History storedHistory(const store::PriceStore& store, const QString& code) {
+    History out = adjustedHistory(store.bars(code));
     if (!out.isEmpty()) {
-        if (const auto source = store.source(code)) {
+        if (const auto source = store.source(code))
             out.sourceKind = source->kind;
-            out.sourceUpdated = source->updated;
-        }
     }
     return out;
 }

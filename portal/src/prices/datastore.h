@@ -19,6 +19,9 @@ namespace portal {
 std::unique_ptr<store::PriceStore> openDataStore(const QString& dataDir, QString* error,
                                                  QTextStream* err = nullptr);
 
+// Stored days as charts draw them: split-adjusted, days without trades left out.
+History adjustedHistory(const QVector<store::DailyBar>& days);
+
 // A code's history as charts draw it: split-adjusted, days without trades left out. Empty when
 // the store holds no day of the code.
 History storedHistory(const store::PriceStore& store, const QString& code);

@@ -285,14 +285,27 @@ MarketData::MarketData(const QString& dataDir, const QDate& asOf, int cacheLimit
 
 MarketData::~MarketData() = default;
 
+namespace {
+
+const QString& codeListName() {
+    static const QString name = QLatin1Char('/') + QString::fromUtf8(base::kCodeListFileName);
+    return name;
+}
+
+// When the data folder's code list was written; null when it has none.
+QDateTime listStamp(const QFileInfo& list) {
+    return list.exists() ? list.lastModified() : QDateTime();
+}
+
+} // namespace
+
 void MarketData::loadListings() {
     // The data folder's list, else the one shipped beside the program: a portal started by hand
     // on a user's data folder still knows every listed code.
-    const QString name = QLatin1Char('/') + QString::fromUtf8(base::kCodeListFileName);
-    const QFileInfo own(m_dataDir + name);
-    m_listStamp = own.exists() ? own.lastModified() : QDateTime();
-    m_listings =
-        readCodeList(own.exists() ? own.filePath() : QCoreApplication::applicationDirPath() + name);
+    const QFileInfo own(m_dataDir + codeListName());
+    m_listStamp = listStamp(own);
+    m_listings = readCodeList(
+        own.exists() ? own.filePath() : QCoreApplication::applicationDirPath() + codeListName());
     m_index.clear();
     for (int i = 0; i < m_listings.size(); ++i)
         m_index.insert(m_listings[i].code, i);
@@ -331,10 +344,7 @@ History MarketData::storedSpan(const QString& code, const QDate& from, const QDa
         if (m_store)
             raw = m_store->bars(code, from, to);
     }
-    History out;
-    for (const store::AdjustedBar& a : store::adjusted(raw))
-        out.append({a.date, a.open, a.high, a.low, a.close, a.volume});
-    return out;
+    return adjustedHistory(raw);
 }
 
 QString MarketData::storeState(const QString& key) const {
@@ -343,9 +353,7 @@ QString MarketData::storeState(const QString& key) const {
 }
 
 void MarketData::reloadListingsIfChanged() {
-    const QFileInfo own(m_dataDir + QLatin1Char('/') + QString::fromUtf8(base::kCodeListFileName));
-    const QDateTime stamp = own.exists() ? own.lastModified() : QDateTime();
-    if (stamp != m_listStamp)
+    if (listStamp(QFileInfo(m_dataDir + codeListName())) != m_listStamp)
         loadListings();
 }
 

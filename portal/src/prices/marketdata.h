@@ -31,10 +31,8 @@ struct Bar {
 struct History : QVector<Bar> {
     using QVector<Bar>::QVector;
     bool sample = false;
-    // Where stored prices came from ("jquants", "import", ...) and when they were written; empty
-    // for invented ones.
+    // Where stored prices came from ("jquants", "import", ...); empty for invented ones.
     QString sourceKind;
-    QDateTime sourceUpdated;
 };
 
 struct Listing {
