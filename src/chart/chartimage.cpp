@@ -1,5 +1,6 @@
 #include "chartimage.h"
 
+#include "base/japantime.h"
 #include "composition.h"
 
 #include <QBuffer>
@@ -45,7 +46,7 @@ std::optional<QDate> lastPriceDate(const QString& pageText) {
 }
 
 QDate dateInJapan(const QDateTime& now) {
-    return now.toUTC().addSecs(9 * 3600).date();
+    return base::inJapan(now).date();
 }
 
 QByteArray pngBytes(const QImage& image) {

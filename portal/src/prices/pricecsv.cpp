@@ -1,6 +1,7 @@
 #include "prices/pricecsv.h"
 
 #include "base/codepage932.h"
+#include "base/japantime.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -471,8 +472,7 @@ QString layoutName(PriceLayout layout) {
 }
 
 QDate todayInJapan() {
-    // Japan keeps no summer time, so a fixed offset is the whole rule.
-    return QDateTime::currentDateTimeUtc().addSecs(9 * 3600).date();
+    return base::inJapan(QDateTime::currentDateTimeUtc()).date();
 }
 
 PriceFile readPriceCsv(QIODevice& in, const QDate& today) {

@@ -1,5 +1,6 @@
 #include "sync/backgroundsync.h"
 
+#include "base/japantime.h"
 #include "sync/apikey.h"
 
 #include <QTextStream>
@@ -14,9 +15,7 @@ constexpr int kCheckEveryMs = 60 * 1000;
 const QTime kBarsPublished(17, 0);
 
 QDateTime nowInJapan() {
-    // Japan keeps no summer time: a fixed offset is the whole rule.
-    const QDateTime utc = QDateTime::currentDateTimeUtc();
-    return QDateTime(utc.addSecs(9 * 3600).date(), utc.addSecs(9 * 3600).time());
+    return base::inJapan(QDateTime::currentDateTimeUtc());
 }
 
 } // namespace
@@ -25,7 +24,7 @@ bool syncDue(const QDateTime& now, const QDateTime& lastRun) {
     if (!lastRun.isValid())
         return true;
     // The latest 17:00 that has passed; a run since then already had that day's bars.
-    QDateTime published(now.date(), kBarsPublished);
+    QDateTime published(now.date(), kBarsPublished, now.timeSpec());
     if (now < published)
         published = published.addDays(-1);
     return lastRun < published;

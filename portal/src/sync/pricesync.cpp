@@ -2,6 +2,7 @@
 
 #include "base/codelistfile.h"
 #include "base/codepage932.h"
+#include "base/japantime.h"
 #include "prices/datastore.h"
 #include "prices/pricecsv.h"
 #include "sync/ratelimiter.h"
@@ -571,7 +572,7 @@ SyncState syncState(const QString& dataDir,
         s.progress = stateOf(kProgressKey);
     const QDateTime last = QDateTime::fromString(stateOf(kLastRunKey), Qt::ISODate);
     if (last.isValid())
-        s.lastRun = last.toUTC().addSecs(9 * 3600).toString(QStringLiteral("yyyy/MM/dd HH:mm"));
+        s.lastRun = base::inJapan(last).toString(QStringLiteral("yyyy/MM/dd HH:mm"));
     s.lastResult = stateOf(kLastResultKey);
     return s;
 }
