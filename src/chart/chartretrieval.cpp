@@ -1,7 +1,7 @@
 #include "chartretrieval.h"
 
+#include "base/filereplace.h"
 #include "detailpage.h"
-#include "platform/filereplace.h"
 #include "platform/multitransfer.h"
 #include "platform/serverconfig.h"
 
@@ -23,7 +23,7 @@ QString ChartRetrieval::termFilePath(int term) const {
 void ChartRetrieval::commit(const DisplayFetch& fetch, const ShowPane& showPane) {
     for (const TermImage& image : fetch.images()) {
         const QString path = termFilePath(image.term);
-        platform::replaceFile(path, image.bytes);
+        base::replaceFile(path, image.bytes);
         if (showPane)
             showPane(image.pane, path, image.bytes);
     }
@@ -42,9 +42,9 @@ ChartRetrieval::fetchDetailPage(const QString& code, std::function<void(const QS
             // With no marker the page is still written, unchanged, so the pane shows this code's
             // page and never one left from an earlier display.
             writeDetailAnchor(answer.body);
-            platform::replaceFile(path, answer.body);
+            base::replaceFile(path, answer.body);
         } else {
-            platform::replaceFile(path, QByteArray());
+            base::replaceFile(path, QByteArray());
         }
         done(QUrl::fromLocalFile(path).toString() + QLatin1String(kDetailFragment));
     });

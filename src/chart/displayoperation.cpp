@@ -1,6 +1,6 @@
 #include "displayoperation.h"
 
-#include "platform/filereplace.h"
+#include "base/filereplace.h"
 
 #include <QTimer>
 
@@ -45,8 +45,8 @@ void DisplayOperation::onTerm(const TermImage& image) {
         m_arrived.resize(image.pane + 1);
     m_arrived[image.pane] = image;
     while (m_written < static_cast<int>(m_arrived.size()) && m_arrived[m_written].term >= 0) {
-        platform::replaceFile(m_retrieval.termFilePath(m_arrived[m_written].term),
-                              m_arrived[m_written].bytes);
+        base::replaceFile(m_retrieval.termFilePath(m_arrived[m_written].term),
+                          m_arrived[m_written].bytes);
         m_arrived[m_written].bytes = QByteArray(); // the pane has its copy
         ++m_written;
     }

@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "base/codeform.h"
+#include "base/filereplace.h"
 #include "base/markline.h"
 #include "chart/chartimage.h"
 #include "chart/composition.h"
@@ -18,7 +19,6 @@
 #include "marks/markfile.h"
 #include "marks/markstring.h"
 #include "platform/appicon.h"
-#include "platform/filereplace.h"
 #include "platform/portalstarter.h"
 #include "platform/twips.h"
 
@@ -676,7 +676,7 @@ void Form1::saveChartAs(const PaneChart& chart, const QDate& lastPrice) {
         return;
     m_chartFolder = QFileInfo(*path).absolutePath();
     const QByteArray png = chart::pngBytes(chart.image);
-    if (png.isEmpty() || !platform::replaceFile(*path, png))
+    if (png.isEmpty() || !base::replaceFile(*path, png))
         showMessage(QStringLiteral("画像を保存できませんでした。\n%1").arg(*path));
 }
 

@@ -1,7 +1,7 @@
 #include "markfile.h"
 
+#include "base/filereplace.h"
 #include "base/markline.h"
-#include "platform/filereplace.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -161,7 +161,7 @@ QString readFailureMessage(const QString& path, base::MarkLineStatus status) {
 }
 
 void removeSaveLeftovers(const QString& path) {
-    platform::removeSaveLeftovers(path);
+    base::removeSaveLeftovers(path);
 }
 
 } // namespace marks

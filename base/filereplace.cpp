@@ -1,4 +1,4 @@
-#include "filereplace.h"
+#include "base/filereplace.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace platform {
+namespace base {
 
 namespace {
 
@@ -103,4 +103,4 @@ int removeSaveLeftovers(const QString& path, int minimumAgeSeconds) {
     return removed;
 }
 
-} // namespace platform
+} // namespace base

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace platform {
+namespace base {
 
 // Gives path the content bytes through a fresh file: the bytes go into a new file beside it,
 // which is then renamed over the name. Whatever stood at the name (an older file, a symbolic
@@ -20,4 +20,4 @@ bool replaceFile(const QString& path, const QByteArray& bytes);
 // Returns how many it removed.
 int removeSaveLeftovers(const QString& path, int minimumAgeSeconds = 60);
 
-} // namespace platform
+} // namespace base

@@ -1,5 +1,5 @@
+#include "base/filereplace.h"
 #include "files.h"
-#include "platform/filereplace.h"
 #include "table.h"
 #include "unprivileged.h"
 
@@ -88,7 +88,7 @@ private Q_SLOTS:
         }
         const QStringList outsideBefore = entries(outside.path());
 
-        QCOMPARE(platform::replaceFile(path, bytes), written);
+        QCOMPARE(base::replaceFile(path, bytes), written);
 
         if (written) {
             QVERIFY(!isSymLink(path));
@@ -183,7 +183,7 @@ private Q_SLOTS:
         QVERIFY(writeBytes(other, "4674,\r\n"));
         QVERIFY(setAge(other, ageSeconds));
 
-        QCOMPARE(platform::removeSaveLeftovers(path), removed ? 1 : 0);
+        QCOMPARE(base::removeSaveLeftovers(path), removed ? 1 : 0);
         QCOMPARE(QFileInfo::exists(other), !removed);
     }
 
@@ -193,8 +193,7 @@ private:
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsSet(kChildPath)) {
-        return platform::replaceFile(qEnvironmentVariable(kChildPath), qgetenv(kChildBytes)) ? 0
-                                                                                             : 1;
+        return base::replaceFile(qEnvironmentVariable(kChildPath), qgetenv(kChildBytes)) ? 0 : 1;
     }
     QCoreApplication app(argc, argv);
     TestFileReplace test;
