@@ -1,5 +1,7 @@
 #include "sync/apikey.h"
 
+#include "base/filereplace.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -88,25 +90,15 @@ QString writeKeyFile(const QByteArray& key, const QString& path) {
     if (!QDir().mkpath(folder))
         return QStringLiteral("フォルダ %1 を作れません").arg(folder);
     ::chmod(QFile::encodeName(folder).constData(), 0700);
-    // Made 0600 from the start and renamed over the old file: no moment in which others could
-    // read the key, and a link at the path is replaced, never written through.
-    const QByteArray temporary = QFile::encodeName(path + QStringLiteral(".new"));
-    ::unlink(temporary.constData());
-    const int fd =
-        ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
+    // A new file, readable by its owner only from the start, renamed over the name: no moment in
+    // which others could read the key, and a link at the path is replaced, never written through.
+    if (!base::replaceFile(path, key + '\n'))
         return QStringLiteral("%1 に書けません（%2）").arg(path, systemError());
-    const QByteArray text = key + '\n';
-    const bool written = ::fchmod(fd, 0600) == 0 &&
-                         ::write(fd, text.constData(), size_t(text.size())) == text.size() &&
-                         ::fsync(fd) == 0;
-    const QString why = written ? QString() : systemError();
-    ::close(fd);
-    if (!written || ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {
-        const QString reason = why.isEmpty() ? systemError() : why;
-        ::unlink(temporary.constData());
-        return QStringLiteral("%1 に書けません（%2）").arg(path, reason);
-    }
+    // A folder that takes no new file has the old file overwritten in place: it is made the
+    // owner's alone all the same.
+    if (::chmod(QFile::encodeName(path).constData(), 0600) != 0)
+        return QStringLiteral("%1 を持ち主だけが読めるようにできません（%2）")
+            .arg(path, systemError());
     return {};
 }
 

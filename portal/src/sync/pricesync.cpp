@@ -2,6 +2,7 @@
 
 #include "base/codelistfile.h"
 #include "base/codepage932.h"
+#include "base/filereplace.h"
 #include "base/japantime.h"
 #include "prices/datastore.h"
 #include "prices/pricecsv.h"
@@ -14,7 +15,6 @@
 #include <QStringEncoder>
 
 #include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -76,9 +76,8 @@ QString withoutKey(QString text, const QByteArray& key) {
     return text;
 }
 
-// Writes the code list whole beside the old one and renames it over: a reader never sees half a
-// list, and a link at the name (to the list shipped with the program) is replaced, not written
-// through.
+// Writes the code list whole (base::replaceFile): a reader never sees half a list, and a link at
+// the name (to the list shipped with the program) is replaced, not written through.
 QString writeCodeList(const QString& dataDir, QVector<Listing> listings) {
     std::sort(listings.begin(), listings.end(),
               [](const Listing& a, const Listing& b) { return a.code < b.code; });
@@ -98,23 +97,8 @@ QString writeCodeList(const QString& dataDir, QVector<Listing> listings) {
         bytes += "\r\n";
     }
     const QString path = dataDir + QLatin1Char('/') + QString::fromUtf8(base::kCodeListFileName);
-    const QString temporary = path + QStringLiteral(".new");
-    QFile::remove(temporary);
-    QFile out(temporary);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) || out.write(bytes) != bytes.size() ||
-        !out.flush() || ::fsync(out.handle()) != 0) {
-        const QString why = out.errorString();
-        out.close();
-        QFile::remove(temporary);
-        return why;
-    }
-    out.close();
-    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) !=
-        0) {
-        const QString why = QString::fromLocal8Bit(std::strerror(errno));
-        QFile::remove(temporary);
-        return why;
-    }
+    if (!base::replaceFile(path, bytes))
+        return QStringLiteral("%1 に書けません").arg(path);
     return {};
 }
 
