@@ -66,7 +66,7 @@ bool isLeftoverSuffix(QStringView suffix) {
 
 } // namespace
 
-bool replaceFile(const QString& path, const QByteArray& bytes) {
+bool replaceFile(const QString& path, const QByteArray& bytes, bool durable) {
     const QByteArray target = QFile::encodeName(path);
     QByteArray temporary = target + ".XXXXXX";
     // mkostemp creates the name exclusively: nothing planted there can be opened instead.
@@ -74,7 +74,7 @@ bool replaceFile(const QString& path, const QByteArray& bytes) {
     if (fd < 0)
         return errno == EACCES && overwriteInPlace(target, bytes);
     // The file stays readable by the owner alone (mkostemp's mode): only this program reads it.
-    bool ok = writeAll(fd, bytes);
+    bool ok = writeAll(fd, bytes) && (!durable || ::fsync(fd) == 0);
     ok = ::close(fd) == 0 && ok;
     // rename() replaces the name itself: a link there is dropped, its target stays untouched.
     if (ok && ::rename(temporary.constData(), target.constData()) == 0)

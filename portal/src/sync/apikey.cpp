@@ -92,7 +92,7 @@ QString writeKeyFile(const QByteArray& key, const QString& path) {
     ::chmod(QFile::encodeName(folder).constData(), 0700);
     // A new file, readable by its owner only from the start, renamed over the name: no moment in
     // which others could read the key, and a link at the path is replaced, never written through.
-    if (!base::replaceFile(path, key + '\n'))
+    if (!base::replaceFile(path, key + '\n', true))
         return QStringLiteral("%1 に書けません（%2）").arg(path, systemError());
     // A folder that takes no new file has the old file overwritten in place: it is made the
     // owner's alone all the same.

@@ -97,7 +97,7 @@ QString writeCodeList(const QString& dataDir, QVector<Listing> listings) {
         bytes += "\r\n";
     }
     const QString path = dataDir + QLatin1Char('/') + QString::fromUtf8(base::kCodeListFileName);
-    if (!base::replaceFile(path, bytes))
+    if (!base::replaceFile(path, bytes, true))
         return QStringLiteral("%1 に書けません").arg(path);
     return {};
 }
