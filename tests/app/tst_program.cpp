@@ -159,26 +159,35 @@ private Q_SLOTS:
             QVERIFY(running.started());
         }
         startViewer(base, display);
-        QTRY_VERIFY_WITH_TIMEOUT(m_viewer.state() != QProcess::Running ||
-                                     !windowNamed(display, kMainWindow).isEmpty(),
-                                 120000);
+        // qWaitFor asks once a turn and stops at the first yes. QTRY_VERIFY asks again after the
+        // wait, and a window search that misses once under load then fails the test.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return m_viewer.state() != QProcess::Running ||
+                       !windowNamed(display, kMainWindow).isEmpty();
+            },
+            120000));
         QVERIFY2(m_viewer.state() == QProcess::Running,
                  m_viewer.readAllStandardError().constData());
         if (markFolder && folderLater)
             QVERIFY(QDir().mkpath(markFile));
         if (open == QLatin1String("message")) {
-            QTRY_VERIFY_WITH_TIMEOUT(!windowNamed(display, kMessageBox).isEmpty(), 120000);
+            QVERIFY(QTest::qWaitFor([&] { return !windowNamed(display, kMessageBox).isEmpty(); },
+                                    120000));
         } else if (open == QLatin1String("settings")) {
             // 設定, the first button under the charts; clicked again until the dialog shows.
             const QByteArray window = windowNamed(display, kMainWindow);
-            QTRY_VERIFY_WITH_TIMEOUT(
-                !windowNamed(display, kSettings).isEmpty() ||
-                    (xdotool(display,
-                             {QStringLiteral("mousemove"), QStringLiteral("--window"),
-                              QString::fromLatin1(window), QStringLiteral("110"),
-                              QStringLiteral("464"), QStringLiteral("click"), QStringLiteral("1")}),
-                     false),
-                120000);
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return !windowNamed(display, kSettings).isEmpty() ||
+                           (xdotool(display,
+                                    {QStringLiteral("mousemove"), QStringLiteral("--window"),
+                                     QString::fromLatin1(window), QStringLiteral("110"),
+                                     QStringLiteral("464"), QStringLiteral("click"),
+                                     QStringLiteral("1")}),
+                            false);
+                },
+                120000));
         }
 
         QCOMPARE(::kill(pid_t(m_viewer.processId()), signalNumber), 0);
